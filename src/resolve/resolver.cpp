@@ -1,0 +1,150 @@
+#include "resolve/resolver.h"
+
+#include <utility>
+
+#include "http/decode.h"
+#include "resolve/base64.h"
+#include "resolve/texts.h"
+#include "support/picture.h"
+#include "text/codepage.h"
+
+namespace sorrel {
+
+namespace {
+
+// Group 1 is a field's name, group 2 its value.
+constexpr const char* kInputFieldPattern = R"re(<input.*name=\"(.+?)\".?value=\"(\s*|.+?)\")re";
+
+constexpr const char* kCaptchaLeftMarker = "<img id='vfcode' src='";
+constexpr const char* kNormalLinkLeft = "<a class=\"local\" href=\"";
+constexpr const char* kThunderLinkLeft = "thunderHref=\"";
+constexpr const char* kFlashGetLinkLeft = "fg=\"";
+constexpr const char* kLoginPath = "/guest_loginV2.php";
+
+constexpr int kGifFormat = 3;
+constexpr int kCaptchaTimeoutSeconds = 10;
+
+bool IsSentField(const Text& name) {
+  return name == "file_id" || name == "hash_key" || name == "authtype" || name == "hash_info";
+}
+
+bool Contains(const Text& text, const Text& marker) { return Find(text, marker) != -1; }
+
+}  // namespace
+
+Resolver::Resolver(ProgramState& state, WebClient& web, ResolverView& view, Text serviceOrigin)
+    : state_(state), web_(web), view_(view), origin_(std::move(serviceOrigin)) {}
+
+void Resolver::RefreshCaptcha() {
+  Text address = view_.AddressText();
+  state_.PageText = UrlDecode(web_.GetPageText(address));
+  const Text path = TextBetween(state_.PageText, kCaptchaLeftMarker, "\"");
+  const int n = state_.Random.Next();
+  state_.CaptchaUrl = origin_ + path + NumberText(n);
+  Text captchaUrl = state_.CaptchaUrl;
+  Text responseHeaders;
+  const ByteSet picture = FetchCaptchaPicture(captchaUrl, Text(), responseHeaders);
+  view_.SetPicture(picture);
+}
+
+ByteSet Resolver::FetchCaptchaPicture(Text& url, const Text& proxy, Text& responseHeaders,
+                                      std::optional<int> format,
+                                      std::optional<int> timeoutSeconds) {
+  TimedWebAccessArgs args;
+  args.proxy = proxy;
+  args.timeoutSeconds = timeoutSeconds.value_or(kCaptchaTimeoutSeconds);
+  args.responseHeaders = &responseHeaders;
+  const ByteSet bytes = web_.TimedWebAccess(url, args);
+  ByteSet converted;
+  if (!ConvertPicture(bytes, format.value_or(kGifFormat), Text(), &converted)) return {};
+  return converted;
+}
+
+Text Resolver::BuildLoginBody(const Text& pageText, const Text& captcha) {
+  Text body;
+  RegexObject& regex = *state_.Regex;
+  regex.Search(kInputFieldPattern, pageText);
+  const int n = regex.MatchCount();
+  // A page may hold more fields than the tables' 8 slots: let them grow
+  // rather than write past their end.
+  if (static_cast<size_t>(n) > state_.FieldNames.size()) {
+    state_.FieldNames.resize(static_cast<size_t>(n));
+    state_.FieldValues.resize(static_cast<size_t>(n));
+  }
+  for (int k = 1; k <= n; ++k) {
+    Text& name = state_.FieldNames[static_cast<size_t>(k - 1)];
+    Text& value = state_.FieldValues[static_cast<size_t>(k - 1)];
+    name = regex.SubMatchText(k, 1);
+    value = regex.SubMatchText(k, 2);
+    if (!IsSentField(name)) {
+      name.clear();
+      value.clear();
+    }
+    body += name + "=" + value + "&";
+  }
+  return Replace(body, "&=", "") + "randcode=" + captcha + "&Comfirm=yes";
+}
+
+void Resolver::RestoreResolveButton() { view_.SetResolveButton(true, texts::RestCaption()); }
+
+void Resolver::ResolveDownloadAddresses() {
+  const Text captcha = view_.CaptchaText();
+  if (captcha.empty() || view_.AddressText().empty()) {
+    view_.ShowMessage(texts::EmptyInputNotice());
+    return;
+  }
+  if (view_.Picture().empty()) {
+    RefreshCaptcha();
+    view_.ShowMessage(texts::CaptchaFirstNotice());
+    return;
+  }
+
+  view_.SetResolveButton(false, texts::BusyCaption());
+
+  Text address = view_.AddressText();
+  state_.PageText = UrlDecode(web_.GetPageText(address));
+  if (Contains(state_.PageText, texts::RemovedFileMarker()) ||
+      !Contains(state_.PageText, texts::CaptchaFormMarker())) {
+    view_.ShowMessage(texts::BadAddressNotice());
+    RestoreResolveButton();
+    return;
+  }
+
+  // The body carries the captcha box as it reads now, typed text unencoded.
+  state_.LoginBody = BuildLoginBody(state_.PageText, view_.CaptchaText());
+
+  Text loginUrl = origin_ + kLoginPath;
+  TimedWebAccessArgs login;
+  login.method = 1;
+  login.postData = BytesOf(state_.LoginBody);
+  const ByteSet response = web_.TimedWebAccess(loginUrl, login);
+  state_.LoginResponse = UrlDecode(TextOf(response));
+  state_.LoginBody.clear();
+
+  if (Contains(state_.LoginResponse, texts::WrongCaptchaMarker())) {
+    view_.ShowMessage(texts::WrongCaptchaNotice());
+    RefreshCaptcha();
+    RestoreResolveButton();
+    state_.CaptchaFailures += 1;
+    if (state_.CaptchaFailures >= 3) view_.SetResultText(texts::ProgramFailedCaptchaText());
+    return;
+  }
+
+  Text coded = TextBetween(state_.LoginResponse, kNormalLinkLeft, texts::NormalLinkRight());
+  state_.NormalLink = TextOf(Base64Decode(coded, view_));
+  state_.ThunderLink = TextBetween(state_.LoginResponse, kThunderLinkLeft, texts::ThunderLinkRight());
+  state_.FlashGetLink =
+      TextBetween(state_.LoginResponse, kFlashGetLinkLeft, texts::FlashGetLinkRight());
+
+  if (state_.NormalLink.empty()) {
+    view_.SetResultText(texts::ProgramFailedAddressText());
+    RestoreResolveButton();
+    return;
+  }
+
+  view_.SetResultText(texts::NormalHeading() + state_.NormalLink + texts::ThunderHeading() +
+                      state_.ThunderLink + texts::FlashGetHeading() + state_.FlashGetLink);
+  RestoreResolveButton();
+}
+
+}  // namespace sorrel

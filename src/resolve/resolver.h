@@ -1,0 +1,42 @@
+// The two user actions: showing a fresh captcha for the file page in the
+// address box, and resolving that page into its download addresses.
+#pragma once
+
+#include <optional>
+
+#include "http/web_access.h"
+#include "resolve/program_state.h"
+#include "resolve/view.h"
+
+namespace sorrel {
+
+class Resolver {
+ public:
+  // `serviceOrigin` is the service's scheme and host without a trailing "/".
+  Resolver(ProgramState& state, WebClient& web, ResolverView& view, Text serviceOrigin);
+
+  // Runs on a click of "刷新验证码" and from the resolution itself.
+  void RefreshCaptcha();
+  // Runs on a click of "获取下载地址".
+  void ResolveDownloadAddresses();
+
+  // The captcha picture request: the picture re-encoded in `format` (3, GIF,
+  // when absent), or empty bytes. `url` may receive a completed scheme.
+  ByteSet FetchCaptchaPicture(Text& url, const Text& proxy, Text& responseHeaders,
+                              std::optional<int> format = {},
+                              std::optional<int> timeoutSeconds = {});
+
+  // The login form body built from `pageText` (the field harvest and its
+  // joining rules) and the captcha as typed. Writes the field tables.
+  Text BuildLoginBody(const Text& pageText, const Text& captcha);
+
+ private:
+  void RestoreResolveButton();
+
+  ProgramState& state_;
+  WebClient& web_;
+  ResolverView& view_;
+  Text origin_;
+};
+
+}  // namespace sorrel

@@ -1,0 +1,36 @@
+// Conversions between Windows code pages and UTF-16, with the results that
+// Windows' own converters give with flags 0: malformed input becomes U+FFFD,
+// a character the target code page lacks becomes "?". One implementation per
+// platform sits beside this header.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace sorrel {
+
+enum CodePage : unsigned {
+  kCodePageAnsi = 0,  // the program's ANSI code page, 936 on every platform
+  kCodePageGbk = 936,
+  kCodePageBig5 = 950,
+  kCodePageUtf8 = 65001,
+};
+
+// MultiByteToWideChar(codePage, 0, ...) over exactly these bytes. A zero byte
+// is converted like any other, to U+0000.
+std::u16string DecodeCodePage(std::string_view bytes, unsigned codePage);
+// WideCharToMultiByte(codePage, 0, ...) over exactly these units, with no
+// default character given.
+std::string EncodeCodePage(std::u16string_view text, unsigned codePage);
+// LCMapStringA(zh-CN, LCMAP_SIMPLIFIED_CHINESE): traditional characters to
+// simplified ones in code page 936 text, keeping its byte length.
+Text MapToSimplifiedChinese(std::string_view gbk);
+
+// The program's fixed texts are written in UTF-8 sources; these are the two
+// edges where they become code page 936 text and back (for display).
+Text GbkFromUtf8(std::string_view utf8);
+std::string Utf8FromGbk(std::string_view gbk);
+
+}  // namespace sorrel

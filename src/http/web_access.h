@@ -12,6 +12,7 @@
 namespace sorrel {
 
 class HttpStack;
+class ThreadSystem;
 class WindowSystem;
 
 // Optional parameters of WebAccess. An omitted text behaves as empty text;
@@ -42,7 +43,10 @@ struct TimedWebAccessArgs {
 
 class WebClient {
  public:
+  // The stack must outlive every timed request's worker, also an abandoned
+  // one. The first form starts workers with PlatformThreads().
   WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows);
+  WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows, ThreadSystem& threads);
 
   // `url` is the caller's variable and receives the normalised address.
   ByteSet WebAccess(Text& url, const WebAccessArgs& args = {});
@@ -55,6 +59,7 @@ class WebClient {
   HttpStack& stack_;
   EventPump& pump_;
   WindowSystem& windows_;
+  ThreadSystem& threads_;
 };
 
 }  // namespace sorrel

@@ -1,0 +1,330 @@
+#include "app/win32/main_window.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/main_window_layout.h"
+#include "resolve/resolver.h"
+#include "text/codepage.h"
+
+namespace sorrel {
+
+namespace {
+
+constexpr int kFirstControlId = 100;
+
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kRed = RGB(255, 0, 0);
+constexpr COLORREF kSilver = RGB(192, 192, 192);
+constexpr COLORREF kGrey = RGB(128, 128, 128);
+
+bool Is(const char* name, const char* wanted) { return std::strcmp(name, wanted) == 0; }
+
+DWORD StyleOf(const ControlSpec& spec) {
+  const DWORD common = WS_CHILD | WS_VISIBLE;
+  switch (spec.kind) {
+    case ControlKind::Label:
+      return common | SS_LEFT | SS_NOPREFIX;
+    case ControlKind::Button:
+      return common | WS_TABSTOP | BS_PUSHBUTTON;
+    case ControlKind::Picture:
+      return common | SS_OWNERDRAW;
+    case ControlKind::Edit:
+      if (Is(spec.name, "EditBox2")) {
+        return common | WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_READONLY |
+               ES_AUTOVSCROLL;
+      }
+      return common | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+  }
+  return common;
+}
+
+const char* ClassOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Button:
+      return "BUTTON";
+    case ControlKind::Edit:
+      return "EDIT";
+    case ControlKind::Label:
+    case ControlKind::Picture:
+      return "STATIC";
+  }
+  return "STATIC";
+}
+
+// The font the system uses for message boxes: the platform's default
+// user-interface font, which covers the program's Chinese texts.
+HFONT MessageFont() {
+  NONCLIENTMETRICSA metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    return CreateFontIndirectA(&metrics.lfMessageFont);
+  }
+  return nullptr;
+}
+
+class GdiplusSession {
+ public:
+  GdiplusSession() {
+    Gdiplus::GdiplusStartupInput input;
+    started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+  }
+  ~GdiplusSession() {
+    if (started_) Gdiplus::GdiplusShutdown(token_);
+  }
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+  bool started() const { return started_; }
+
+ private:
+  ULONG_PTR token_ = 0;
+  bool started_ = false;
+};
+
+// A screen-compatible bitmap of a picture file; null when it cannot be
+// decoded.
+HBITMAP DecodePicture(const ByteSet& picture) {
+  GdiplusSession session;
+  if (!session.started() || picture.empty()) return nullptr;
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, picture.size());
+  if (block == nullptr) return nullptr;
+  if (void* target = GlobalLock(block)) {
+    std::memcpy(target, picture.data(), picture.size());
+    GlobalUnlock(block);
+  }
+  IStream* stream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream)) || stream == nullptr) {
+    GlobalFree(block);
+    return nullptr;
+  }
+  HBITMAP bitmap = nullptr;
+  Gdiplus::GpBitmap* image = nullptr;
+  if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream, &image) == Gdiplus::Ok) {
+    const Gdiplus::ARGB background = 0xFF000000u | GetRValue(GetSysColor(COLOR_BTNFACE)) << 16 |
+                                     GetGValue(GetSysColor(COLOR_BTNFACE)) << 8 |
+                                     GetBValue(GetSysColor(COLOR_BTNFACE));
+    Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image, &bitmap, background);
+    Gdiplus::DllExports::GdipDisposeImage(image);
+  }
+  stream->Release();
+  return bitmap;
+}
+
+}  // namespace
+
+int ControlId(const char* controlName) {
+  for (std::size_t i = 0; i < kControls.size(); ++i) {
+    if (Is(kControls[i].name, controlName)) return kFirstControlId + static_cast<int>(i);
+  }
+  return 0;
+}
+
+Text WindowText(HWND window) {
+  const int length = GetWindowTextLengthA(window);
+  if (length <= 0) return {};
+  std::string buffer(static_cast<std::size_t>(length) + 1, '\0');
+  const int copied = GetWindowTextA(window, buffer.data(), length + 1);
+  buffer.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  return buffer;
+}
+
+MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin) : instance_(instance) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = WindowProcedure;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+  windowClass.hIconSm = windowClass.hIcon;
+  windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = kMainWindowClass;
+  RegisterClassExA(&windowClass);
+
+  font_ = MessageFont();
+  white_ = CreateSolidBrush(kWhite);
+  silver_ = CreateSolidBrush(kSilver);
+  grey_ = CreateSolidBrush(kGrey);
+
+  const Text caption = WindowCaption();
+  window_ = CreateWindowExA(0, kMainWindowClass, caption.c_str(),
+                            WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                            CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr,
+                            nullptr, instance, this);
+  if (window_ != nullptr) CreateControls(serviceOrigin);
+}
+
+MainWindow::~MainWindow() {
+  if (window_ != nullptr) DestroyWindow(window_);
+  if (shown_ != nullptr) DeleteObject(shown_);
+  for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(white_),
+                         static_cast<HGDIOBJ>(silver_), static_cast<HGDIOBJ>(grey_)}) {
+    if (object != nullptr) DeleteObject(object);
+  }
+}
+
+void MainWindow::CreateControls(const Text& serviceOrigin) {
+  for (const ControlSpec& spec : kControls) {
+    const Text text = InitialText(spec.name, serviceOrigin);
+    const DWORD extended = spec.kind == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0;
+    HWND control = CreateWindowExA(
+        extended, ClassOf(spec.kind), text.c_str(), StyleOf(spec), spec.left, spec.top, spec.width,
+        spec.height, window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(spec.name))), instance_, nullptr);
+    if (control != nullptr && font_ != nullptr) {
+      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    }
+  }
+}
+
+void MainWindow::Show(int showCommand) {
+  ShowWindow(window_, showCommand);
+  UpdateWindow(window_);
+}
+
+HWND MainWindow::Control(const char* controlName) const {
+  return GetDlgItem(window_, ControlId(controlName));
+}
+
+LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self == nullptr || self->window_ == nullptr) {
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  return self->Handle(message, wParam, lParam);
+}
+
+LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED && resolver_ != nullptr) {
+        // Button2 stays clickable inside a running resolution and runs
+        // nested in it; Button1 is disabled while its own workflow runs.
+        if (LOWORD(wParam) == ControlId("Button1")) {
+          resolver_->ResolveDownloadAddresses();
+          return 0;
+        }
+        if (LOWORD(wParam) == ControlId("Button2")) {
+          resolver_->RefreshCaptcha();
+          return 0;
+        }
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+      return Colour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item->CtlID == static_cast<UINT>(ControlId("PicBox1"))) {
+        DrawPicture(*item);
+        return TRUE;
+      }
+      break;
+    }
+    case WM_DESTROY:
+      window_ = nullptr;
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(window_, message, wParam, lParam);
+}
+
+LRESULT MainWindow::Colour(HDC dc, HWND control) {
+  const int id = GetDlgCtrlID(control);
+  if (id == ControlId("Label4")) {
+    SetTextColor(dc, kRed);
+    SetBkColor(dc, kSilver);
+    return reinterpret_cast<LRESULT>(silver_);
+  }
+  if (id == ControlId("Label5")) {
+    SetTextColor(dc, kBlack);
+    SetBkColor(dc, kGrey);
+    return reinterpret_cast<LRESULT>(grey_);
+  }
+  if (id == ControlId("EditBox1") || id == ControlId("EditBox2") || id == ControlId("EditBox3")) {
+    SetTextColor(dc, kBlack);
+    SetBkColor(dc, kWhite);
+    return reinterpret_cast<LRESULT>(white_);
+  }
+  SetTextColor(dc, kBlack);
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+}
+
+void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  if (shown_ == nullptr) return;
+  BITMAP size{};
+  GetObjectA(shown_, sizeof size, &size);
+  HDC source = CreateCompatibleDC(item.hDC);
+  HGDIOBJ previous = SelectObject(source, shown_);
+  BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, size.bmWidth, size.bmHeight, source, 0, 0,
+         SRCCOPY);
+  SelectObject(source, previous);
+  DeleteDC(source);
+}
+
+bool MainWindow::Dispatch(HWND window, const MSG& message) {
+  if (message.message == WM_QUIT) return false;
+  MSG copy = message;
+  if (window != nullptr && IsWindow(window) && IsDialogMessageA(window, &copy)) return true;
+  TranslateMessage(&copy);
+  DispatchMessageA(&copy);
+  return true;
+}
+
+Text MainWindow::AddressText() { return WindowText(Control("EditBox1")); }
+
+Text MainWindow::CaptchaText() { return WindowText(Control("EditBox3")); }
+
+void MainWindow::SetResultText(const Text& text) { SetWindowTextA(Control("EditBox2"), text.c_str()); }
+
+void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
+  HWND button = Control("Button1");
+  EnableWindow(button, enabled ? TRUE : FALSE);
+  SetWindowTextA(button, caption.c_str());
+}
+
+void MainWindow::SetPicture(const ByteSet& picture) {
+  HBITMAP decoded = DecodePicture(picture);
+  if (shown_ != nullptr) DeleteObject(shown_);
+  shown_ = decoded;
+  if (decoded != nullptr) {
+    picture_ = picture;
+  } else {
+    picture_.clear();
+  }
+  InvalidateRect(Control("PicBox1"), nullptr, TRUE);
+}
+
+ByteSet MainWindow::Picture() { return picture_; }
+
+void MainWindow::ShowMessage(const Text& message) {
+  MessageBoxA(nullptr, message.c_str(), GbkFromUtf8("信息：").c_str(), MB_OK | MB_TASKMODAL);
+}
+
+// A WM_QUIT met here belongs to the outer message loop: it is posted again
+// so that the loop ends once the running workflow has returned.
+void MainWindow::ProcessPendingEvents() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    Dispatch(window_, message);
+  }
+}
+
+}  // namespace sorrel

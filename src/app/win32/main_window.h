@@ -1,0 +1,71 @@
+// The one window of the native Windows program, with its eleven controls,
+// over plain Win32 controls. It is also the workflows' view: they read and
+// write the controls through it and let it process pending messages while
+// they wait. Texts go through the A functions, in code page 936.
+#pragma once
+
+#include <windows.h>
+
+#include "resolve/view.h"
+
+namespace sorrel {
+
+class Resolver;
+
+// The main window's class name and the child-window identifier of each
+// control, for tools that find them from outside (tests).
+inline constexpr const char* kMainWindowClass = "SorrelResolverMainWindow";
+// 0 for a name that is not one of the eleven controls.
+int ControlId(const char* controlName);
+
+class MainWindow : public ResolverView {
+ public:
+  MainWindow(HINSTANCE instance, const Text& serviceOrigin);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // False when the window could not be created.
+  bool Created() const { return window_ != nullptr; }
+  HWND Handle() const { return window_; }
+  HWND Control(const char* controlName) const;
+  void Show(int showCommand);
+
+  // Binds the two buttons to the workflows.
+  void Bind(Resolver& resolver) { resolver_ = &resolver; }
+
+  // Dispatches one message of the thread's queue, with the keyboard moving
+  // the focus between the controls. False for WM_QUIT.
+  static bool Dispatch(HWND window, const MSG& message);
+
+  Text AddressText() override;
+  Text CaptchaText() override;
+  void SetResultText(const Text& text) override;
+  void SetResolveButton(bool enabled, const Text& caption) override;
+  void SetPicture(const ByteSet& picture) override;
+  ByteSet Picture() override;
+  void ShowMessage(const Text& message) override;
+  void ProcessPendingEvents() override;
+
+ private:
+  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateControls(const Text& serviceOrigin);
+  LRESULT Colour(HDC dc, HWND control);
+  void DrawPicture(const DRAWITEMSTRUCT& item);
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  HFONT font_ = nullptr;
+  HBRUSH white_ = nullptr;
+  HBRUSH silver_ = nullptr;
+  HBRUSH grey_ = nullptr;
+  HBITMAP shown_ = nullptr;
+  ByteSet picture_;
+  Resolver* resolver_ = nullptr;
+};
+
+// Code page 936 text of a window, through GetWindowTextA.
+Text WindowText(HWND window);
+
+}  // namespace sorrel

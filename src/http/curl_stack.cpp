@@ -1,0 +1,512 @@
+#include "http/curl_stack.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+namespace sorrel {
+
+namespace {
+
+constexpr int kWaitSliceMs = 10;
+constexpr int kMaxRedirects = 20;
+
+std::string_view TrimAscii(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+           return fold(x) == fold(y);
+         });
+}
+
+// The name of a header line, "" when it has no colon.
+std::string_view HeaderName(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  return colon == line.npos ? std::string_view() : TrimAscii(line.substr(0, colon));
+}
+
+bool HasHeader(const std::vector<std::string>& lines, std::string_view name) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return EqualsIgnoreCase(HeaderName(line), name);
+  });
+}
+
+// Bytes that may not stand in a request target as they are.
+std::string EscapedPath(std::string_view path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+struct SessionConfig {
+  std::string agent;
+  std::string proxy;
+  EventPump* pump = nullptr;
+  CurlStackOptions options;
+};
+
+class CurlRequest : public HttpRequest {
+ public:
+  CurlRequest(std::shared_ptr<const SessionConfig> session, std::string url, std::string verb,
+              std::uint32_t flags)
+      : session_(std::move(session)), url_(std::move(url)), verb_(std::move(verb)), flags_(flags) {}
+
+  ~CurlRequest() override {
+    StopTransfer();
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+  }
+
+  bool Send(std::string_view headerBlock, std::string_view body) override {
+    if (started_) return false;
+    started_ = true;
+    std::size_t start = 0;
+    while (start < headerBlock.size()) {
+      std::size_t end = headerBlock.find('\n', start);
+      if (end == headerBlock.npos) end = headerBlock.size();
+      std::string_view line = headerBlock.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (!HeaderName(line).empty()) lines_.emplace_back(line);
+      start = end + 1;
+    }
+    body_.assign(body);
+    multi_ = curl_multi_init();
+    if (multi_ == nullptr || !StartTransfer()) {
+      done_ = failed_ = true;
+      return false;
+    }
+    DriveUntil([this] { return haveFinal_ && redirectTo_.empty(); });
+    return !failed_ || haveFinal_;
+  }
+
+  std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
+    if (!started_) return 0;
+    DriveUntil([this] { return readPos_ < received_.size(); });
+    const std::size_t count = std::min(size, received_.size() - readPos_);
+    std::memcpy(buffer, received_.data() + readPos_, count);
+    readPos_ += count;
+    if (readPos_ == received_.size()) {
+      received_.clear();
+      readPos_ = 0;
+    }
+    return count;
+  }
+
+  bool QueryRawHeaders(char* buffer, std::uint32_t& length) override {
+    if (!started_) return false;
+    DriveUntil([this] { return haveFinal_ && redirectTo_.empty(); });
+    if (!haveFinal_) return false;
+    const std::size_t needed = finalBlock_.size() + 1;
+    if (length < needed) {
+      length = static_cast<std::uint32_t>(needed);
+      return false;
+    }
+    std::memcpy(buffer, finalBlock_.c_str(), needed);
+    length = static_cast<std::uint32_t>(finalBlock_.size());
+    return true;
+  }
+
+ private:
+  bool Secure() const { return url_.rfind("https://", 0) == 0; }
+
+  bool StartTransfer() {
+    easy_ = curl_easy_init();
+    if (easy_ == nullptr) return false;
+    const SessionConfig& s = *session_;
+    curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1});
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    if (!s.agent.empty()) curl_easy_setopt(easy_, CURLOPT_USERAGENT, s.agent.c_str());
+    // The proxy serves plain HTTP only; the environment's proxy settings are
+    // never consulted ("" switches them off).
+    proxy_ = (!Secure() && !s.proxy.empty()) ? "http://" + s.proxy : "";
+    curl_easy_setopt(easy_, CURLOPT_PROXY, proxy_.c_str());
+    curl_easy_setopt(easy_, CURLOPT_NOPROXY, "");
+    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, s.options.connectTimeoutSeconds);
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, s.options.stallSeconds);
+    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!s.options.caFile.empty())
+      curl_easy_setopt(easy_, CURLOPT_CAINFO, s.options.caFile.c_str());
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    // A request that carries its own Cookie line gets no second one.
+    if ((flags_ & kFlagNoCookies) == 0 && !HasHeader(lines_, "Cookie")) {
+      curl_easy_setopt(easy_, CURLOPT_SHARE, ProcessCookieStore().share());
+      curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, "");
+    }
+    if (verb_ == "GET" && body_.empty()) {
+      curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    } else {
+      curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+      curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.data());
+      curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+      if (verb_ != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, verb_.c_str());
+    }
+
+    // The caller's lines in their order; curl's own extras switched off
+    // ("Name:" removes a header, "Name;" sends one with an empty value).
+    curl_slist_free_all(list_);
+    list_ = nullptr;
+    for (const std::string& line : lines_) {
+      const std::string_view value = TrimAscii(std::string_view(line).substr(line.find(':') + 1));
+      const std::string entry = value.empty() ? std::string(HeaderName(line)) + ";" : line;
+      list_ = curl_slist_append(list_, entry.c_str());
+    }
+    for (const char* name : {"Accept", "Expect", "Proxy-Connection", "Content-Type"}) {
+      if (!HasHeader(lines_, name))
+        list_ = curl_slist_append(list_, (std::string(name) + ":").c_str());
+    }
+    if (body_.empty() && !HasHeader(lines_, "Content-Length")) {
+      list_ = curl_slist_append(list_, "Content-Length:");
+    }
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, list_);
+
+    block_.clear();
+    finalBlock_.clear();
+    haveFinal_ = false;
+    redirectTo_.clear();
+    return curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+  }
+
+  void StopTransfer() {
+    if (easy_ != nullptr) {
+      curl_multi_remove_handle(multi_, easy_);
+      curl_easy_cleanup(easy_);
+      easy_ = nullptr;
+    }
+    curl_slist_free_all(list_);
+    list_ = nullptr;
+  }
+
+  template <typename Done>
+  void DriveUntil(Done done) {
+    while (!done_ && !done()) {
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+        if (message->msg == CURLMSG_DONE) Finished(message->data.result);
+      }
+      if (done_ || done()) break;
+      curl_multi_poll(multi_, nullptr, 0, kWaitSliceMs, nullptr);
+      if (session_->pump != nullptr) session_->pump->ProcessPendingEvents();
+    }
+  }
+
+  void Finished(CURLcode result) {
+    if (result == CURLE_OK && !redirectTo_.empty()) {
+      ++redirects_;
+      url_ = redirectTo_;
+      // RFC 9110 15.4: 303 turns the request into a GET, and so do 301 and 302
+      // for a POST, as browsers do; the body and its headers stay behind.
+      if ((status_ == 303 && verb_ != "HEAD") ||
+          ((status_ == 301 || status_ == 302) && verb_ == "POST")) {
+        verb_ = "GET";
+        body_.clear();
+        std::erase_if(lines_, [](const std::string& line) {
+          return EqualsIgnoreCase(HeaderName(line), "Content-Type") ||
+                 EqualsIgnoreCase(HeaderName(line), "Content-Length");
+        });
+      }
+      StopTransfer();
+      if (StartTransfer()) return;
+    }
+    StopTransfer();
+    done_ = true;
+    failed_ = result != CURLE_OK;
+  }
+
+  // The target of a redirect that is to be followed, or "".
+  std::string RedirectTarget() const {
+    if ((flags_ & kFlagNoAutoRedirect) != 0 || redirects_ >= kMaxRedirects) return "";
+    if (status_ != 301 && status_ != 302 && status_ != 303 && status_ != 307 && status_ != 308) {
+      return "";
+    }
+    std::string location;
+    std::size_t start = 0;
+    while (start < finalBlock_.size()) {
+      const std::size_t end = finalBlock_.find("\r\n", start);
+      const std::string_view line = std::string_view(finalBlock_).substr(start, end - start);
+      if (EqualsIgnoreCase(HeaderName(line), "Location")) {
+        location = TrimAscii(line.substr(line.find(':') + 1));
+      }
+      start = end + 2;
+    }
+    if (location.empty()) return "";
+    CURLU* url = curl_url();
+    std::string target;
+    char* full = nullptr;
+    char* scheme = nullptr;
+    if (curl_url_set(url, CURLUPART_URL, url_.c_str(), 0) == CURLUE_OK &&
+        curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_URLENCODE) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        (std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0) &&
+        curl_url_get(url, CURLUPART_URL, &full, 0) == CURLUE_OK) {
+      target = full;
+    }
+    curl_free(full);
+    curl_free(scheme);
+    curl_url_cleanup(url);
+    return target;
+  }
+
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& r = *static_cast<CurlRequest*>(self);
+    std::string_view line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.rfind("HTTP/", 0) == 0) {
+      r.block_.assign(line);
+      r.block_ += "\r\n";
+      r.status_ = 0;
+      const std::size_t space = line.find(' ');
+      for (std::size_t i = space + 1;
+           space != line.npos && i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+        r.status_ = r.status_ * 10 + (line[i] - '0');
+      }
+    } else if (!line.empty()) {
+      r.block_ += line;
+      r.block_ += "\r\n";
+    } else if (!r.block_.empty()) {
+      r.block_ += "\r\n";
+      // Interim 1xx answers are not the response.
+      if (r.status_ < 100 || r.status_ >= 200) {
+        r.finalBlock_ = r.block_;
+        r.haveFinal_ = true;
+        r.redirectTo_ = r.RedirectTarget();
+      }
+      r.block_.clear();
+    }
+    return size * count;
+  }
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& r = *static_cast<CurlRequest*>(self);
+    if (r.redirectTo_.empty()) r.received_.append(data, size * count);
+    return size * count;
+  }
+
+  std::shared_ptr<const SessionConfig> session_;
+  std::string url_;
+  std::string verb_;
+  std::uint32_t flags_;
+  std::vector<std::string> lines_;
+  std::string body_;
+  std::string proxy_;
+
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+  curl_slist* list_ = nullptr;
+  bool started_ = false;
+  bool done_ = false;
+  bool failed_ = false;
+  int redirects_ = 0;
+
+  int status_ = 0;
+  std::string block_;
+  std::string finalBlock_;
+  bool haveFinal_ = false;
+  std::string redirectTo_;
+  std::string received_;
+  std::size_t readPos_ = 0;
+};
+
+class CurlConnection : public HttpConnection {
+ public:
+  CurlConnection(std::shared_ptr<const SessionConfig> session, std::string host, int port)
+      : session_(std::move(session)), host_(std::move(host)), port_(port) {}
+
+  std::unique_ptr<HttpRequest> OpenRequest(std::string_view verb, std::string_view path,
+                                           std::string_view version, std::uint32_t flags) override {
+    if (verb.empty()) return nullptr;
+    std::string url = (flags & kFlagSecure) != 0 ? "https://" : "http://";
+    url += host_;
+    if (port_ != 0) url += ":" + std::to_string(port_);
+    url += path.empty() || path.front() != '/' ? "/" : "";
+    url += EscapedPath(path);
+    return std::make_unique<CurlRequest>(session_, std::move(url), std::string(verb), flags);
+  }
+
+ private:
+  std::shared_ptr<const SessionConfig> session_;
+  std::string host_;
+  int port_;
+};
+
+class CurlSession : public HttpSession {
+ public:
+  explicit CurlSession(std::shared_ptr<const SessionConfig> config) : config_(std::move(config)) {}
+
+  std::unique_ptr<HttpConnection> Connect(std::string_view host, int port) override {
+    if (host.empty() || port < 0 || port > 65535) return nullptr;
+    if (host.find_first_of(" /?#@") != host.npos) return nullptr;
+    return std::make_unique<CurlConnection>(config_, std::string(host), port);
+  }
+
+ private:
+  std::shared_ptr<const SessionConfig> config_;
+};
+
+// Splits "value; attr=x; attr" into the value and lower-cased attributes.
+struct CookieParts {
+  std::string value;
+  std::string domain;
+  std::string path = "/";
+  long long expires = 0;
+  bool secure = false;
+  bool httpOnly = false;
+};
+
+CookieParts ParseCookieData(std::string_view data) {
+  CookieParts parts;
+  std::size_t semicolon = data.find(';');
+  parts.value = TrimAscii(data.substr(0, semicolon));
+  long long maxAge = 0;
+  bool haveMaxAge = false;
+  while (semicolon != data.npos) {
+    const std::size_t next = data.find(';', semicolon + 1);
+    const std::string_view attribute = TrimAscii(data.substr(semicolon + 1, next - semicolon - 1));
+    semicolon = next;
+    const std::size_t eq = attribute.find('=');
+    const std::string_view key = TrimAscii(attribute.substr(0, eq));
+    const std::string value(eq == attribute.npos ? "" : TrimAscii(attribute.substr(eq + 1)));
+    if (EqualsIgnoreCase(key, "domain")) {
+      parts.domain = value.substr(
+          value.find_first_not_of('.') == value.npos ? value.size() : value.find_first_not_of('.'));
+    } else if (EqualsIgnoreCase(key, "path") && !value.empty() && value.front() == '/') {
+      parts.path = value;
+    } else if (EqualsIgnoreCase(key, "expires")) {
+      const time_t when = curl_getdate(value.c_str(), nullptr);
+      if (when != -1) parts.expires = when > 0 ? when : 1;
+    } else if (EqualsIgnoreCase(key, "max-age")) {
+      char* end = nullptr;
+      maxAge = std::strtoll(value.c_str(), &end, 10);
+      haveMaxAge = end != value.c_str();
+    } else if (EqualsIgnoreCase(key, "secure")) {
+      parts.secure = true;
+    } else if (EqualsIgnoreCase(key, "httponly")) {
+      parts.httpOnly = true;
+    }
+  }
+  // RFC 6265 5.2.2: Max-Age wins over Expires; zero or less expires at once.
+  if (haveMaxAge)
+    parts.expires = maxAge > 0 ? static_cast<long long>(std::time(nullptr)) + maxAge : 1;
+  return parts;
+}
+
+std::string WithoutTabs(std::string_view text) {
+  std::string out(text);
+  std::replace(out.begin(), out.end(), '\t', ' ');
+  return out;
+}
+
+}  // namespace
+
+CurlCookieStore::CurlCookieStore() {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  share_ = curl_share_init();
+  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlCookieStore::Lock);
+  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlCookieStore::Unlock);
+  curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+}
+
+void CurlCookieStore::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+  static_cast<CurlCookieStore*>(self)->locks_[data].lock();
+}
+
+void CurlCookieStore::Unlock(CURL*, curl_lock_data data, void* self) {
+  static_cast<CurlCookieStore*>(self)->locks_[data].unlock();
+}
+
+bool CurlCookieStore::Set(std::string_view host, std::string_view name, std::string_view data) {
+  if (host.empty()) return false;
+  // In the cookie-file form, so that a cookie without a domain attribute
+  // stays host-only, exactly as the one the response itself would store.
+  const CookieParts parts = ParseCookieData(data);
+  const bool anyHost = !parts.domain.empty();
+  std::string line = parts.httpOnly ? "#HttpOnly_" : "";
+  line += WithoutTabs(anyHost ? parts.domain : host);
+  line += anyHost ? "\tTRUE\t" : "\tFALSE\t";
+  line += WithoutTabs(parts.path) + (parts.secure ? "\tTRUE\t" : "\tFALSE\t");
+  line +=
+      std::to_string(parts.expires) + "\t" + WithoutTabs(name) + "\t" + WithoutTabs(parts.value);
+
+  CURL* easy = curl_easy_init();
+  if (easy == nullptr) return false;
+  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+  const bool ok = curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str()) == CURLE_OK;
+  curl_easy_cleanup(easy);
+  return ok;
+}
+
+std::vector<std::string> CurlCookieStore::List() {
+  std::vector<std::string> lines;
+  CURL* easy = curl_easy_init();
+  if (easy == nullptr) return lines;
+  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+  curl_slist* list = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+    for (curl_slist* item = list; item != nullptr; item = item->next)
+      lines.emplace_back(item->data);
+  }
+  curl_slist_free_all(list);
+  curl_easy_cleanup(easy);
+  return lines;
+}
+
+void CurlCookieStore::Clear() {
+  CURL* easy = curl_easy_init();
+  if (easy == nullptr) return;
+  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+  curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
+  curl_easy_cleanup(easy);
+}
+
+CurlCookieStore& ProcessCookieStore() {
+  static CurlCookieStore* store = new CurlCookieStore();
+  return *store;
+}
+
+CurlHttpStack::CurlHttpStack(CurlStackOptions options) : options_(std::move(options)) {
+  ProcessCookieStore();
+}
+
+std::unique_ptr<HttpSession> CurlHttpStack::Open(std::string_view agent, std::string_view proxy,
+                                                 EventPump* waitPump) {
+  auto config = std::make_shared<SessionConfig>();
+  config->agent = agent;
+  config->proxy = proxy;
+  config->pump = waitPump;
+  config->options = options_;
+  return std::make_unique<CurlSession>(std::move(config));
+}
+
+bool CurlHttpStack::SetCookie(std::string_view url, std::string_view name, std::string_view data) {
+  std::string_view host = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
+  host = host.substr(0, host.find_first_of("/:"));
+  return ProcessCookieStore().Set(host, name, data);
+}
+
+}  // namespace sorrel

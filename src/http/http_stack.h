@@ -1,0 +1,76 @@
+// The platform HTTP stack as the request operations see it: a session with
+// an agent and a proxy, a connection to host and port, a request with verb,
+// path and flags, a send of a caller-built header block, chunked reads, the
+// raw response header block, and a process-wide cookie store. Each object
+// is closed by destroying it; callers close a request before its connection
+// and a connection before its session.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "text/events.h"
+#include "text/text.h"
+
+namespace sorrel {
+
+// Request flags, with the values the Windows stack gives them.
+enum HttpRequestFlag : std::uint32_t {
+  kFlagNeedFile = 0x00000010u,
+  kFlagIgnoreRedirectToHttps = 0x00004000u,
+  kFlagNoCookies = 0x00080000u,  // neither add stored cookies nor store the response's
+  kFlagNoAutoRedirect = 0x00200000u,
+  kFlagSecure = 0x00800000u,  // TLS
+  kFlagReload = 0x80000000u,  // never answer from a cache
+};
+
+class HttpRequest {
+ public:
+  virtual ~HttpRequest() = default;
+  // Sends the request with `headerBlock` (lines ending in CR LF) as given and
+  // `body`. False when the exchange failed; reads then yield nothing.
+  virtual bool Send(std::string_view headerBlock, std::string_view body) = 0;
+  // Up to `size` body bytes into `buffer`; 0 at the end of the body and on
+  // failure.
+  virtual std::size_t Read(std::uint8_t* buffer, std::size_t size) = 0;
+  // The final response's status line and header lines, CR LF separated and
+  // closed by an empty line, copied with a terminating zero into `buffer` of
+  // `length` bytes. On success `length` becomes the block's length without the
+  // zero. When the buffer is too small, false with `length` set to the size
+  // needed; when there is no response, false with `length` unchanged.
+  virtual bool QueryRawHeaders(char* buffer, std::uint32_t& length) = 0;
+};
+
+class HttpConnection {
+ public:
+  virtual ~HttpConnection() = default;
+  // Null on failure. `flags` is a combination of HttpRequestFlag values.
+  virtual std::unique_ptr<HttpRequest> OpenRequest(std::string_view verb, std::string_view path,
+                                                   std::string_view version,
+                                                   std::uint32_t flags) = 0;
+};
+
+class HttpSession {
+ public:
+  virtual ~HttpSession() = default;
+  // Port 0 is the default port of the request's scheme. Null on failure.
+  virtual std::unique_ptr<HttpConnection> Connect(std::string_view host, int port) = 0;
+};
+
+class HttpStack {
+ public:
+  virtual ~HttpStack() = default;
+  // `agent` goes out as the User-Agent header (none when empty). `proxy` is
+  // "host:port" of a proxy for plain HTTP, empty for a direct connection.
+  // While a request of this session waits on the network, the stack calls
+  // `waitPump` between short waits; null on threads without a window.
+  virtual std::unique_ptr<HttpSession> Open(std::string_view agent, std::string_view proxy,
+                                            EventPump* waitPump) = 0;
+  // Stores a cookie for `url` ("http://host"); `data` is the value followed
+  // by the cookie's attributes, as in a "Set-Cookie: " line after the "=".
+  virtual bool SetCookie(std::string_view url, std::string_view name, std::string_view data) = 0;
+};
+
+}  // namespace sorrel

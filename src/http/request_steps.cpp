@@ -1,0 +1,108 @@
+#include "http/request_steps.h"
+
+#include <vector>
+
+#include "http/convert.h"
+
+namespace sorrel {
+
+namespace {
+
+constexpr std::string_view kSetCookieMarker = "Set-Cookie: ";
+
+// Splits at LF (dropping a CR before it) and at any byte of `extraEnds`.
+std::vector<std::string_view> SplitLines(std::string_view text, std::string_view extraEnds) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    const bool end = i == text.size() || text[i] == '\n' || extraEnds.find(text[i]) != text.npos;
+    if (!end) continue;
+    std::string_view line = text.substr(start, i - start);
+    if (i < text.size() && text[i] == '\n' && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (i < text.size() || !line.empty()) lines.push_back(line);
+    start = i + 1;
+  }
+  return lines;
+}
+
+// Stores one cookie line and gives the rest after the marker's 12 bytes.
+Text StoreCookieLine(HttpStack& stack, std::string_view line, std::string_view host) {
+  const Text rest =
+      Mid(line, static_cast<int>(kSetCookieMarker.size()) + 1, static_cast<int>(line.size()));
+  const int eq = Find(rest, "=");
+  const Text name = Left(rest, eq - 1);
+  const Text data = Right(rest, static_cast<int>(rest.size()) - eq);
+  stack.SetCookie("http://" + Text(host), name, data);
+  return rest;
+}
+
+}  // namespace
+
+ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump) {
+  ByteSet body;
+  for (;;) {
+    ByteSet buffer(chunk, 0);
+    if (pump != nullptr) pump->ProcessPendingEvents();
+    const std::size_t count = request.Read(buffer.data(), chunk);
+    if (count == 0) break;
+    if (body.size() + count > kMaxBodyBytes) return {};
+    body.insert(body.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+  return body;
+}
+
+ByteSet ConvertBody(ByteSet body, int conversion) {
+  if (conversion == 1) return BytesOf(Utf8ToGbk(TextOf(body)));
+  if (conversion == 2) return BytesOf(Big5ToSimplifiedGbk(TextOf(body)));
+  return body;
+}
+
+Text QueryHeaderText(HttpRequest& request) {
+  Text buffer = SpaceText(kHeaderBufferBytes);
+  std::uint32_t length = kHeaderBufferBytes;
+  if (!request.QueryRawHeaders(buffer.data(), length) && length > buffer.size()) {
+    buffer = SpaceText(static_cast<int>(length));
+    request.QueryRawHeaders(buffer.data(), length);
+  }
+  return buffer.substr(0, buffer.find('\0'));
+}
+
+int HttpsPort(std::string_view address) {
+  constexpr std::string_view kScheme = "https://";
+  if (ToLowerAscii(Left(address, static_cast<int>(kScheme.size()))) != kScheme) return 443;
+  std::string_view authority = address.substr(kScheme.size());
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  const std::size_t at = authority.rfind('@');
+  if (at != authority.npos) authority.remove_prefix(at + 1);
+  const std::size_t colon = authority.rfind(':');
+  if (colon == authority.npos || authority.find(']', colon) != authority.npos) return 443;
+  int port = 0;
+  for (std::size_t i = colon + 1;
+       i < authority.size() && authority[i] >= '0' && authority[i] <= '9' && port < 65536; ++i) {
+    port = port * 10 + (authority[i] - '0');
+  }
+  return (port > 0 && port < 65536) ? port : 443;
+}
+
+void StoreResponseCookies(HttpStack& stack, std::string_view headerText, std::string_view host) {
+  if (Find(headerText, kSetCookieMarker, 1, true) <= 0) return;
+  for (std::string_view line : SplitLines(headerText, "")) {
+    if (Find(line, kSetCookieMarker, 1, true) > 0) StoreCookieLine(stack, line, host);
+  }
+}
+
+Text CollectResponseCookies(HttpStack& stack, std::string_view headerText, std::string_view host) {
+  Text collected;
+  if (Find(headerText, kSetCookieMarker, 1, true) <= 0) return collected;
+  for (std::string_view line : SplitLines(headerText, std::string_view("\0\x1a", 2))) {
+    if (Find(line, kSetCookieMarker, 1, true) <= 0) continue;
+    const Text rest = StoreCookieLine(stack, line, host);
+    const int semicolon = Find(rest, ";");
+    collected += (semicolon > 0 ? Left(rest, semicolon - 1) : rest) + ";";
+  }
+  return collected;
+}
+
+}  // namespace sorrel

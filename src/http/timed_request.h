@@ -1,0 +1,39 @@
+// The worker side of TimedWebAccess: the seven-slot record that carries the
+// request to the worker and the response back, the in-memory stream that
+// hands it over, and the worker procedure.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "text/text.h"
+
+namespace sorrel {
+
+class HttpStack;
+
+// Going out: address, method, proxy, headers, body, cookie text, redirect
+// switch ("真"/"假"). Coming back: body, collected cookies, proxy, headers,
+// request body, raw header block, redirect switch.
+using TimedRequestRecord = std::vector<ByteSet>;
+constexpr std::size_t kTimedRequestSlots = 7;
+
+// One serialized record. The caller writes it before the worker starts and
+// reads it only after the worker has ended; the lock keeps an abandoned
+// worker's late write from racing with anything.
+class TimedRequestStream {
+ public:
+  bool Write(const TimedRequestRecord& record);
+  std::optional<TimedRequestRecord> Read() const;
+
+ private:
+  mutable std::mutex mutex_;
+  ByteSet bytes_;
+};
+
+// Performs the exchange that `stream` describes and writes the answer back
+// into it. Runs on a worker thread; touches no window.
+void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream);
+
+}  // namespace sorrel

@@ -1,0 +1,89 @@
+#include "http/web_access.h"
+
+#include "http/convert.h"
+#include "http/http_stack.h"
+#include "http/request_steps.h"
+#include "http/url.h"
+#include "http/worker_thread.h"
+#include "support/notice.h"
+#include "text/codepage.h"
+
+namespace sorrel {
+
+namespace {
+
+constexpr std::string_view kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+constexpr std::string_view kAcceptLine =
+    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
+    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
+    "application/msword, */*\r\n";
+constexpr std::size_t kReadChunk = 1024;
+
+bool HasScheme(std::string_view url) {
+  return Left(url, 7) == "http://" || Left(url, 8) == "https://";
+}
+
+}  // namespace
+
+WebClient::WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows)
+    : WebClient(stack, pump, windows, PlatformThreads()) {}
+
+WebClient::WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows,
+                     ThreadSystem& threads)
+    : stack_(stack), pump_(pump), windows_(windows), threads_(threads) {}
+
+ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
+  url = TrimSpaces(url);
+  const int method = args.method.value_or(0);
+  if (method != 0 && method != 1) {
+    ShowNotice(windows_, GbkFromUtf8("【网页_访问】命令的第二个【访问方式】参数有误,请返回修改"));
+    return {};
+  }
+  const Text verb = method == 1 ? "POST" : "GET";
+  if (!HasScheme(url)) url = "http://" + url;
+
+  const Text host = UrlHost(url);
+  const Text path = UrlPath(url);
+  // An https address goes over TLS, on its own port or 443.
+  const bool secure = Left(url, 8) == "https://";
+  const int port = secure ? HttpsPort(url) : UrlPort(url);
+
+  const std::string_view proxy = RemoveSpaces(args.proxy).empty() ? "" : args.proxy;
+  auto session = stack_.Open(kUserAgent, proxy, &pump_);
+  if (!session) return {};
+  auto connection = session->Connect(host, port);
+  if (!connection) return {};
+  auto request = connection->OpenRequest(verb, path, "HTTP/1.1",
+                                         kFlagReload | (secure ? std::uint32_t{kFlagSecure} : 0u));
+  if (!request) return {};
+
+  Text ownHeaders;
+  Text& headers = args.headers != nullptr ? *args.headers : ownHeaders;
+  if (Find(headers, "Accept: ", 1, true) <= 0) headers += kAcceptLine;
+  if (Find(headers, "Referer: ", 1, true) <= 0) headers += "Referer: " + url + "\r\n";
+  if (Find(headers, "Accept-Language: ", 1, true) <= 0) headers += "Accept-Language: zh-cn\r\n";
+
+  std::string_view body;
+  if (ToUpperAscii(verb) == "POST" && !args.postData.empty()) {
+    headers += "Content-Type: application/x-www-form-urlencoded\r\n";
+    headers +=
+        "Content-Length: " + NumberText(static_cast<long long>(args.postData.size())) + "\r\n";
+    body = args.postData;
+  }
+  if (!args.cookies.empty()) headers += "Cookie: " + args.cookies + "\r\n\r\n";
+  request->Send(headers, body);
+
+  ByteSet received = ReadWholeBody(*request, kReadChunk, &pump_);
+  const Text headerText = QueryHeaderText(*request);
+  request.reset();
+  connection.reset();
+  session.reset();
+
+  if (args.responseHeaders != nullptr) *args.responseHeaders = headerText;
+  StoreResponseCookies(stack_, headerText, host);
+  return ConvertBody(std::move(received), args.conversion);
+}
+
+Text WebClient::GetPageText(Text& url) { return TextOf(WebAccess(url)); }
+
+}  // namespace sorrel

@@ -1,0 +1,127 @@
+// The window under the offscreen platform: its controls, their shape and
+// texts, and the binding of the two buttons.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/main_window_layout.h"
+#include "app/qt/main_window.h"
+#include "text/codepage.h"
+
+namespace sorrel {
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  static QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+ private slots:
+  void controlsStandWhereTheLayoutSays() {
+    MainWindow window("http://127.0.0.1:8017");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.frameGeometry().size(), QSize(975, 432));
+    QCOMPARE(window.windowTitle(),
+             Utf8("Sorrel网盘下载地址解析工具【Orrinwood专版   www.sorrel-resolver.example】"));
+
+    const QObjectList children = window.children();
+    QStringList order;
+    for (QObject* child : children) {
+      if (child->isWidgetType()) order << child->objectName();
+    }
+    QCOMPARE(order, (QStringList{"Label5", "Label4", "Button2", "Label3", "EditBox3", "Label2",
+                                 "EditBox1", "Label1", "PicBox1", "EditBox2", "Button1"}));
+    for (const ControlSpec& spec : kControls) {
+      QWidget* control = window.Control(spec.name);
+      QVERIFY2(control, spec.name);
+      QCOMPARE(control->geometry(), QRect(spec.left, spec.top, spec.width, spec.height));
+      QVERIFY(control->isVisible());
+      QVERIFY(control->isEnabled());
+      const bool takesFocus = spec.kind == ControlKind::Edit || spec.kind == ControlKind::Button;
+      QCOMPARE(control->focusPolicy() != Qt::NoFocus, takesFocus);
+    }
+  }
+
+  void textsAndColours() {
+    MainWindow window("http://svc.example");
+    auto text = [&](const char* name) {
+      QWidget* w = window.Control(name);
+      if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+      if (auto* button = qobject_cast<QPushButton*>(w)) return button->text();
+      if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+      return qobject_cast<QPlainTextEdit*>(w)->toPlainText();
+    };
+    QCOMPARE(text("Button1"), Utf8("获取下载地址"));
+    QCOMPARE(text("Button2"), Utf8("刷新验证码"));
+    QCOMPARE(text("Label1"), Utf8("地址："));
+    QCOMPARE(text("Label2"), Utf8("验证码："));
+    QCOMPARE(text("Label3"), Utf8("请输入左边的验证码"));
+    QCOMPARE(text("Label4"),
+             Utf8("地址示例：\n\n    http://svc.example/file/83264445\n\n"
+                  "    http://svc.example/file/83264445\n\n"
+                  "    *目前Sorrel网盘的下载格式基本统一了，输入上面类型的地址基本不会出错."));
+    QVERIFY(!text("Label5").isEmpty());
+    QVERIFY(text("EditBox1").isEmpty());
+    QVERIFY(text("EditBox2").isEmpty());
+    QVERIFY(text("EditBox3").isEmpty());
+
+    auto* label4 = qobject_cast<QLabel*>(window.Control("Label4"));
+    QVERIFY(label4->wordWrap());
+    QCOMPARE(label4->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QCOMPARE(label4->palette().color(QPalette::Window), QColor(192, 192, 192));
+    QCOMPARE(window.Control("Label5")->palette().color(QPalette::Window), QColor(128, 128, 128));
+
+    auto* result = qobject_cast<QPlainTextEdit*>(window.Control("EditBox2"));
+    QVERIFY(result->isReadOnly());
+    QCOMPARE(result->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(result->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QVERIFY(result->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QVERIFY(qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap().isNull());
+  }
+
+  void resultBoxTakesNoTypingButCopies() {
+    MainWindow window("http://svc.example");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.SetResultText(GbkFromUtf8("普通下载地址：\r\n\r\nhttp://a/b"));
+    auto* result = qobject_cast<QPlainTextEdit*>(window.Control("EditBox2"));
+    result->setFocus();
+    QTest::keyClicks(result, "typed");
+    QCOMPARE(result->toPlainText(), Utf8("普通下载地址：\n\nhttp://a/b"));
+    result->selectAll();
+    QCOMPARE(result->textCursor().selectedText().size(), result->toPlainText().size());
+  }
+
+  void pictureBoxReadsBackWhatItShows() {
+    MainWindow window("http://svc.example");
+    QVERIFY(window.Picture().empty());
+    // A 1x1 GIF.
+    const ByteSet gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00,
+                         0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04, 0x01, 0x00,
+                         0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
+                         0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+    window.SetPicture(gif);
+    QCOMPARE(window.Picture().size(), gif.size());
+    QVERIFY(!qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap().isNull());
+    window.SetPicture(BytesOf("<html>not a picture</html>"));
+    QVERIFY(window.Picture().empty());
+    QVERIFY(qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap().isNull());
+  }
+
+  void busyButtonShowsItsCaption() {
+    MainWindow window("http://svc.example");
+    window.SetResolveButton(false, GbkFromUtf8("正在获取中..."));
+    auto* button = qobject_cast<QPushButton*>(window.Control("Button1"));
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(button->text(), Utf8("正在获取中..."));
+  }
+};
+
+}  // namespace sorrel
+
+QTEST_MAIN(sorrel::MainWindowTest)
+#include "main_window_test.moc"

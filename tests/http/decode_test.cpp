@@ -1,0 +1,106 @@
+#include "http/decode.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "text/codepage.h"
+#include "text/hex_bytes.h"
+
+namespace sorrel {
+namespace {
+
+using testing::Hex;
+using testing::HexOf;
+
+struct DecodeCase {
+  std::string text;
+  std::string expected;
+};
+
+TEST(UrlDecodeTest, EscapesThenUtf8ToGbk) {
+  const std::vector<DecodeCase> cases = {
+      {"%41", "A"},
+      {"%4a", "J"},
+      {"%4A%4b", "JK"},
+      {"%", ""},
+      {"a%", "a"},
+      {"a%4", "a@"},
+      {"%00", ""},
+      {"a%00b", "ab"},
+      {"a+b%20c", "a+b c"},
+      {"Hello, world! /path?x=1&y=~", "Hello, world! /path?x=1&y=~"},
+      {"%E4%B8%AD%E5%9B%BD", Hex("D6 D0 B9 FA")},
+      {"%e4%b8%ad", Hex("D6 D0")},
+      {"中国", Hex("D6 D0 B9 FA")},
+      // A digit that is no hex digit counts as -2: (16 × -2 + 4) mod 256 is
+      // E4, the lead byte of 中 in UTF-8.
+      {"%G4%B8%AD", Hex("D6 D0")},
+      {"%g4%B8%AD", Hex("D6 D0")},
+      // Both digits foreign: (16 × -2 − 2) mod 256 is DE, which with 80
+      // forms U+0780, a character GBK lacks.
+      {"%zz%80", "?"},
+      // GBK bytes are no UTF-8 and pass through as malformed sequences.
+      {Hex("D6 D0"), "??"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(HexOf(c.text));
+    EXPECT_EQ(HexOf(UrlDecode(c.text)), HexOf(c.expected));
+  }
+}
+
+TEST(UrlDecodeTest, StopsAtFirstZeroByte) { EXPECT_EQ(UrlDecode(std::string("a\0b", 3)), "a"); }
+
+TEST(Utf8ToAnsiTest, WholeBufferUpToZero) {
+  EXPECT_EQ(HexOf(Utf8ToAnsi(ByteSet{0xE4, 0xB8, 0xAD, 'x'})), "D6 D0 78");
+  EXPECT_EQ(Utf8ToAnsi(ByteSet{}), "");
+  EXPECT_EQ(Utf8ToAnsi(ByteSet{'a', 0, 'b'}), "a");
+}
+
+TEST(WideToAnsiTest, StopsAtZeroUnitAndMarksMissingCharacters) {
+  EXPECT_EQ(HexOf(WideToAnsi(std::u16string(u"\u4E2D\0x", 3))), "D6 D0");
+  EXPECT_EQ(WideToAnsi(u"\u0E01a"), "?a");
+  EXPECT_EQ(WideToAnsi(u""), "");
+}
+
+struct BetweenCase {
+  std::string text;
+  std::string left;
+  std::string right;
+  std::optional<int> startPos;
+  bool caseSensitive;
+  std::string expected;
+};
+
+TEST(TextBetweenTest, CutsBetweenMarkers) {
+  const std::vector<BetweenCase> cases = {
+      {"<a href=\"x.zip\">", "href=\"", "\"", {}, false, "x.zip"},
+      {"<a href=\"x.zip\">", GbkFromUtf8("href=#引号"), GbkFromUtf8("#引号"), {}, false, "x.zip"},
+      {"<a href=\"x\">", "src=", "\"", {}, false, ""},
+      {"<a href=\"x>", "href=\"", "\"", {}, false, ""},
+      {"abc;def", "a", "", {}, false, ""},
+      {"abc;def", "", ";", {}, false, "abc"},
+      {"<A HREF=x>", "href=", ">", {}, false, "x"},
+      {"<A HREF=x>", "href=", ">", {}, true, ""},
+      {"<a href=aXb>", "HREF=", "x", {}, false, "a"},
+      {"<a href=aXb>", "href=", "x", {}, true, ""},
+      {"abc", "bc", ">", {}, false, ""},
+      {"abc", "bc", "", {}, false, ""},
+      {"", "", "", {}, false, ""},
+      {"a=1;a=2;", "a=", ";", 2, false, "2"},
+      // The start position also applies within the text after the left marker.
+      {"xxa=1;2;3;", "a=", ";", 3, false, "1;2"},
+      {"a=1;a=2;", "a=", ";", 3, false, ""},
+      // 臺灣 is C5 5F 9E B3: the "_" inside 臺 is no marker.
+      {Hex("C5 5F 9E B3 5F 78 5F"), "_", "_", {}, false, "x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(HexOf(c.text) + " | " + c.left + " | " + c.right);
+    EXPECT_EQ(HexOf(TextBetween(c.text, c.left, c.right, c.startPos, c.caseSensitive)),
+              HexOf(c.expected));
+  }
+}
+
+}  // namespace
+}  // namespace sorrel

@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "http/fake_stack.h"
+#include "http/web_access.h"
+#include "http/worker_thread.h"
+#include "text/codepage.h"
+
+namespace sorrel {
+namespace {
+
+using test::FakeCookie;
+using test::FakeHttpStack;
+
+const Text kAccept =
+    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
+    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
+    "application/msword, */*\r\n";
+const Text kLanguage = "Accept-Language: zh-cn\r\n";
+const Text kDefaultAgent =
+    "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 2.0.50727; .NET CLR "
+    "3.0.04506.648; .NET CLR 3.5.21022)";
+
+Text TimeoutText() {
+  return GbkFromUtf8(
+      "超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些"
+      "。");
+}
+
+// Runs the worker at once or never, and plays back scripted waits and ticks.
+class ScriptedThreads : public ThreadSystem {
+ public:
+  bool runWorker = true;
+  bool failStart = false;
+  std::deque<WaitResult> waits;
+  std::deque<std::uint32_t> ticks;
+  std::vector<std::uint32_t> waitedFor;
+
+  std::unique_ptr<WorkerThread> Start(std::function<void()> work) override {
+    if (failStart) return nullptr;
+    if (runWorker) work();
+    return std::make_unique<WorkerThread>();
+  }
+  WaitResult Wait(WorkerThread* thread, std::uint32_t milliseconds) override {
+    waitedFor.push_back(milliseconds);
+    if (thread == nullptr) return WaitResult::kFailed;
+    WaitResult r = waits.empty() ? WaitResult::kFinished : waits.front();
+    if (!waits.empty()) waits.pop_front();
+    return r;
+  }
+  std::uint32_t TickCount() override {
+    std::uint32_t t = ticks.empty() ? last_ : ticks.front();
+    if (!ticks.empty()) ticks.pop_front();
+    last_ = t;
+    return t;
+  }
+
+ private:
+  std::uint32_t last_ = 0;
+};
+
+class TimedWebAccessTest : public ::testing::Test {
+ protected:
+  FakeHttpStack stack;
+  test::CountingPump pump;
+  test::RecordingWindows windows;
+  ScriptedThreads threads;
+  WebClient client{stack, pump, windows, threads};
+
+  static std::string RequestCall(const FakeHttpStack& stack) {
+    for (const auto& call : stack.Calls()) {
+      if (call.rfind("request", 0) == 0) return call;
+    }
+    return "";
+  }
+};
+
+TEST_F(TimedWebAccessTest, ABlankAddressStartsNothing) {
+  Text url = "  \xA1\xA1 ";
+  Text headers = "old";
+  EXPECT_TRUE(client.TimedWebAccess(url, {.responseHeaders = &headers}).empty());
+  EXPECT_TRUE(stack.Calls().empty());
+  EXPECT_TRUE(threads.waitedFor.empty());
+  EXPECT_EQ(headers, "old");
+}
+
+TEST_F(TimedWebAccessTest, CompletesTheSchemeWithoutTrimming) {
+  const std::pair<Text, Text> cases[] = {
+      {"example.com/a", "http://example.com/a"},
+      {"HTTP://example.com/a", "http://HTTP://example.com/a"},
+      {"https://example.com/a", "https://example.com/a"},
+      {" example.com/a", "http:// example.com/a"},
+  };
+  for (const auto& [given, completed] : cases) {
+    Text url = given;
+    client.TimedWebAccess(url);
+    EXPECT_EQ(url, completed);
+  }
+}
+
+struct FlagCase {
+  Text url;
+  Text cookies;
+  bool allowRedirect;
+  Text connect;
+  Text flags;
+};
+
+TEST_F(TimedWebAccessTest, BuildsTheRequestFlags) {
+  const FlagCase cases[] = {
+      {"http://web.test/p", "", true, "connect web.test:80", "80004010"},
+      {"http://web.test:81/p", "a=1", true, "connect web.test:81", "80084010"},
+      {"http://web.test/p", "   ", true, "connect web.test:80", "80004010"},
+      {"http://web.test/p", "", false, "connect web.test:80", "80204010"},
+      {"http://web.test/p", "a=1", false, "connect web.test:80", "80284010"},
+      {"https://web.test/p", "a=1", false, "connect web.test:443", "00800000"},
+      {"https://web.test:8443/p", "", true, "connect web.test:8443", "00800000"},
+  };
+  for (const FlagCase& c : cases) {
+    FakeHttpStack fresh;
+    WebClient one(fresh, pump, windows, threads);
+    Text url = c.url;
+    one.TimedWebAccess(url, {.cookies = c.cookies, .allowRedirect = c.allowRedirect});
+    const auto calls = fresh.Calls();
+    ASSERT_GE(calls.size(), 3u) << c.url;
+    EXPECT_EQ(calls[1], c.connect) << c.url;
+    EXPECT_EQ(calls[2], "request GET /p HTTP/1.1 " + c.flags) << c.url << " " << c.cookies;
+  }
+}
+
+struct TimedBlockCase {
+  const char* name;
+  int method;
+  Text headers;
+  Text body;
+  Text cookies;
+  Text agent;
+  Text block;
+  Text sentBody;
+};
+
+TEST_F(TimedWebAccessTest, ComposesTheWorkersHeaderCopy) {
+  const Text referer = "Referer: http://h/p\r\n";
+  const Text form = "Content-Type: application/x-www-form-urlencoded\r\n";
+  const TimedBlockCase cases[] = {
+      {"defaults", 0, "", "", "", kDefaultAgent, kAccept + referer + kLanguage, ""},
+      {"language hides accept", 0, "Accept-Language: en\r\n", "", "", kDefaultAgent,
+       "Accept-Language: en\r\n" + referer, ""},
+      {"referer marker removed", 0, "X: 1\r\nRefererNo\r\n", "", "", kDefaultAgent,
+       "X: 1\r\n\r\n" + kAccept + kLanguage, ""},
+      {"lower-case marker kept", 0, "refererno\r\n", "", "", kDefaultAgent,
+       "refererno\r\n" + kAccept + kLanguage, ""},
+      {"own agent", 0, "User-Agent:  Foo/1.0 \r\n", "", "", "Foo/1.0",
+       "User-Agent:  Foo/1.0 \r\n" + kAccept + referer + kLanguage, ""},
+      {"agent without line end", 0, "User-Agent: Foo", "", "", "",
+       "User-Agent: Foo" + kAccept + referer + kLanguage, ""},
+      {"post form", 1, "", "a=1&b=2", "", kDefaultAgent,
+       kAccept + referer + kLanguage + form + "Content-Length: 7\r\n", "a=1&b=2"},
+      {"post keeps own type", 1, "content-type: text/plain\r\n", "xyz", "c=1", kDefaultAgent,
+       "content-type: text/plain\r\n" + kAccept + referer + kLanguage +
+           "Content-Length: 3\r\nCookie: c=1\r\n\r\n",
+       "xyz"},
+      {"post without body", 1, "", "", "", kDefaultAgent, kAccept + referer + kLanguage, ""},
+      {"get sends no body", 0, "", "a=1", "  ", kDefaultAgent,
+       kAccept + referer + kLanguage + "Cookie:   \r\n\r\n", ""},
+  };
+  for (const TimedBlockCase& c : cases) {
+    FakeHttpStack fresh;
+    WebClient one(fresh, pump, windows, threads);
+    Text url = "h/p";
+    const Text headers = c.headers;
+    one.TimedWebAccess(url, {.method = c.method,
+                             .headers = c.headers,
+                             .postData = BytesOf(c.body),
+                             .cookies = c.cookies});
+    EXPECT_EQ(fresh.Calls().at(0), "open " + c.agent + "|") << c.name;
+    EXPECT_EQ(fresh.sentHeaders(), c.block) << c.name;
+    EXPECT_EQ(fresh.sentBody(), c.sentBody) << c.name;
+    EXPECT_EQ(RequestCall(fresh).substr(0, 12), c.method == 1 ? "request POST" : "request GET ")
+        << c.name;
+  }
+}
+
+TEST_F(TimedWebAccessTest, HandsBackBodyHeadersAndCollectedCookies) {
+  stack.script.body = std::string(5000, 'b');
+  stack.script.rawHeaders =
+      "HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\nSet-Cookie: junk\r\n\r\n";
+  Text url = "http://Host.example/p";
+  Text headers;
+  Text cookies;
+  const ByteSet body =
+      client.TimedWebAccess(url, {.responseHeaders = &headers, .responseCookies = &cookies});
+  EXPECT_EQ(body.size(), 5000u);
+  EXPECT_EQ(headers, stack.script.rawHeaders);
+  EXPECT_EQ(cookies, "a=1;b=2;junk;");
+  const std::vector<FakeCookie> expected = {{"http://host.example", "a", "1; path=/"},
+                                            {"http://host.example", "b", "2"},
+                                            {"http://host.example", "", "junk"}};
+  EXPECT_EQ(stack.cookies(), expected);
+  int reads = 0;
+  for (const auto& call : stack.Calls()) {
+    if (call.rfind("read", 0) == 0) {
+      EXPECT_EQ(call, "read 2048");
+      ++reads;
+    }
+  }
+  EXPECT_EQ(reads, 4);
+}
+
+TEST_F(TimedWebAccessTest, AHeaderBlockBeyondTheBufferIsReadWhole) {
+  stack.script.rawHeaders =
+      "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(2100, 'p') + "\r\nSet-Cookie: s=1\r\n\r\n";
+  Text url = "h/";
+  Text headers;
+  Text cookies;
+  client.TimedWebAccess(url, {.responseHeaders = &headers, .responseCookies = &cookies});
+  EXPECT_EQ(headers, stack.script.rawHeaders);
+  EXPECT_EQ(cookies, "s=1;");
+}
+
+TEST_F(TimedWebAccessTest, AWorkerThatCannotConnectGivesEmptyResults) {
+  stack.script.failConnect = true;
+  Text url = "h/";
+  Text headers = "old";
+  Text cookies = "old";
+  EXPECT_TRUE(client
+                  .TimedWebAccess(url, {.cookies = "c=1",
+                                        .responseHeaders = &headers,
+                                        .conversion = 1,
+                                        .responseCookies = &cookies})
+                  .empty());
+  EXPECT_EQ(headers, "");
+  EXPECT_EQ(cookies, "");
+  EXPECT_EQ(stack.Calls().back(), "close session");
+}
+
+TEST_F(TimedWebAccessTest, ConvertsTheBodyUpToItsFirstZeroByte) {
+  stack.script.body = std::string("\xE4\xB8\xAD\0\xE6\x96\x87", 7);
+  Text url = "h/";
+  EXPECT_EQ(TextOf(client.TimedWebAccess(url, {.conversion = 1})), GbkFromUtf8("中"));
+  EXPECT_EQ(client.TimedWebAccess(url).size(), 7u);
+}
+
+struct WaitCase {
+  const char* name;
+  std::optional<int> timeoutSeconds;
+  std::deque<WaitResult> waits;
+  std::deque<std::uint32_t> ticks;  // start, then before and after each wait
+  bool timedOut;
+  std::vector<std::uint32_t> waitedFor;
+};
+
+TEST_F(TimedWebAccessTest, WaitsForTheTimeThatRemains) {
+  using enum WaitResult;
+  const WaitCase cases[] = {
+      {"finished at once", 1, {kFinished}, {100, 100, 150}, false, {1000}},
+      {"default time-out", std::nullopt, {kFinished}, {0, 0, 10}, false, {60000}},
+      {"events then finished",
+       1,
+       {kEvents, kEvents, kFinished},
+       {0, 0, 400, 400, 900, 900, 950},
+       false,
+       {1000, 600, 100}},
+      {"finished in the pass that reaches the limit",
+       1,
+       {kEvents, kFinished},
+       {0, 0, 400, 400, 1000},
+       true,
+       {1000, 600}},
+      {"zero time-out, worker already done", 0, {kFinished}, {50, 50, 50}, true, {0}},
+      {"negative time-out", -3, {kFinished}, {50, 50, 50}, true, {0}},
+      {"tick wrap-around",
+       1,
+       {kEvents, kTimedOut},
+       {0xFFFFFF00u, 0xFFFFFF00u, 0x00000100u, 0x100u, 0x2E8u},
+       true,
+       {1000, 488}},
+  };
+  for (const WaitCase& c : cases) {
+    FakeHttpStack fresh;
+    fresh.script.body = "done";
+    ScriptedThreads scripted;
+    scripted.waits = c.waits;
+    scripted.ticks = c.ticks;
+    test::CountingPump passes;
+    WebClient one(fresh, passes, windows, scripted);
+    Text url = "h/";
+    Text headers = "old";
+    const ByteSet result =
+        one.TimedWebAccess(url, {.timeoutSeconds = c.timeoutSeconds, .responseHeaders = &headers});
+    EXPECT_EQ(TextOf(result), c.timedOut ? TimeoutText() : "done") << c.name;
+    EXPECT_EQ(headers == "old", c.timedOut) << c.name;
+    EXPECT_EQ(scripted.waitedFor, c.waitedFor) << c.name;
+    EXPECT_EQ(passes.count, static_cast<int>(c.waitedFor.size())) << c.name;
+  }
+}
+
+TEST_F(TimedWebAccessTest, AThreadThatCannotStartEndsAsATimeOut) {
+  threads.failStart = true;
+  threads.ticks = {0, 0, 300, 300, 700, 700, 1000};
+  Text url = "h/";
+  EXPECT_EQ(TextOf(client.TimedWebAccess(url, {.timeoutSeconds = 1})), TimeoutText());
+  EXPECT_EQ(pump.count, 3);
+  EXPECT_TRUE(stack.Calls().empty());
+}
+
+TEST(TimedWebAccessThreadsTest, RunsTheExchangeOnAWorkerThread) {
+  FakeHttpStack stack;
+  stack.script.body = "body";
+  stack.script.rawHeaders = "HTTP/1.1 200 OK\r\n\r\n";
+  test::CountingPump pump;
+  test::RecordingWindows windows;
+  WebClient client(stack, pump, windows);
+  Text url = "h/";
+  Text headers;
+  EXPECT_EQ(TextOf(client.TimedWebAccess(url, {.timeoutSeconds = 5, .responseHeaders = &headers})),
+            "body");
+  EXPECT_EQ(headers, stack.script.rawHeaders);
+  EXPECT_FALSE(stack.pumpGiven());
+  EXPECT_GE(pump.count, 1);
+}
+
+}  // namespace
+}  // namespace sorrel

@@ -1,0 +1,245 @@
+#include "http/web_access.h"
+
+#include <gtest/gtest.h>
+
+#include "http/fake_stack.h"
+#include "text/codepage.h"
+
+namespace sorrel {
+namespace {
+
+using test::FakeCookie;
+using test::FakeHttpStack;
+
+const Text kAccept =
+    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
+    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
+    "application/msword, */*\r\n";
+const Text kLanguage = "Accept-Language: zh-cn\r\n";
+const Text kFullWidthSpace = "\xA1\xA1";
+
+class WebAccessTest : public ::testing::Test {
+ protected:
+  FakeHttpStack stack;
+  test::CountingPump pump;
+  test::RecordingWindows windows;
+  WebClient client{stack, pump, windows};
+};
+
+struct AddressCase {
+  Text given;
+  Text normalised;
+  Text connect;
+  Text request;
+};
+
+TEST_F(WebAccessTest, NormalisesTheAddressAndUsesItAsReferer) {
+  const AddressCase cases[] = {
+      {"  example.com/a?b=1 " + kFullWidthSpace, "http://example.com/a?b=1",
+       "connect example.com:80", "request GET /a?b=1 HTTP/1.1 80000000"},
+      {"HTTP://Example.com:81/x", "http://HTTP://Example.com:81/x", "", ""},
+      {"http://Example.COM:8080", "http://Example.COM:8080", "connect example.com:8080",
+       "request GET / HTTP/1.1 80000000"},
+      // An https address goes over TLS, on 443 or its own port.
+      {"https://secure.example/p", "https://secure.example/p", "connect secure.example:443",
+       "request GET /p HTTP/1.1 80800000"},
+      {"https://secure.example:8443/p", "https://secure.example:8443/p",
+       "connect secure.example:8443", "request GET /p HTTP/1.1 80800000"},
+  };
+  for (const AddressCase& c : cases) {
+    FakeHttpStack fresh;
+    WebClient one(fresh, pump, windows);
+    Text url = c.given;
+    one.WebAccess(url);
+    EXPECT_EQ(url, c.normalised);
+    EXPECT_EQ(fresh.sentHeaders(), kAccept + "Referer: " + c.normalised + "\r\n" + kLanguage);
+    const auto calls = fresh.Calls();
+    ASSERT_GE(calls.size(), 3u);
+    if (!c.connect.empty()) {
+      EXPECT_EQ(calls[1], c.connect) << c.given;
+      EXPECT_EQ(calls[2], c.request) << c.given;
+    }
+  }
+}
+
+TEST_F(WebAccessTest, CallsTheStackInOrderAndReadsInKilobyteChunks) {
+  stack.script.body = std::string(1500, 'x');
+  stack.script.rawHeaders = "HTTP/1.1 200 OK\r\n\r\n";
+  Text url = "host/";
+  const ByteSet body = client.WebAccess(url);
+  EXPECT_EQ(body.size(), 1500u);
+  const std::vector<std::string> expected = {
+      "open Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)|",
+      "connect host:80",
+      "request GET / HTTP/1.1 80000000",
+      "send",
+      "read 1024",
+      "read 1024",
+      "read 1024",
+      "query 2048",
+      "close request",
+      "close connection",
+      "close session"};
+  EXPECT_EQ(stack.Calls(), expected);
+  EXPECT_TRUE(stack.pumpGiven());
+  EXPECT_GE(pump.count, 3);
+}
+
+TEST_F(WebAccessTest, RefusesAnUnknownMethodWithANotice) {
+  Text url = " example.com ";
+  Text headers = "X: 1\r\n";
+  Text responseHeaders = "before";
+  EXPECT_TRUE(
+      client.WebAccess(url, {.method = 2, .headers = &headers, .responseHeaders = &responseHeaders})
+          .empty());
+  ASSERT_EQ(windows.messages.size(), 1u);
+  EXPECT_EQ(windows.messages[0],
+            GbkFromUtf8("【网页_访问】命令的第二个【访问方式】参数有误,请返回修改"));
+  EXPECT_TRUE(stack.Calls().empty());
+  EXPECT_EQ(url, "example.com");
+  EXPECT_EQ(headers, "X: 1\r\n");
+  EXPECT_EQ(responseHeaders, "before");
+}
+
+struct BlockCase {
+  const char* name;
+  int method;
+  Text headers;
+  Text postData;
+  Text cookies;
+  Text expectedBlock;
+  Text expectedBody;
+};
+
+TEST_F(WebAccessTest, ComposesTheHeaderBlock) {
+  const Text referer = "Referer: http://h/p\r\n";
+  const BlockCase cases[] = {
+      {"get with cookies", 0, "", "", "a=1; b=2",
+       kAccept + referer + kLanguage + "Cookie: a=1; b=2\r\n\r\n", ""},
+      {"lower-case accept", 0, "accept: text/html\r\n", "", "",
+       "accept: text/html\r\n" + referer + kLanguage, ""},
+      {"own referer and language", 0, "Referer: x\r\nACCEPT-LANGUAGE: en\r\n", "", "",
+       "Referer: x\r\nACCEPT-LANGUAGE: en\r\n" + kAccept, ""},
+      {"post with data", 1, "", "u=1&v=2", "c=3",
+       kAccept + referer + kLanguage + "Content-Type: application/x-www-form-urlencoded\r\n" +
+           "Content-Length: 7\r\nCookie: c=3\r\n\r\n",
+       "u=1&v=2"},
+      {"post without data", 1, "", "", "", kAccept + referer + kLanguage, ""},
+      {"get ignores post data", 0, "", "u=1", "", kAccept + referer + kLanguage, ""},
+  };
+  for (const BlockCase& c : cases) {
+    FakeHttpStack fresh;
+    WebClient one(fresh, pump, windows);
+    Text url = "h/p";
+    Text headers = c.headers;
+    one.WebAccess(
+        url,
+        {.method = c.method, .headers = &headers, .postData = c.postData, .cookies = c.cookies});
+    EXPECT_EQ(fresh.sentHeaders(), c.expectedBlock) << c.name;
+    EXPECT_EQ(headers, c.expectedBlock) << c.name;
+    EXPECT_EQ(fresh.sentBody(), c.expectedBody) << c.name;
+  }
+}
+
+TEST_F(WebAccessTest, ReusedHeadersGetTheCookieAndBodyLinesAgain) {
+  Text url = "h/p";
+  Text headers;
+  const WebAccessArgs args{.method = 1, .headers = &headers, .postData = "a=1", .cookies = "k=v"};
+  client.WebAccess(url, args);
+  client.WebAccess(url, args);
+  const Text once =
+      "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n"
+      "Cookie: k=v\r\n\r\n";
+  EXPECT_EQ(headers, kAccept + "Referer: http://h/p\r\n" + kLanguage + once + once);
+}
+
+TEST_F(WebAccessTest, StoresEveryCookieLineUnderTheHttpHost) {
+  stack.script.rawHeaders =
+      "HTTP/1.1 200 OK\r\nSet-Cookie: sid=abc; path=/; expires=Wed, 01 Jan 2031 00:00:00 GMT\r\n"
+      "Content-Type: text/html\r\nset-cookie: lone\r\nSet-Cookie: =odd\r\n\r\n";
+  Text url = "https://Shop.Example/x";
+  Text responseHeaders;
+  client.WebAccess(url, {.responseHeaders = &responseHeaders});
+  EXPECT_EQ(responseHeaders, stack.script.rawHeaders);
+  const std::vector<FakeCookie> expected = {
+      {"http://shop.example", "sid", "abc; path=/; expires=Wed, 01 Jan 2031 00:00:00 GMT"},
+      {"http://shop.example", "", "lone"},
+      {"http://shop.example", "", "odd"}};
+  EXPECT_EQ(stack.cookies(), expected);
+}
+
+TEST_F(WebAccessTest, ReadsAHeaderBlockLargerThanTheBuffer) {
+  stack.script.rawHeaders =
+      "HTTP/1.1 200 OK\r\nX-Filler: " + std::string(3000, 'f') + "\r\nSet-Cookie: big=1\r\n\r\n";
+  Text url = "h/";
+  Text responseHeaders;
+  client.WebAccess(url, {.responseHeaders = &responseHeaders});
+  EXPECT_EQ(responseHeaders, stack.script.rawHeaders);
+  EXPECT_EQ(stack.cookies(), (std::vector<FakeCookie>{{"http://h", "big", "1"}}));
+  const auto calls = stack.Calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(),
+                      "query " + std::to_string(stack.script.rawHeaders.size() + 1)),
+            calls.end());
+}
+
+TEST_F(WebAccessTest, WithoutAResponseTheHeaderTextIsTheBlankBuffer) {
+  Text url = "h/";
+  Text responseHeaders = "old";
+  EXPECT_TRUE(client.WebAccess(url, {.responseHeaders = &responseHeaders}).empty());
+  EXPECT_EQ(responseHeaders, std::string(2048, ' '));
+  EXPECT_TRUE(stack.cookies().empty());
+}
+
+TEST_F(WebAccessTest, AFailedHandleClosesWhatWasOpenedAndLeavesOutputsAlone) {
+  struct Case {
+    void (*arrange)(test::FakeScript&);
+    std::vector<std::string> closes;
+  };
+  const Case cases[] = {
+      {[](test::FakeScript& s) { s.failOpen = true; }, {}},
+      {[](test::FakeScript& s) { s.failConnect = true; }, {"close session"}},
+      {[](test::FakeScript& s) { s.failRequest = true; }, {"close connection", "close session"}},
+  };
+  for (const Case& c : cases) {
+    FakeHttpStack fresh;
+    c.arrange(fresh.script);
+    WebClient one(fresh, pump, windows);
+    Text url = "h/";
+    Text headers = "X: 1\r\n";
+    Text responseHeaders = "old";
+    EXPECT_TRUE(
+        one.WebAccess(url, {.headers = &headers, .responseHeaders = &responseHeaders}).empty());
+    EXPECT_EQ(headers, "X: 1\r\n");
+    EXPECT_EQ(responseHeaders, "old");
+    std::vector<std::string> closes;
+    for (const auto& call : fresh.Calls()) {
+      if (call.rfind("close", 0) == 0) closes.push_back(call);
+    }
+    EXPECT_EQ(closes, c.closes);
+  }
+}
+
+TEST_F(WebAccessTest, PassesTheProxyOnlyWhenItHasMoreThanSpaces) {
+  Text url = "h/";
+  client.WebAccess(url, {.proxy = " " + kFullWidthSpace});
+  client.WebAccess(url, {.proxy = " 10.0.0.1:3128"});
+  const auto calls = stack.Calls();
+  std::vector<std::string> opens;
+  for (const auto& call : calls) {
+    if (call.rfind("open", 0) == 0) opens.push_back(call.substr(call.find('|')));
+  }
+  EXPECT_EQ(opens, (std::vector<std::string>{"|", "| 10.0.0.1:3128"}));
+}
+
+TEST_F(WebAccessTest, ReturnsZeroBytesWholeButTextAndConversionsStopAtThem) {
+  stack.script.body = std::string("ab\0cd", 5);
+  Text url = "h/";
+  EXPECT_EQ(client.WebAccess(url).size(), 5u);
+  EXPECT_EQ(client.GetPageText(url), "ab");
+
+  stack.script.body = "\xE4\xB8\xAD\xE6\x96\x87";  // "中文" in UTF-8
+  EXPECT_EQ(TextOf(client.WebAccess(url, {.conversion = 1})), GbkFromUtf8("中文"));
+}
+
+}  // namespace
+}  // namespace sorrel

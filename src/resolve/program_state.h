@@ -14,8 +14,7 @@ namespace sorrel {
 struct ProgramState {
   static constexpr int kFieldSlots = 8;
 
-  explicit ProgramState(std::unique_ptr<RegexObject> regexObject)
-      : Regex(std::move(regexObject)) {}
+  explicit ProgramState(std::unique_ptr<RegexObject> regexObject) : Regex(std::move(regexObject)) {}
   ~ProgramState() {
     if (Regex) Regex->Destroy();
   }

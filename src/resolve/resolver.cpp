@@ -132,7 +132,8 @@ void Resolver::ResolveDownloadAddresses() {
 
   Text coded = TextBetween(state_.LoginResponse, kNormalLinkLeft, texts::NormalLinkRight());
   state_.NormalLink = TextOf(Base64Decode(coded, view_));
-  state_.ThunderLink = TextBetween(state_.LoginResponse, kThunderLinkLeft, texts::ThunderLinkRight());
+  state_.ThunderLink =
+      TextBetween(state_.LoginResponse, kThunderLinkLeft, texts::ThunderLinkRight());
   state_.FlashGetLink =
       TextBetween(state_.LoginResponse, kFlashGetLinkLeft, texts::FlashGetLinkRight());
 

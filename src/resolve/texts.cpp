@@ -6,10 +6,10 @@
 
 namespace sorrel::texts {
 
-#define SORREL_TEXT(name, utf8)                      \
-  const Text& name() {                               \
-    static const Text text = GbkFromUtf8(utf8);      \
-    return text;                                     \
+#define SORREL_TEXT(name, utf8)                 \
+  const Text& name() {                          \
+    static const Text text = GbkFromUtf8(utf8); \
+    return text;                                \
   }
 
 SORREL_TEXT(RemovedFileMarker, "这个文件已到期或被删除")
@@ -25,12 +25,14 @@ SORREL_TEXT(EmptyInputNotice, "地址或验证码不得为空")
 SORREL_TEXT(CaptchaFirstNotice, "请先输入验证码。")
 SORREL_TEXT(BadAddressNotice, "您的地址输入有误，或者分享的文件已被删除。")
 SORREL_TEXT(WrongCaptchaNotice, "验证码输入错误，请重新输入。")
-SORREL_TEXT(ProgramFailedCaptchaText,
-            std::string("如果您确定您的验证码输入正确，而程序依然提示错误，则说明程序已经失效。请联系作者") +
-                kAuthorContact + "，10分钟解决。")
+SORREL_TEXT(
+    ProgramFailedCaptchaText,
+    std::string(
+        "如果您确定您的验证码输入正确，而程序依然提示错误，则说明程序已经失效。请联系作者") +
+        kAuthorContact + "，10分钟解决。")
 SORREL_TEXT(ProgramFailedAddressText,
-            std::string("如果您输入的网址没有出错，那么就是软件失效了，请联系作者") + kAuthorContact +
-                "更新软件，只需10分钟更新完毕。")
+            std::string("如果您输入的网址没有出错，那么就是软件失效了，请联系作者") +
+                kAuthorContact + "更新软件，只需10分钟更新完毕。")
 SORREL_TEXT(BusyCaption, "正在获取中...")
 SORREL_TEXT(RestCaption, "获取下载地址")
 

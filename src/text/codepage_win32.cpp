@@ -50,7 +50,8 @@ std::string EncodeCodePage(std::u16string_view text, unsigned codePage) {
 
 Text MapToSimplifiedChinese(std::string_view gbk) {
   if (gbk.empty()) return {};
-  constexpr LCID kZhCn = MAKELCID(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), SORT_DEFAULT);
+  constexpr LCID kZhCn =
+      MAKELCID(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), SORT_DEFAULT);
   const int length = CountOf(gbk.size());
   Text out(static_cast<std::size_t>(length), ' ');
   const int written =

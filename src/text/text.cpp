@@ -66,8 +66,8 @@ int Find(std::string_view text, std::string_view sought, int start, bool ignoreC
   return -1;
 }
 
-Text Replace(std::string_view text, std::string_view from, std::string_view to, int start, int count,
-             bool caseSensitive) {
+Text Replace(std::string_view text, std::string_view from, std::string_view to, int start,
+             int count, bool caseSensitive) {
   if (from.empty() || count == 0) return Text(text);
   Text out;
   const size_t begin = start <= 1 ? 0 : static_cast<size_t>(start - 1);

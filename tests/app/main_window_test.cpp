@@ -33,8 +33,10 @@ class MainWindowTest : public QObject {
     for (QObject* child : children) {
       if (child->isWidgetType()) order << child->objectName();
     }
-    QCOMPARE(order, (QStringList{"Label5", "Label4", "Button2", "Label3", "EditBox3", "Label2",
-                                 "EditBox1", "Label1", "PicBox1", "EditBox2", "Button1"}));
+    // Children run from the bottom of the stack to its top; the control
+    // created first lies on top.
+    QCOMPARE(order, (QStringList{"Button1", "EditBox2", "PicBox1", "Label1", "EditBox1", "Label2",
+                                 "EditBox3", "Label3", "Button2", "Label4", "Label5"}));
     for (const ControlSpec& spec : kControls) {
       QWidget* control = window.Control(spec.name);
       QVERIFY2(control, spec.name);
@@ -44,6 +46,8 @@ class MainWindowTest : public QObject {
       const bool takesFocus = spec.kind == ControlKind::Edit || spec.kind == ControlKind::Button;
       QCOMPARE(control->focusPolicy() != Qt::NoFocus, takesFocus);
     }
+    // The credit line lies over the example text it overlaps.
+    QCOMPARE(window.childAt(QPoint(210, 390)), window.Control("Label5"));
   }
 
   void textsAndColours() {
@@ -100,10 +104,10 @@ class MainWindowTest : public QObject {
     MainWindow window("http://svc.example");
     QVERIFY(window.Picture().empty());
     // A 1x1 GIF.
-    const ByteSet gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00,
-                         0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04, 0x01, 0x00,
-                         0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
-                         0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+    const ByteSet gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
+                         0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04,
+                         0x01, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x01,
+                         0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
     window.SetPicture(gif);
     QCOMPARE(window.Picture().size(), gif.size());
     QVERIFY(!qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap().isNull());

@@ -54,7 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"blanked fields at both ends",
                  Input("a", "1") + Input("file_id", "123") + Input("hash_key", "abc") +
                      Input("authtype", "0") + Input("hash_info", "xyz") + Input("b", "2"),
-                 "k7p2", "=&file_id=123&hash_key=abc&authtype=0&hash_info=xyz&randcode=k7p2&Comfirm=yes"},
+                 "k7p2",
+                 "=&file_id=123&hash_key=abc&authtype=0&hash_info=xyz&randcode=k7p2&Comfirm=yes"},
         BodyCase{"kept empty value before a blanked field",
                  Input("file_id", "") + Input("other", "9"), "x",
                  "file_id=&randcode=x&Comfirm=yes"},

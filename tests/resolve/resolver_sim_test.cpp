@@ -148,8 +148,8 @@ class RefusedPageTest : public ::testing::TestWithParam<RefusedPage> {};
 TEST_P(RefusedPageTest, ShowsTheAddressNoticeAndRestoresTheButton) {
   Road road;
   ASSERT_TRUE(road.sim.ok()) << road.sim.error();
-  road.view.address = GetParam().path.empty() ? ClosedOrigin() + "/file/1"
-                                              : road.sim.url(GetParam().path);
+  road.view.address =
+      GetParam().path.empty() ? ClosedOrigin() + "/file/1" : road.sim.url(GetParam().path);
   road.view.captcha = kCode;
   road.view.picture = BytesOf("GIF89a-placeholder");
   road.view.result = "unchanged";
@@ -179,7 +179,8 @@ TEST(Resolution, EmptyInputsStopBeforeAnyRequest) {
   road.view.captcha = " ";
   road.view.picture = BytesOf("GIF89a-placeholder");
   road.resolver.ResolveDownloadAddresses();
-  EXPECT_EQ(road.view.messages, (std::vector<Text>{texts::EmptyInputNotice(), texts::EmptyInputNotice()}));
+  EXPECT_EQ(road.view.messages,
+            (std::vector<Text>{texts::EmptyInputNotice(), texts::EmptyInputNotice()}));
   EXPECT_TRUE(road.view.buttonHistory.empty());
   EXPECT_TRUE(road.state.PageText.empty());
 }

@@ -216,7 +216,12 @@ bool HttpServer::Listen(std::uint16_t port, std::string& error) {
 void HttpServer::Start() { acceptThread_ = std::thread([this] { AcceptLoop(); }); }
 
 void HttpServer::Stop() {
-  if (stopping_.exchange(true)) return;
+  {
+    // Set under the lock, so that a connection about to wait in Pause sees it.
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    stopping_ = true;
+  }
   wake_.notify_all();
   if (listenFd_ >= 0) ::shutdown(listenFd_, SHUT_RDWR);
   if (acceptThread_.joinable()) acceptThread_.join();
@@ -259,9 +264,7 @@ void HttpServer::ReapFinished() {
 
 void HttpServer::AcceptLoop() {
   while (!stopping_) {
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (stopping_) break;

@@ -104,6 +104,12 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent) : QWidget(par
     widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
   }
 
+  // Overlapping controls stack as on the original platform: the one created
+  // first lies on top, so the credit line shows over the example text.
+  for (auto spec = kControls.rbegin(); spec != kControls.rend(); ++spec) {
+    Control(spec->name)->raise();
+  }
+
   label4_->setWordWrap(true);
   SetColours(label4_, QColor(255, 0, 0), QColor(192, 192, 192));
   SetColours(label5_, Qt::black, QColor(128, 128, 128));
@@ -130,7 +136,8 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::Bind(Resolver& resolver) {
-  connect(button1_, &QPushButton::clicked, this, [&resolver] { resolver.ResolveDownloadAddresses(); });
+  connect(button1_, &QPushButton::clicked, this,
+          [&resolver] { resolver.ResolveDownloadAddresses(); });
   connect(button2_, &QPushButton::clicked, this, [&resolver] { resolver.RefreshCaptcha(); });
 }
 

@@ -25,7 +25,9 @@ constexpr COLORREF kGrey = RGB(128, 128, 128);
 bool Is(const char* name, const char* wanted) { return std::strcmp(name, wanted) == 0; }
 
 DWORD StyleOf(const ControlSpec& spec) {
-  const DWORD common = WS_CHILD | WS_VISIBLE;
+  // Overlapping siblings paint in their z-order: the credit line lies on the
+  // example text.
+  const DWORD common = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
   switch (spec.kind) {
     case ControlKind::Label:
       return common | SS_LEFT | SS_NOPREFIX;

@@ -1,0 +1,159 @@
+// The two request operations over WinInet against the demo service, whose
+// address the harness passes in SORREL_TEST_SIM_URL ("http://127.0.0.1:N").
+// The service's /__test/echo answers with the request exactly as received.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "http/decode.h"
+#include "http/web_access.h"
+#include "http/wininet_stack.h"
+#include "support/notice.h"
+#include "text/codepage.h"
+#include "text/events.h"
+
+namespace sorrel {
+namespace {
+
+class WinInetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* url = std::getenv("SORREL_TEST_SIM_URL");
+    if (url == nullptr || *url == '\0') GTEST_SKIP() << "SORREL_TEST_SIM_URL names no demo service";
+    base_ = url;
+  }
+
+  Text Url(const char* path) const { return base_ + path; }
+  Text HostAndPort() const { return base_.substr(7); }
+
+  // The request the service received, as its echo endpoint shows it.
+  Text Echo(const Text& query = "") {
+    Text url = Url("/__test/echo") + query;
+    return web_.GetPageText(url);
+  }
+
+  Text base_;
+  WinInetHttpStack stack_;
+  WindowSystem windows_;
+  WebClient web_{stack_, NoEventPump(), windows_};
+};
+
+bool Has(const Text& text, const Text& part) { return text.find(part) != Text::npos; }
+
+TEST_F(WinInetTest, PageRequestNormalisesTheAddressAndSendsTheDefaultHeaders) {
+  Text url = "  " + HostAndPort() + "/__test/echo  ";
+  const Text request = TextOf(web_.WebAccess(url));
+  EXPECT_EQ(url, Url("/__test/echo"));
+  ASSERT_TRUE(Has(request, "GET /__test/echo HTTP/1.1\r\n")) << request;
+  for (const Text& line : {
+           Text("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"),
+           Text("Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
+                "application/x-shockwave-flash, application/vnd.ms-excel, "
+                "application/vnd.ms-powerpoint, application/msword, */*\r\n"),
+           "Referer: " + url + "\r\n",
+           Text("Accept-Language: zh-cn\r\n"),
+       }) {
+    EXPECT_TRUE(Has(request, line)) << line << " missing from\n" << request;
+  }
+}
+
+TEST_F(WinInetTest, FilePageDecodesAndItsCookieTravelsWithLaterRequests) {
+  Text url = Url("/file/83264445");
+  Text responseHeaders;
+  const Text page = TextOf(web_.WebAccess(url, {.responseHeaders = &responseHeaders}));
+  EXPECT_NE(Find(UrlDecode(page), GbkFromUtf8("输入上方")), -1);
+  EXPECT_EQ(responseHeaders.rfind("HTTP/1.1 200", 0), 0u) << responseHeaders;
+  EXPECT_TRUE(Has(responseHeaders, "\r\nSet-Cookie: sorrel_sid=")) << responseHeaders;
+  EXPECT_EQ(responseHeaders.substr(responseHeaders.size() - 4), "\r\n\r\n");
+
+  const Text request = Echo();
+  EXPECT_TRUE(Has(request, "sorrel_sid=")) << request;
+}
+
+TEST_F(WinInetTest, PagePostSendsTheFormBody) {
+  Text url = Url("/__test/echo");
+  const Text request = TextOf(web_.WebAccess(url, {.method = 1, .postData = "a=1&b=%E4"}));
+  EXPECT_TRUE(Has(request, "POST /__test/echo HTTP/1.1\r\n")) << request;
+  EXPECT_TRUE(Has(request, "Content-Type: application/x-www-form-urlencoded\r\n")) << request;
+  EXPECT_TRUE(Has(request, "Content-Length: 9\r\n")) << request;
+  EXPECT_EQ(request.substr(request.size() - 9), "a=1&b=%E4");
+}
+
+TEST_F(WinInetTest, HeaderBlocksBeyondTheFirstBufferAreReadWhole) {
+  Text url = Url("/__test/cookies?n=40&size=60");
+  Text responseHeaders;
+  web_.WebAccess(url, {.responseHeaders = &responseHeaders});
+  EXPECT_GT(responseHeaders.size(), 2048u);
+  EXPECT_TRUE(Has(responseHeaders, "Set-Cookie: c40=")) << responseHeaders.size();
+  EXPECT_EQ(responseHeaders.find(' '), 8u) << "a block of spaces means the header query failed";
+
+  const Text request = Echo();
+  EXPECT_TRUE(Has(request, "c1=" + Text(60, 'v'))) << request;
+  EXPECT_TRUE(Has(request, "c40=" + Text(60, 'v'))) << request;
+}
+
+TEST_F(WinInetTest, TimedRequestFetchesAPictureWithItsHeaders) {
+  Text url = Url("/randcodeV2.php?fid=83264445&rand=1");
+  Text responseHeaders;
+  const ByteSet picture = web_.TimedWebAccess(url, {.timeoutSeconds = 10, .responseHeaders = &responseHeaders});
+  ASSERT_GT(picture.size(), 8u);
+  EXPECT_EQ(ViewOf(picture).substr(0, 4), "\x89PNG");
+  EXPECT_TRUE(Has(responseHeaders, "Content-Type: image/png")) << responseHeaders;
+}
+
+TEST_F(WinInetTest, TimedPostWithOwnCookieTextSendsOnlyThat) {
+  Text page = Url("/file/83264445");
+  web_.GetPageText(page);  // leaves a session cookie in the store
+  Text url = Url("/__test/echo");
+  const Text request = TextOf(web_.TimedWebAccess(
+      url, {.method = 1, .headers = "User-Agent: Probe/1.0 \r\n", .postData = BytesOf("k=v"),
+            .cookies = "own=1"}));
+  EXPECT_TRUE(Has(request, "POST /__test/echo HTTP/1.1\r\n")) << request;
+  EXPECT_TRUE(Has(request, "Cookie: own=1\r\n")) << request;
+  EXPECT_FALSE(Has(request, "sorrel_sid=")) << request;
+  EXPECT_TRUE(Has(request, "User-Agent: Probe/1.0")) << request;
+  EXPECT_TRUE(Has(request, "Content-Length: 3\r\n")) << request;
+  EXPECT_EQ(request.substr(request.size() - 3), "k=v");
+}
+
+TEST_F(WinInetTest, TimedRequestWithoutCookieTextUsesTheStore) {
+  Text page = Url("/file/83264445");
+  web_.GetPageText(page);
+  Text url = Url("/__test/echo");
+  const Text request = TextOf(web_.TimedWebAccess(url));
+  EXPECT_TRUE(Has(request, "sorrel_sid=")) << request;
+}
+
+TEST_F(WinInetTest, RedirectsAreFollowedUnlessRefused) {
+  struct Case {
+    std::optional<bool> allowRedirect;
+    const char* status;
+  };
+  for (const Case& c : {Case{std::nullopt, "HTTP/1.1 200"}, Case{false, "HTTP/1.1 302"}}) {
+    Text url = Url("/__test/echo?fault=redirect");
+    Text responseHeaders;
+    web_.TimedWebAccess(url, {.responseHeaders = &responseHeaders, .allowRedirect = c.allowRedirect});
+    EXPECT_EQ(responseHeaders.rfind(c.status, 0), 0u) << responseHeaders;
+  }
+}
+
+TEST_F(WinInetTest, SlowAnswerEndsAsTimeOutAndLeavesTheOutputs) {
+  Text url = Url("/__test/echo?fault=delay:4000");
+  Text responseHeaders = "before";
+  const ByteSet result =
+      web_.TimedWebAccess(url, {.timeoutSeconds = 1, .responseHeaders = &responseHeaders});
+  EXPECT_EQ(TextOf(result), GbkFromUtf8("超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些。"));
+  EXPECT_EQ(responseHeaders, "before");
+}
+
+TEST_F(WinInetTest, UnreachableServerGivesEmptyResults) {
+  Text url = "http://127.0.0.1:1/nothing";
+  EXPECT_TRUE(web_.WebAccess(url).empty());
+  Text timed = "http://127.0.0.1:1/nothing";
+  EXPECT_TRUE(web_.TimedWebAccess(timed, {.timeoutSeconds = 20}).empty());
+}
+
+}  // namespace
+}  // namespace sorrel

@@ -11,6 +11,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # Tests run under wine. Debian keeps the 64-bit loader out of PATH.
 if(SORREL_MINGW_TRIPLE MATCHES "^x86_64")

@@ -10,7 +10,7 @@ namespace sorrel {
 
 enum class ControlKind { Label, Edit, Button, Picture };
 
-struct ControlSpec {
+struct ControlPlacement {
   const char* name;
   ControlKind kind;
   int left, top, width, height;
@@ -19,7 +19,7 @@ struct ControlSpec {
 inline constexpr int kWindowWidth = 975;
 inline constexpr int kWindowHeight = 432;
 
-inline constexpr std::array<ControlSpec, 11> kControls{{
+inline constexpr std::array<ControlPlacement, 11> kControls{{
     {"Label5", ControlKind::Label, 200, 384, 224, 24},
     {"Label4", ControlKind::Label, 0, 272, 424, 136},
     {"Button2", ControlKind::Button, 304, 72, 112, 32},

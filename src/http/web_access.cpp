@@ -48,7 +48,10 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
   const bool secure = Left(url, 8) == "https://";
   const int port = secure ? HttpsPort(url) : UrlPort(url);
 
-  const std::string_view proxy = RemoveSpaces(args.proxy).empty() ? "" : args.proxy;
+  // Both arms are views: a "" arm would make the whole expression a
+  // temporary string that dies before the view is used.
+  const std::string_view proxy =
+      RemoveSpaces(args.proxy).empty() ? std::string_view() : std::string_view(args.proxy);
   auto session = stack_.Open(kUserAgent, proxy, &pump_);
   if (!session) return {};
   auto connection = session->Connect(host, port);

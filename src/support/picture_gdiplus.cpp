@@ -1,7 +1,10 @@
 #include "support/picture_gdiplus.h"
 
+// In this order: GDI+ needs IStream, and both need the base Windows headers.
 #include <windows.h>
+
 #include <objidl.h>
+
 #include <gdiplus.h>
 
 #include <climits>
@@ -147,7 +150,9 @@ struct IndexedPicture {
 std::uint32_t OpaqueColour(std::uint32_t argb) {
   const std::uint32_t alpha = argb >> 24;
   if (alpha == 255) return argb;
-  auto blend = [alpha](std::uint32_t channel) { return (channel * alpha + 255 * (255 - alpha)) / 255; };
+  auto blend = [alpha](std::uint32_t channel) {
+    return (channel * alpha + 255 * (255 - alpha)) / 255;
+  };
   return 0xFF000000u | blend((argb >> 16) & 0xFF) << 16 | blend((argb >> 8) & 0xFF) << 8 |
          blend(argb & 0xFF);
 }
@@ -167,7 +172,8 @@ bool IndexPicture(Gdiplus::GpBitmap* bitmap, int width, int height, IndexedPictu
   }
   std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
   for (int y = 0; y < height; ++y) {
-    const auto* row = static_cast<const std::uint8_t*>(data.Scan0) + std::ptrdiff_t{y} * data.Stride;
+    const auto* row =
+        static_cast<const std::uint8_t*>(data.Scan0) + std::ptrdiff_t{y} * data.Stride;
     for (int x = 0; x < width; ++x) {
       std::uint32_t argb;
       std::memcpy(&argb, row + std::size_t{4} * x, 4);
@@ -191,13 +197,15 @@ bool IndexPicture(Gdiplus::GpBitmap* bitmap, int width, int height, IndexedPictu
   if (cube) {
     out.palette.clear();
     for (std::uint32_t i = 0; i < 216; ++i) {
-      out.palette.push_back(0xFF000000u | (i / 36 * 51) << 16 | (i / 6 % 6 * 51) << 8 | (i % 6 * 51));
+      out.palette.push_back(0xFF000000u | (i / 36 * 51) << 16 | (i / 6 % 6 * 51) << 8 |
+                            (i % 6 * 51));
     }
   }
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const std::uint32_t colour = pixels[static_cast<std::size_t>(y) * width + x];
-      out.indexes[static_cast<std::size_t>(y) * out.stride + x] = cube ? CubeIndex(colour) : own[colour];
+      out.indexes[static_cast<std::size_t>(y) * out.stride + x] =
+          cube ? CubeIndex(colour) : own[colour];
     }
   }
   return true;
@@ -216,7 +224,8 @@ bool SaveIndexed(IndexedPicture& indexed, IStream* output, const CLSID& encoder)
   auto* palette = reinterpret_cast<Gdiplus::ColorPalette*>(storage.data());
   palette->Flags = 0;
   palette->Count = static_cast<UINT>(indexed.palette.size());
-  std::memcpy(palette->Entries, indexed.palette.data(), sizeof(Gdiplus::ARGB) * indexed.palette.size());
+  std::memcpy(palette->Entries, indexed.palette.data(),
+              sizeof(Gdiplus::ARGB) * indexed.palette.size());
   if (gp::GdipSetImagePalette(bitmap.get(), palette) != Gdiplus::Ok) return false;
   return gp::GdipSaveImageToStream(bitmap.get(), output, &encoder, nullptr) == Gdiplus::Ok;
 }

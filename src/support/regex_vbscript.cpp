@@ -1,8 +1,9 @@
 #include "support/regex_vbscript.h"
 
+#include <windows.h>
+
 #include <objbase.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include <climits>
 #include <optional>
@@ -140,7 +141,8 @@ DispatchRef ObjectOf(VARIANT& value) {
 std::optional<std::u16string> TextOfVariant(const VARIANT& value) {
   if (value.vt == VT_EMPTY || value.vt == VT_NULL) return std::nullopt;
   Variant converted;
-  if (FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR))) return std::nullopt;
+  if (FAILED(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR)))
+    return std::nullopt;
   const BSTR text = (*converted).bstrVal;
   if (text == nullptr) return std::u16string();
   return std::u16string(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
@@ -311,8 +313,7 @@ std::unique_ptr<RegexEngine> MakePlatformRegexEngine() { return MakeVbScriptRege
 // apartment.
 std::unique_ptr<RegexObject> MakePlatformRegexObject() {
   auto apartment = std::make_shared<ComApartment>();
-  return std::make_unique<RegexObject>(
-      [apartment] { return MakeVbScriptRegexEngine(apartment); });
+  return std::make_unique<RegexObject>([apartment] { return MakeVbScriptRegexEngine(apartment); });
 }
 
 }  // namespace sorrel

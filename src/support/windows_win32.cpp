@@ -13,19 +13,14 @@ namespace {
 constexpr int kTitleBuffer = 256;
 constexpr int kClassNameBuffer = 50;
 
-Text Queried(int (*query)(HWND, LPSTR, int), HWND window, int size) {
+// A text that `query` (GetWindowTextA or GetClassNameA) copies into a
+// buffer of `size` bytes.
+template <typename Query>
+Text Queried(Query query, HWND window, int size) {
   std::string buffer(static_cast<std::size_t>(size), '\0');
   const int length = query(window, buffer.data(), size);
   buffer.resize(length > 0 && length < size ? static_cast<std::size_t>(length) : 0);
   return buffer;
-}
-
-int WINAPI TitleOf(HWND window, LPSTR buffer, int size) {
-  return GetWindowTextA(window, buffer, size);
-}
-
-int WINAPI ClassNameOf(HWND window, LPSTR buffer, int size) {
-  return GetClassNameA(window, buffer, size);
 }
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
@@ -36,8 +31,8 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
     DWORD processId = 0;
     entry.info.threadId = GetWindowThreadProcessId(window, &processId);
     entry.info.processId = processId;
-    entry.info.title = Queried(TitleOf, window, kTitleBuffer);
-    entry.info.className = Queried(ClassNameOf, window, kClassNameBuffer);
+    entry.info.title = Queried(GetWindowTextA, window, kTitleBuffer);
+    entry.info.className = Queried(GetClassNameA, window, kClassNameBuffer);
   }
   reinterpret_cast<std::vector<WindowSystem::TopLevel>*>(list)->push_back(std::move(entry));
   return TRUE;

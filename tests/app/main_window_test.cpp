@@ -37,13 +37,13 @@ class MainWindowTest : public QObject {
     // created first lies on top.
     QCOMPARE(order, (QStringList{"Button1", "EditBox2", "PicBox1", "Label1", "EditBox1", "Label2",
                                  "EditBox3", "Label3", "Button2", "Label4", "Label5"}));
-    for (const ControlSpec& spec : kControls) {
-      QWidget* control = window.Control(spec.name);
-      QVERIFY2(control, spec.name);
-      QCOMPARE(control->geometry(), QRect(spec.left, spec.top, spec.width, spec.height));
+    for (const ControlPlacement& placement : kControls) {
+      QWidget* control = window.Control(placement.name);
+      QVERIFY2(control, placement.name);
+      QCOMPARE(control->geometry(), QRect(placement.left, placement.top, placement.width, placement.height));
       QVERIFY(control->isVisible());
       QVERIFY(control->isEnabled());
-      const bool takesFocus = spec.kind == ControlKind::Edit || spec.kind == ControlKind::Button;
+      const bool takesFocus = placement.kind == ControlKind::Edit || placement.kind == ControlKind::Button;
       QCOMPARE(control->focusPolicy() != Qt::NoFocus, takesFocus);
     }
     // The credit line lies over the example text it overlaps.

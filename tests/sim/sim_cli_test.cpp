@@ -104,9 +104,9 @@ TEST(SimCli, PictureFormatAndFixedCode) {
   EXPECT_EQ(picture.body.rfind("GIF8", 0), 0u);
   EXPECT_FALSE(DecodePicture(picture.body).isNull());
   EXPECT_EQ(CurlSession().Get(sim.url("/__test/captcha")).body, "k7p2");
-  EXPECT_EQ(CurlSession().Get(sim.url("/__test/captcha?session=" + session.Cookie("sorrel_sid")))
-                .body,
-            "k7p2");
+  EXPECT_EQ(
+      CurlSession().Get(sim.url("/__test/captcha?session=" + session.Cookie("sorrel_sid"))).body,
+      "k7p2");
 }
 
 }  // namespace

@@ -111,7 +111,8 @@ class SimProcess {
   explicit SimProcess(std::vector<std::string> args = {},
                       std::chrono::milliseconds startTimeout = std::chrono::seconds(10)) {
     bool hasPort = false;
-    for (const std::string& a : args) hasPort = hasPort || a == "--port" || a.rfind("--port=", 0) == 0;
+    for (const std::string& a : args)
+      hasPort = hasPort || a == "--port" || a.rfind("--port=", 0) == 0;
     if (!hasPort) args.insert(args.begin(), {"--port", "0"});
     pid_ = sim_detail::Spawn(args, &outFd_, nullptr);
     if (pid_ < 0) {
@@ -221,8 +222,8 @@ inline SimRun RunSimToEnd(const std::vector<std::string>& args,
   for (pollfd& p : fds) {
     if (p.fd >= 0) ::close(p.fd);
   }
-  run.exitCode = sim_detail::WaitFor(pid, std::chrono::milliseconds(
-                                              std::max(sim_detail::MillisLeft(deadline), 100)));
+  run.exitCode = sim_detail::WaitFor(
+      pid, std::chrono::milliseconds(std::max(sim_detail::MillisLeft(deadline), 100)));
   if (run.exitCode < 0) {
     ::kill(pid, SIGKILL);
     sim_detail::WaitFor(pid, std::chrono::seconds(5));

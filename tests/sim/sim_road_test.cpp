@@ -67,7 +67,8 @@ class SimRoad : public ::testing::Test {
     const HttpResult picture = session.Get(sim_->url(path + "4711"));
     EXPECT_EQ(picture.status, 200);
     if (page) *page = p.body;
-    return CurlSession().Get(sim_->url("/__test/captcha?session=" + session.Cookie("sorrel_sid")))
+    return CurlSession()
+        .Get(sim_->url("/__test/captcha?session=" + session.Cookie("sorrel_sid")))
         .body;
   }
 
@@ -128,8 +129,7 @@ TEST_F(SimRoad, BuiltInExampleFileResolves) {
   CurlSession session;
   std::string page;
   const std::string code = OpenPage(session, "83264445", &page);
-  const HttpResult login =
-      session.Post(sim_->url("/guest_loginV2.php"), ToolLoginBody(page, code));
+  const HttpResult login = session.Post(sim_->url("/guest_loginV2.php"), ToolLoginBody(page, code));
   const std::string normal = Base64Decode(Between(login.body, kNormalLeft, kNormalRight));
   const HttpResult download = CurlSession().Get(normal);
   EXPECT_EQ(download.status, 200);
@@ -237,9 +237,9 @@ TEST_F(SimRoad, DownloadAddressesCheckTokenAndName) {
   CurlSession session;
   std::string page;
   const std::string code = OpenPage(session, "12345678", &page);
-  const std::string normal = Base64Decode(Between(
-      session.Post(sim_->url("/guest_loginV2.php"), ToolLoginBody(page, code)).body, kNormalLeft,
-      kNormalRight));
+  const std::string normal = Base64Decode(
+      Between(session.Post(sim_->url("/guest_loginV2.php"), ToolLoginBody(page, code)).body,
+              kNormalLeft, kNormalRight));
   ASSERT_FALSE(normal.empty());
   EXPECT_EQ(CurlSession().Get(normal).body,
             "sorrel-sim sample file.\r\nPlain ASCII, CR LF line ends.\r\n");
@@ -275,7 +275,8 @@ std::string RawExchange(std::uint16_t port, const std::string& bytes) {
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
       ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
     char buf[4096];
-    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) reply.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+      reply.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
   return reply;
@@ -290,7 +291,8 @@ QJsonObject LastLogEntry(const std::string& log) {
 }
 
 TEST(SimRequestLog, KeepsTheExactBytesAndHeaderOrder) {
-  const std::string logPath = ::testing::TempDir() + "sim_request_log_" + std::to_string(::getpid()) + ".jsonl";
+  const std::string logPath =
+      ::testing::TempDir() + "sim_request_log_" + std::to_string(::getpid()) + ".jsonl";
   SimProcess sim({"--test-mode", "--request-log", logPath});
   ASSERT_TRUE(sim.ok()) << sim.error();
   // Header names in odd case, a repeated header, a GBK byte pair in the body.

@@ -19,8 +19,13 @@ namespace {
 
 TEST(SimBase64, Rfc4648Vectors) {
   const std::pair<const char*, const char*> vectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [plain, coded] : vectors) {
     EXPECT_EQ(Base64Encode(plain), coded);
@@ -71,7 +76,7 @@ TEST(SimJson, StringsStayValidJson) {
   }
 }
 
-TEST(SimFaultSpec, Parses) {
+TEST(SimFaultList, Parses) {
   Faults f;
   std::string error;
   ASSERT_TRUE(ParseFaults("delay,trickle:5,big-headers:3,endless,redirect:/x", f, error));
@@ -91,11 +96,11 @@ TEST(SimFaultSpec, Parses) {
 TEST(SimOptions, ParsesValuesInBothSpellings) {
   Options o;
   std::string error;
-  ASSERT_TRUE(ParseOptions({"--port=0", "--picture", "bmp", "--file", "9=/a/b.txt",
-                            "--token-seconds", "5", "--extra-fields=4", "--test-mode",
-                            "--fixed-code", "AB12", "--fault", "delay:10@/file/1", "--fault",
-                            "endless"},
-                           o, error))
+  ASSERT_TRUE(
+      ParseOptions({"--port=0", "--picture", "bmp", "--file", "9=/a/b.txt", "--token-seconds", "5",
+                    "--extra-fields=4", "--test-mode", "--fixed-code", "AB12", "--fault",
+                    "delay:10@/file/1", "--fault", "endless"},
+                   o, error))
       << error;
   EXPECT_EQ(o.port, 0);
   EXPECT_EQ(o.picture, PictureFormat::kBmp);
@@ -118,8 +123,7 @@ TEST(SimOptions, ParsesValuesInBothSpellings) {
 
 TEST(SimCaptcha, FontHasDistinctGlyphsAndCodesUseTheAlphabet) {
   std::set<std::string> glyphs;
-  const std::string all =
-      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  const std::string all = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   for (char c : all) {
     const unsigned char* rows = GlyphRows(c);
     ASSERT_NE(rows, nullptr) << c;

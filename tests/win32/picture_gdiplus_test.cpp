@@ -48,17 +48,23 @@ ByteSet Bmp(int width, int height, const Colour& colour) {
   return file;
 }
 
-// Width, height and the colour at (x, y) of a decoded BMP (24 or 32 bits).
+// Width, height and the colour at (x, y) of a decoded BMP: 8-bit indexed,
+// 24-bit or 32-bit.
 struct Decoded {
   int width = 0;
   int height = 0;
   int bits = 0;
   ByteSet file;
+  std::uint32_t Read32(std::size_t at) const {
+    return file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+           static_cast<std::uint32_t>(file[at + 3]) << 24;
+  }
   std::uint32_t At(int x, int y) const {
-    const std::uint32_t offset = file[10] | file[11] << 8 | file[12] << 16 | file[13] << 24;
-    const int bytes = bits / 8;
-    const int stride = (width * bytes + 3) & ~3;
-    const std::size_t at = offset + static_cast<std::size_t>(height - 1 - y) * stride + x * bytes;
+    const std::uint32_t offset = Read32(10);
+    const int stride = (width * bits / 8 + 3) & ~3;
+    const std::size_t row = offset + static_cast<std::size_t>(height - 1 - y) * stride;
+    if (bits == 8) return Read32(14 + Read32(14) + 4 * std::size_t{file[row + x]}) & 0xFFFFFF;
+    const std::size_t at = row + static_cast<std::size_t>(x) * (bits / 8);
     return file[at] | file[at + 1] << 8 | file[at + 2] << 16;
   }
 };
@@ -66,11 +72,8 @@ struct Decoded {
 Decoded AsBmp(const ByteSet& picture) {
   Decoded d;
   if (!ConvertPicture(picture, 1, {}, &d.file) || d.file.size() < 54) return d;
-  auto read32 = [&](int at) {
-    return static_cast<int>(d.file[at] | d.file[at + 1] << 8 | d.file[at + 2] << 16 | d.file[at + 3] << 24);
-  };
-  d.width = read32(18);
-  d.height = read32(22);
+  d.width = static_cast<int>(d.Read32(18));
+  d.height = static_cast<int>(d.Read32(22));
   d.bits = d.file[28] | d.file[29] << 8;
   return d;
 }
@@ -80,7 +83,9 @@ std::uint32_t FourColours(int x, int y) {
   return kColours[(x / 4 + y / 4) % 4];
 }
 
-std::uint32_t Gradient(int x, int y) { return static_cast<std::uint32_t>(x * 4) << 16 | (y * 4) << 8 | 0x40; }
+std::uint32_t Gradient(int x, int y) {
+  return static_cast<std::uint32_t>(x * 4) << 16 | (y * 4) << 8 | 0x40;
+}
 
 TEST(PictureGdiplusTest, EveryFormatCodeGivesThatFormat) {
   const ByteSet source = Bmp(16, 12, FourColours);
@@ -93,7 +98,8 @@ TEST(PictureGdiplusTest, EveryFormatCodeGivesThatFormat) {
     SCOPED_TRACE(c.format);
     ByteSet converted;
     ASSERT_TRUE(ConvertPicture(source, c.format, {}, &converted));
-    const std::string head(converted.begin(), converted.begin() + std::min<std::size_t>(8, converted.size()));
+    const std::string head(converted.begin(),
+                           converted.begin() + std::min<std::size_t>(8, converted.size()));
     if (c.format == 4) {
       EXPECT_TRUE(head.rfind("II*", 0) == 0 || head.rfind("MM", 0) == 0) << head;
     } else {
@@ -102,6 +108,7 @@ TEST(PictureGdiplusTest, EveryFormatCodeGivesThatFormat) {
     const Decoded back = AsBmp(converted);
     EXPECT_EQ(back.width, 16);
     EXPECT_EQ(back.height, 12);
+    if (c.format != 2) EXPECT_EQ(back.At(5, 9), FourColours(5, 9));
   }
 }
 
@@ -128,7 +135,8 @@ TEST(PictureGdiplusTest, GifOfAPictureWithManyColoursStaysClose) {
     const std::uint32_t want = Gradient(x, y);
     const std::uint32_t got = back.At(x, y);
     for (int shift : {0, 8, 16}) {
-      const int difference = static_cast<int>((want >> shift) & 0xFF) - static_cast<int>((got >> shift) & 0xFF);
+      const int difference =
+          static_cast<int>((want >> shift) & 0xFF) - static_cast<int>((got >> shift) & 0xFF);
       EXPECT_LE(std::abs(difference), 26) << x << "," << y;
     }
   }

@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
   if (command == "text") {
     const LRESULT length = SendMessageA(control, WM_GETTEXTLENGTH, 0, 0);
     std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const LRESULT copied =
-        SendMessageA(control, WM_GETTEXT, static_cast<WPARAM>(text.size()), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT copied = SendMessageA(control, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                        reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(copied));
     const std::string utf8 = sorrel::Utf8FromGbk(text);
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);

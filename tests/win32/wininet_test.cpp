@@ -97,7 +97,8 @@ TEST_F(WinInetTest, HeaderBlocksBeyondTheFirstBufferAreReadWhole) {
 TEST_F(WinInetTest, TimedRequestFetchesAPictureWithItsHeaders) {
   Text url = Url("/randcodeV2.php?fid=83264445&rand=1");
   Text responseHeaders;
-  const ByteSet picture = web_.TimedWebAccess(url, {.timeoutSeconds = 10, .responseHeaders = &responseHeaders});
+  const ByteSet picture =
+      web_.TimedWebAccess(url, {.timeoutSeconds = 10, .responseHeaders = &responseHeaders});
   ASSERT_GT(picture.size(), 8u);
   EXPECT_EQ(ViewOf(picture).substr(0, 4), "\x89PNG");
   EXPECT_TRUE(Has(responseHeaders, "Content-Type: image/png")) << responseHeaders;
@@ -107,9 +108,10 @@ TEST_F(WinInetTest, TimedPostWithOwnCookieTextSendsOnlyThat) {
   Text page = Url("/file/83264445");
   web_.GetPageText(page);  // leaves a session cookie in the store
   Text url = Url("/__test/echo");
-  const Text request = TextOf(web_.TimedWebAccess(
-      url, {.method = 1, .headers = "User-Agent: Probe/1.0 \r\n", .postData = BytesOf("k=v"),
-            .cookies = "own=1"}));
+  const Text request = TextOf(web_.TimedWebAccess(url, {.method = 1,
+                                                        .headers = "User-Agent: Probe/1.0 \r\n",
+                                                        .postData = BytesOf("k=v"),
+                                                        .cookies = "own=1"}));
   EXPECT_TRUE(Has(request, "POST /__test/echo HTTP/1.1\r\n")) << request;
   EXPECT_TRUE(Has(request, "Cookie: own=1\r\n")) << request;
   EXPECT_FALSE(Has(request, "sorrel_sid=")) << request;
@@ -134,7 +136,8 @@ TEST_F(WinInetTest, RedirectsAreFollowedUnlessRefused) {
   for (const Case& c : {Case{std::nullopt, "HTTP/1.1 200"}, Case{false, "HTTP/1.1 302"}}) {
     Text url = Url("/__test/echo?fault=redirect");
     Text responseHeaders;
-    web_.TimedWebAccess(url, {.responseHeaders = &responseHeaders, .allowRedirect = c.allowRedirect});
+    web_.TimedWebAccess(url,
+                        {.responseHeaders = &responseHeaders, .allowRedirect = c.allowRedirect});
     EXPECT_EQ(responseHeaders.rfind(c.status, 0), 0u) << responseHeaders;
   }
 }
@@ -144,7 +147,8 @@ TEST_F(WinInetTest, SlowAnswerEndsAsTimeOutAndLeavesTheOutputs) {
   Text responseHeaders = "before";
   const ByteSet result =
       web_.TimedWebAccess(url, {.timeoutSeconds = 1, .responseHeaders = &responseHeaders});
-  EXPECT_EQ(TextOf(result), GbkFromUtf8("超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些。"));
+  EXPECT_EQ(TextOf(result), GbkFromUtf8("超时返回，指定网站不能访问，或者你的网络出现问题，你可以把"
+                                        "参数中的＂超时返回＂的值设置长一些。"));
   EXPECT_EQ(responseHeaders, "before");
 }
 

@@ -9,16 +9,16 @@
 namespace sorrel::sim {
 
 struct Faults {
-  std::optional<int> delayMs;          // delay: wait before the response headers
-  std::optional<int> trickleMs;        // trickle: body in 16-byte pieces, this far apart
-  bool endless = false;                // endless: the body never ends
-  std::optional<int> bigHeaders;       // big-headers: this many extra Set-Cookie lines first
-  bool htmlCaptcha = false;            // html-captcha: an HTML error page for the picture
-  bool truncatedPicture = false;       // truncated-picture: half of the picture file
-  bool hugePicture = false;            // huge-picture: header claims 50000x50000
-  std::optional<std::string> redirect; // redirect: 302 to this path ("" = /moved + path)
-  bool redirectHttps = false;          // redirect-https: 302 to the https address of the path
-  bool closeMidBody = false;           // close-mid-body: connection closed halfway
+  std::optional<int> delayMs;           // delay: wait before the response headers
+  std::optional<int> trickleMs;         // trickle: body in 16-byte pieces, this far apart
+  bool endless = false;                 // endless: the body never ends
+  std::optional<int> bigHeaders;        // big-headers: this many extra Set-Cookie lines first
+  bool htmlCaptcha = false;             // html-captcha: an HTML error page for the picture
+  bool truncatedPicture = false;        // truncated-picture: half of the picture file
+  bool hugePicture = false;             // huge-picture: header claims 50000x50000
+  std::optional<std::string> redirect;  // redirect: 302 to this path ("" = /moved + path)
+  bool redirectHttps = false;           // redirect-https: 302 to the https address of the path
+  bool closeMidBody = false;            // close-mid-body: connection closed halfway
 
   bool Any() const;
   // Adds the faults that `other` switches on; its values win.
@@ -35,9 +35,10 @@ inline constexpr std::uint16_t kHugePictureSide = 50000;
 // name or value it does not know.
 bool ParseFaults(std::string_view list, Faults& faults, std::string& error);
 
-// The names, for usage texts.
+// The names, for the usage text (continuation lines indented to match it).
 inline constexpr std::string_view kFaultNames =
-    "delay[:MS] trickle[:MS] endless big-headers[:N] html-captcha truncated-picture "
-    "huge-picture redirect[:PATH] redirect-https close-mid-body";
+    "delay[:MS] trickle[:MS] endless big-headers[:N] html-captcha\n"
+    "                      truncated-picture huge-picture redirect[:PATH] redirect-https\n"
+    "                      close-mid-body";
 
 }  // namespace sorrel::sim

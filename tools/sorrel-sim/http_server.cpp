@@ -22,6 +22,7 @@ constexpr size_t kMaxHead = 64 * 1024;
 constexpr size_t kMaxBody = 16 * 1024 * 1024;
 constexpr size_t kFileChunk = 64 * 1024;
 constexpr int kEndlessPauseMs = 50;
+constexpr int kIdleSeconds = 120;
 
 bool SendAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -213,7 +214,9 @@ bool HttpServer::Listen(std::uint16_t port, std::string& error) {
   return true;
 }
 
-void HttpServer::Start() { acceptThread_ = std::thread([this] { AcceptLoop(); }); }
+void HttpServer::Start() {
+  acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
 
 void HttpServer::Stop() {
   {
@@ -274,6 +277,9 @@ void HttpServer::AcceptLoop() {
     ReapFinished();
     const int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    // An idle keep-alive connection gives up its thread after a while.
+    const timeval idle{kIdleSeconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
     auto connection = std::make_unique<Connection>();
     connection->fd = fd;
     Connection& ref = *connection;
@@ -384,8 +390,7 @@ void HttpServer::Serve(Connection& connection) {
   }
 }
 
-bool HttpServer::WriteResponse(int fd, const Request& request, Response& response,
-                               bool keepAlive) {
+bool HttpServer::WriteResponse(int fd, const Request& request, Response& response, bool keepAlive) {
   const Faults& f = response.faults;
   if (f.delayMs && !Pause(*f.delayMs)) return false;
   if (f.endless || f.closeMidBody || response.close) keepAlive = false;
@@ -393,14 +398,14 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
   const bool fromFile = !response.filePath.empty();
   const std::uint64_t bodySize = fromFile ? response.fileSize : response.body.size();
 
-  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                     ReasonPhrase(response.status) + "\r\n";
+  std::string head =
+      "HTTP/1.1 " + std::to_string(response.status) + " " + ReasonPhrase(response.status) + "\r\n";
   head += "Server: sorrel-sim\r\nDate: " + HttpDate() + "\r\n";
   bool padded = false;
   auto pad = [&] {
     for (int i = 0; i < f.bigHeaders.value_or(0); ++i) {
-      head += "Set-Cookie: sim_pad" + std::to_string(i) +
-              "=0123456789abcdef0123456789abcdef0123456789; path=/\r\n";
+      head +=
+          "Set-Cookie: sim_pad" + std::to_string(i) + "=" + std::string(42, 'p') + "; path=/\r\n";
     }
     padded = true;
   };

@@ -23,10 +23,10 @@ namespace sorrel::sim {
 
 struct Request {
   std::string method;
-  std::string target;   // as in the request line
-  std::string version;  // "HTTP/1.1"
-  std::string path;     // target up to "?"
-  std::string query;    // after "?", without it
+  std::string target;                    // as in the request line
+  std::string version;                   // "HTTP/1.1"
+  std::string path;                      // target up to "?"
+  std::string query;                     // after "?", without it
   std::vector<std::string> headerLines;  // in the order received, without CR LF
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;  // chunked bodies decoded

@@ -115,7 +115,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
       if (at != std::string::npos) {
         rule.path = v.substr(at + 1);
         if (rule.path.empty() || rule.path[0] != '/') {
-          error = "--fault SPEC@PATH needs a path starting with '/'";
+          error = "--fault FAULTS@PATH needs a path starting with '/'";
           return false;
         }
       }
@@ -152,8 +152,9 @@ std::string UsageText() {
              "  --test-mode         enable the /__test/ endpoints and the options below\n"
              "  --fixed-code CODE   every captcha shows CODE (1-8 letters and digits)\n"
              "  --request-log PATH  write every request as a JSON line to PATH\n"
-             "  --fault SPEC[@PATH] misbehave on every path, or on PATH only (repeatable);\n"
-             "                      SPEC is a comma-separated list of:\n"
+             "  --fault FAULTS[@PATH]\n"
+             "                      misbehave on every path, or on PATH only (repeatable);\n"
+             "                      FAULTS is a comma-separated list of:\n"
              "                      ") +
          std::string(kFaultNames) +
          "\n"

@@ -134,8 +134,8 @@ std::string EncodeBmp(const Raster& r) {
 }
 
 int GifWrite(GifFileType* gif, const GifByteType* data, int length) {
-  static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(data),
-                                                   static_cast<size_t>(length));
+  static_cast<std::string*>(gif->UserData)
+      ->append(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
   return length;
 }
 

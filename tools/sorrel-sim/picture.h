@@ -22,7 +22,9 @@ struct Raster {
   std::vector<std::uint8_t> pixels;
 
   Raster(int w, int h, std::vector<Rgb> colours)
-      : width(w), height(h), palette(std::move(colours)),
+      : width(w),
+        height(h),
+        palette(std::move(colours)),
         pixels(static_cast<size_t>(w) * static_cast<size_t>(h), 0) {}
   void Set(int x, int y, std::uint8_t index) {
     if (x >= 0 && y >= 0 && x < width && y < height) {

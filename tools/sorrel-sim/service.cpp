@@ -76,7 +76,7 @@ std::string Hex64(std::uint64_t v) {
 }
 
 // Text safe to place into the page's script and the tool's captcha path.
-bool PlainSpec(std::string_view text) {
+bool PlainFaultList(std::string_view text) {
   for (char c : text) {
     const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                     c == ':' || c == ',' || c == '-' || c == '_' || c == '/' || c == '.';
@@ -179,14 +179,12 @@ std::string Service::SessionCookie(const std::string& sid) const {
 
 Response Service::Handle(const Request& request) {
   std::string path = request.path;
-  const bool control =
-      options_.testMode &&
-      (path == "/__test/log" || path == "/__test/captcha" || path == "/__test/fault");
+  const bool control = options_.testMode && (path == "/__test/log" || path == "/__test/captcha" ||
+                                             path == "/__test/fault");
   if (options_.testMode && !control) log_.Record(request);
 
   Faults faults;
-  const bool moved =
-      path == kMovedPrefix || path.rfind(std::string(kMovedPrefix) + "/", 0) == 0;
+  const bool moved = path == kMovedPrefix || path.rfind(std::string(kMovedPrefix) + "/", 0) == 0;
   Response response;
   std::string error;
   if (moved) {
@@ -245,9 +243,9 @@ Response Service::Redirect(const Request& request, const Faults& faults) {
   } else {
     location = kMovedPrefix + target;
   }
-  Response r = MessagePage(302, "已移动",
-                           "<p>已移动到 <a href=\"" + HtmlEscape(location) + "\">" +
-                               HtmlEscape(location) + "</a></p>");
+  Response r = MessagePage(
+      302, "已移动",
+      "<p>已移动到 <a href=\"" + HtmlEscape(location) + "\">" + HtmlEscape(location) + "</a></p>");
   r.Add("Location", location);
   return r;
 }
@@ -301,11 +299,11 @@ Response Service::FilePage(const Request& request, const std::string& id) {
     if (const std::string p = FindValue(query, "picture"); ParsePictureFormat(p)) {
       captchaQuery += "&picture=" + p;
     }
-    const std::string spec = FindValue(query, "captcha_fault");
+    const std::string faultList = FindValue(query, "captcha_fault");
     Faults probe;
     std::string ignored;
-    if (!spec.empty() && PlainSpec(spec) && ParseFaults(spec, probe, ignored)) {
-      captchaQuery += "&fault=" + spec;
+    if (!faultList.empty() && PlainFaultList(faultList) && ParseFaults(faultList, probe, ignored)) {
+      captchaQuery += "&fault=" + faultList;
     }
   }
 
@@ -540,7 +538,7 @@ Response Service::TestEndpoint(const Request& request, const std::string& name) 
     rule.path = FindValue(query, "path");
     std::string error;
     if (!HasName(query, "set") || !ParseFaults(FindValue(query, "set"), rule.faults, error)) {
-      return Text(400, (error.empty() ? "set=SPEC is missing" : error) + "\n");
+      return Text(400, (error.empty() ? "set=FAULTS is missing" : error) + "\n");
     }
     if (HasName(query, "times")) {
       if (!ParseUint(FindValue(query, "times"), n) || n == 0 || n > 1000000) {

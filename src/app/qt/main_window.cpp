@@ -45,11 +45,11 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent) : QWidget(par
   setWindowTitle(ToDisplay(WindowCaption()));
   setObjectName(QStringLiteral("MainWindow"));
 
-  for (const ControlSpec& spec : kControls) {
+  for (const ControlPlacement& placement : kControls) {
     QWidget* widget = nullptr;
-    const QString text = ToDisplay(InitialText(spec.name, serviceOrigin));
-    const std::string name = spec.name;
-    switch (spec.kind) {
+    const QString text = ToDisplay(InitialText(placement.name, serviceOrigin));
+    const std::string name = placement.name;
+    switch (placement.kind) {
       case ControlKind::Label: {
         auto* label = new QLabel(text, this);
         label->setFocusPolicy(Qt::NoFocus);
@@ -100,14 +100,14 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent) : QWidget(par
         break;
       }
     }
-    widget->setObjectName(QString::fromLatin1(spec.name));
-    widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
+    widget->setObjectName(QString::fromLatin1(placement.name));
+    widget->setGeometry(placement.left, placement.top, placement.width, placement.height);
   }
 
   // Overlapping controls stack as on the original platform: the one created
   // first lies on top, so the credit line shows over the example text.
-  for (auto spec = kControls.rbegin(); spec != kControls.rend(); ++spec) {
-    Control(spec->name)->raise();
+  for (auto placement = kControls.rbegin(); placement != kControls.rend(); ++placement) {
+    Control(placement->name)->raise();
   }
 
   label4_->setWordWrap(true);

@@ -1,6 +1,8 @@
 #include "app/win32/main_window.h"
 
+// In this order: GDI+ needs IStream.
 #include <objidl.h>
+
 #include <gdiplus.h>
 
 #include <cstring>
@@ -24,11 +26,15 @@ constexpr COLORREF kGrey = RGB(128, 128, 128);
 
 bool Is(const char* name, const char* wanted) { return std::strcmp(name, wanted) == 0; }
 
-DWORD StyleOf(const ControlSpec& spec) {
-  // Overlapping siblings paint in their z-order: the credit line lies on the
-  // example text.
-  const DWORD common = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-  switch (spec.kind) {
+DWORD StyleOf(const ControlPlacement& placement) {
+  // Overlapping controls paint in their z-order (the credit line lies on the
+  // example text), except the three plain captions: they are transparent,
+  // and the prompt above the captcha box would otherwise cut off the top of
+  // "验证码：".
+  const bool caption =
+      Is(placement.name, "Label1") || Is(placement.name, "Label2") || Is(placement.name, "Label3");
+  const DWORD common = WS_CHILD | WS_VISIBLE | (caption ? 0 : WS_CLIPSIBLINGS);
+  switch (placement.kind) {
     case ControlKind::Label:
       return common | SS_LEFT | SS_NOPREFIX;
     case ControlKind::Button:
@@ -36,7 +42,7 @@ DWORD StyleOf(const ControlSpec& spec) {
     case ControlKind::Picture:
       return common | SS_OWNERDRAW;
     case ControlKind::Edit:
-      if (Is(spec.name, "EditBox2")) {
+      if (Is(placement.name, "EditBox2")) {
         return common | WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_READONLY |
                ES_AUTOVSCROLL;
       }
@@ -152,10 +158,10 @@ MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin) : instance
   grey_ = CreateSolidBrush(kGrey);
 
   const Text caption = WindowCaption();
-  window_ = CreateWindowExA(0, kMainWindowClass, caption.c_str(),
-                            WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                            CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr,
-                            nullptr, instance, this);
+  window_ =
+      CreateWindowExA(0, kMainWindowClass, caption.c_str(),
+                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                      CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, this);
   if (window_ != nullptr) CreateControls(serviceOrigin);
 }
 
@@ -169,13 +175,13 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::CreateControls(const Text& serviceOrigin) {
-  for (const ControlSpec& spec : kControls) {
-    const Text text = InitialText(spec.name, serviceOrigin);
-    const DWORD extended = spec.kind == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0;
+  for (const ControlPlacement& placement : kControls) {
+    const Text text = InitialText(placement.name, serviceOrigin);
+    const DWORD extended = placement.kind == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0;
     HWND control = CreateWindowExA(
-        extended, ClassOf(spec.kind), text.c_str(), StyleOf(spec), spec.left, spec.top, spec.width,
-        spec.height, window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(spec.name))), instance_, nullptr);
+        extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement), placement.left, placement.top, placement.width,
+        placement.height, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.name))),
+        instance_, nullptr);
     if (control != nullptr && font_ != nullptr) {
       SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }
@@ -260,8 +266,8 @@ LRESULT MainWindow::Colour(HDC dc, HWND control) {
     return reinterpret_cast<LRESULT>(white_);
   }
   SetTextColor(dc, kBlack);
-  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
 }
 
 void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
@@ -290,7 +296,9 @@ Text MainWindow::AddressText() { return WindowText(Control("EditBox1")); }
 
 Text MainWindow::CaptchaText() { return WindowText(Control("EditBox3")); }
 
-void MainWindow::SetResultText(const Text& text) { SetWindowTextA(Control("EditBox2"), text.c_str()); }
+void MainWindow::SetResultText(const Text& text) {
+  SetWindowTextA(Control("EditBox2"), text.c_str());
+}
 
 void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
   HWND button = Control("Button1");

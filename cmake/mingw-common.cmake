@@ -10,7 +10,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# One self-contained executable: the C++ runtime is linked in, and sections
+# nothing refers to are dropped to keep it small.
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--gc-sections")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # Tests run under wine. Debian keeps the 64-bit loader out of PATH.

@@ -1,7 +1,6 @@
 #include "support/picture.h"
 
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -11,14 +10,13 @@ namespace sorrel {
 
 namespace {
 
-// The name is code page 936 text; the file system takes it as Unicode.
+// C stdio rather than streams: the Windows program links its runtime
+// statically, and streams would bring the whole locale machinery with them.
 void WriteFile(const Text& fileName, const ByteSet& bytes) {
-  const std::string utf8 = Utf8FromGbk(fileName);
-  const std::filesystem::path path(std::u8string(utf8.begin(), utf8.end()));
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::FILE* file = std::fopen(NativeFileName(fileName).c_str(), "wb");
   if (!file) return;
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
 }
 
 }  // namespace

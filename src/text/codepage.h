@@ -33,4 +33,8 @@ Text MapToSimplifiedChinese(std::string_view gbk);
 Text GbkFromUtf8(std::string_view utf8);
 std::string Utf8FromGbk(std::string_view gbk);
 
+// A code page 936 file name as the platform's narrow file functions take it:
+// UTF-8 on Linux, unchanged on Windows, whose A functions read code page 936.
+std::string NativeFileName(std::string_view gbk);
+
 }  // namespace sorrel

@@ -192,4 +192,6 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
   return out;
 }
 
+std::string NativeFileName(std::string_view gbk) { return Utf8FromGbk(gbk); }
+
 }  // namespace sorrel

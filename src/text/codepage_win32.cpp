@@ -61,4 +61,6 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
   return out;
 }
 
+std::string NativeFileName(std::string_view gbk) { return std::string(gbk); }
+
 }  // namespace sorrel

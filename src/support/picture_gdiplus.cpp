@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/gdiplus_session.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -45,28 +46,6 @@ CLSID EncoderId(PictureFormat format) {
   if (!wide.empty()) CLSIDFromString(reinterpret_cast<LPCOLESTR>(wide.c_str()), &id);
   return id;
 }
-
-class GdiplusSession {
- public:
-  GdiplusSession() {
-    Gdiplus::GdiplusStartupInput input;
-    input.GdiplusVersion = 1;
-    input.DebugEventCallback = nullptr;
-    input.SuppressBackgroundThread = FALSE;
-    input.SuppressExternalCodecs = FALSE;
-    started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
-  }
-  ~GdiplusSession() {
-    if (started_) Gdiplus::GdiplusShutdown(token_);
-  }
-  GdiplusSession(const GdiplusSession&) = delete;
-  GdiplusSession& operator=(const GdiplusSession&) = delete;
-  bool started() const { return started_; }
-
- private:
-  ULONG_PTR token_ = 0;
-  bool started_ = false;
-};
 
 class StreamRef {
  public:

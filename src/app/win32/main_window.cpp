@@ -10,6 +10,7 @@
 
 #include "app/main_window_layout.h"
 #include "resolve/resolver.h"
+#include "support/gdiplus_session.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -74,24 +75,6 @@ HFONT MessageFont() {
   }
   return nullptr;
 }
-
-class GdiplusSession {
- public:
-  GdiplusSession() {
-    Gdiplus::GdiplusStartupInput input;
-    started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
-  }
-  ~GdiplusSession() {
-    if (started_) Gdiplus::GdiplusShutdown(token_);
-  }
-  GdiplusSession(const GdiplusSession&) = delete;
-  GdiplusSession& operator=(const GdiplusSession&) = delete;
-  bool started() const { return started_; }
-
- private:
-  ULONG_PTR token_ = 0;
-  bool started_ = false;
-};
 
 // A screen-compatible bitmap of a picture file; null when it cannot be
 // decoded.
@@ -178,10 +161,11 @@ void MainWindow::CreateControls(const Text& serviceOrigin) {
   for (const ControlPlacement& placement : kControls) {
     const Text text = InitialText(placement.name, serviceOrigin);
     const DWORD extended = placement.kind == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0;
-    HWND control = CreateWindowExA(
-        extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement), placement.left, placement.top, placement.width,
-        placement.height, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.name))),
-        instance_, nullptr);
+    HWND control =
+        CreateWindowExA(extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement),
+                        placement.left, placement.top, placement.width, placement.height, window_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.name))),
+                        instance_, nullptr);
     if (control != nullptr && font_ != nullptr) {
       SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }

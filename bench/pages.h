@@ -19,11 +19,12 @@ inline Text RealisticPage() {
   Text page = "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>" +
               GbkFromUtf8("文件下载") + "</title>\n<style>\n";
   for (int i = 0; i < 400; ++i) {
-    page += ".c" + std::to_string(i) + " { margin: " + std::to_string(i % 9) +
-            "px; color: #3a" + std::to_string(i % 10) + "; }\n";
+    page += ".c" + std::to_string(i) + " { margin: " + std::to_string(i % 9) + "px; color: #3a" +
+            std::to_string(i % 10) + "; }\n";
   }
-  page += "</style>\n</head><body>\n<div class=\"nav\"><form action=\"/search\">"
-          "<input type=\"text\" name=\"q\" value=\"\" class=\"search\" /></form></div>\n";
+  page +=
+      "</style>\n</head><body>\n<div class=\"nav\"><form action=\"/search\">"
+      "<input type=\"text\" name=\"q\" value=\"\" class=\"search\" /></form></div>\n";
   int line = 0;
   auto filler = [&](size_t until) {
     while (page.size() < until) {
@@ -45,8 +46,8 @@ inline Text RealisticPage() {
   filler(kPageBytes / 2);
   page += "<form id=\"down\" method=\"post\">\n";
   for (const char* name : {"file_id", "hash_key", "authtype", "hash_info", "action", "ref"}) {
-    page += "<input type=\"hidden\" name=\"" + std::string(name) +
-            "\" value=\"v_" + std::string(name) + "_83264445\" />\n";
+    page += "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"v_" +
+            std::string(name) + "_83264445\" />\n";
   }
   page += "<input type=\"text\" name=\"randcode\" value=\"\" />\n</form>\n";
   filler(kPageBytes);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <memory>
 
 namespace sorrel {
@@ -409,9 +410,13 @@ CookieParts ParseCookieData(std::string_view data) {
       parts.httpOnly = true;
     }
   }
-  // RFC 6265 5.2.2: Max-Age wins over Expires; zero or less expires at once.
-  if (haveMaxAge)
-    parts.expires = maxAge > 0 ? static_cast<long long>(std::time(nullptr)) + maxAge : 1;
+  // RFC 6265 5.2.2: Max-Age wins over Expires; zero or less expires at once,
+  // and a delta beyond the latest representable time stops there.
+  if (haveMaxAge) {
+    const auto now = static_cast<long long>(std::time(nullptr));
+    constexpr long long kLatest = std::numeric_limits<long long>::max();
+    parts.expires = maxAge <= 0 ? 1 : maxAge > kLatest - now ? kLatest : now + maxAge;
+  }
   return parts;
 }
 

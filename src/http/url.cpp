@@ -10,11 +10,16 @@ namespace {
 
 // The part after user information ("user:password@"), RFC 3986 section
 // 3.2.1, so a password never passes for a host or a port.
-// "@" is also a GBK trail byte, hence the character-wise search.
+// "@" is also a GBK trail byte, hence the walk over characters. One pass:
+// an address cut from a page can hold a megabyte of "@".
 std::string_view WithoutUserInfo(std::string_view authority) {
-  int last = -1;
-  for (int at = Find(authority, "@"); at > 0; at = Find(authority, "@", at + 1)) last = at;
-  return last > 0 ? authority.substr(static_cast<size_t>(last)) : authority;
+  size_t after = 0;
+  for (size_t at = 0; at < authority.size();) {
+    if (authority[at] == '@') after = at + 1;
+    at +=
+        IsLeadByte(static_cast<unsigned char>(authority[at])) && at + 1 < authority.size() ? 2 : 1;
+  }
+  return authority.substr(after);
 }
 
 std::string_view BeforeFirst(std::string_view text, std::string_view sought) {

@@ -3,9 +3,9 @@
 // events, and readings of the process's own threads and memory.
 #pragma once
 
-#include <sys/socket.h>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,11 +25,17 @@ using std::chrono::milliseconds;
 
 // Longest time the caller may go without processing its events. A window
 // frozen this long is plainly stuck; normal waits are cut into 10 ms slices.
-// Sanitizers make the copies of large bodies many times slower.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Sanitizers make the copies of large bodies many times slower, and
+// ThreadSanitizer keeps shadow memory for all that the program touches.
+#if defined(__SANITIZE_THREAD__)
+constexpr milliseconds kLivenessBound{5000};
+constexpr long kMemoryScale = 4;
+#elif defined(__SANITIZE_ADDRESS__)
 constexpr milliseconds kLivenessBound{1500};
+constexpr long kMemoryScale = 1;
 #else
 constexpr milliseconds kLivenessBound{500};
+constexpr long kMemoryScale = 1;
 #endif
 
 // Workers abandoned at a time-out may outlive a test, so the stack lives on.
@@ -130,7 +136,8 @@ inline int ClosedPort() {
 inline std::atomic<int>& ForkCount() {
   static std::atomic<int> count{0};
   static const bool registered = [] {
-    pthread_atfork(nullptr, [] { ++count; }, nullptr);
+    pthread_atfork(
+        nullptr, [] { ++count; }, nullptr);
     return true;
   }();
   (void)registered;

@@ -52,8 +52,8 @@ TEST_P(BadCaptcha, LeavesThePictureBoxEmpty) {
   for (const char* format : {"png", "gif", "jpeg", "bmp"}) {
     SCOPED_TRACE(format);
     Workflow w(sim.baseUrl());
-    w.view.address = sim.url(std::string("/file/83264445?picture=") + format +
-                             "&captcha_fault=" + GetParam());
+    w.view.address =
+        sim.url(std::string("/file/83264445?picture=") + format + "&captcha_fault=" + GetParam());
     w.view.picture = BytesOf("previous picture");
     w.view.gaps.Begin();
     w.resolver.RefreshCaptcha();
@@ -64,7 +64,7 @@ TEST_P(BadCaptcha, LeavesThePictureBoxEmpty) {
   }
   EXPECT_EQ(ForkCount().load(), forksBefore);
   // A picture that claims 50000 x 50000 pixels is refused before decoding.
-  EXPECT_LT(PeakResidentKb() - peakBefore, 256L * 1024) << "kB more at peak";
+  EXPECT_LT(PeakResidentKb() - peakBefore, kMemoryScale * 256 * 1024) << "kB more at peak";
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadCaptcha,
@@ -79,8 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, BadCaptcha,
 // answers every login POST with a page that holds no link.
 struct PageService {
   explicit PageService(std::string page)
-      : server([page = std::move(page)](const std::string& request,
-                                        LoopbackServer::Connection& c) {
+      : server([page = std::move(page)](const std::string& request, LoopbackServer::Connection& c) {
           c.Write(request.rfind("POST ", 0) == 0
                       ? HttpResponse("<html>no links today</html>")
                       : HttpResponse(page, "Content-Type: text/html; charset=utf-8\r\n"));
@@ -165,10 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
                  kMarker + "\xC3\x28 \xFF\xFE \x80 \xC0\xAF \xED\xA0\x80\n" + kKept +
                      "\xF4\x90\x80\x80\xE2\x82\n",
                  "file_id=1&hash_key=2&randcode=k7p2&Comfirm=yes"},
-        PageCase{"GbkPageLosesItsMarker",
-                 GbkFromUtf8(kMarker + " 文件名：说明.txt\n") + kKept, ""},
-        PageCase{"GbkBytesAfterTheMarker",
-                 kMarker + GbkFromUtf8("文件名：说明.txt\n") + kKept,
+        PageCase{"GbkPageLosesItsMarker", GbkFromUtf8(kMarker + " 文件名：说明.txt\n") + kKept, ""},
+        PageCase{"GbkBytesAfterTheMarker", kMarker + GbkFromUtf8("文件名：说明.txt\n") + kKept,
                  "file_id=1&hash_key=2&randcode=k7p2&Comfirm=yes"},
         PageCase{"PercentZeroIsDroppedAnywhere",
                  "%00" + kMarker + Field("file_id", "1") + "%00" + Field("hash_key", "2%00"),

@@ -1,6 +1,7 @@
 // The code-page conversions over arbitrary bytes in every code page used.
 #include "fuzz/fuzz_target.h"
 #include "http/convert.h"
+#include "support/regex_object.h"
 #include "text/codepage.h"
 
 SORREL_FUZZ_TARGET(codepage) {
@@ -29,5 +30,22 @@ SORREL_FUZZ_TARGET(codepage) {
   sorrel::Utf8ToGbk(bytes);
   sorrel::Big5ToSimplifiedGbk(bytes);
   sorrel::Utf8FromGbk(sorrel::GbkFromUtf8(bytes));
+
+  // The regular-expression object converts its subject for the engine on
+  // its own; a match of the whole subject must read back as the converter's
+  // round trip of it.
+  static const auto regex = sorrel::MakePlatformRegexObject();
+  const sorrel::Text subject(bytes);
+  if (regex->Search("^[\\s\\S]+", subject, false, false, false) && regex->MatchCount() == 1) {
+    const sorrel::Text roundTrip = sorrel::EncodeCodePage(
+        sorrel::DecodeCodePage(subject, sorrel::kCodePageAnsi), sorrel::kCodePageAnsi);
+    SORREL_FUZZ_CHECK(regex->MatchText(1) == roundTrip);
+  } else if (!subject.empty()) {
+    const int first = regex->MatchCount();
+    const bool again = regex->Search("^[\\s\\S]+", subject, false, false, false);
+    std::fprintf(stderr, "no whole match: count %d; again %d, count %d\n", first, again,
+                 regex->MatchCount());
+    SORREL_FUZZ_CHECK(subject.empty());
+  }
   return 0;
 }

@@ -40,10 +40,10 @@ void SplitInput(const std::uint8_t* data, std::size_t size, std::string (&parts)
   ((condition) ? (void)0 : ::sorrel::fuzz::Fail(#condition, __FILE__, __LINE__))
 
 #ifdef SORREL_FUZZ_REPLAY
-#define SORREL_FUZZ_TARGET(name)                                                       \
-  static int name##Target(const std::uint8_t* data, std::size_t size);                 \
-  [[maybe_unused]] static const bool name##Registered =                                \
-      ::sorrel::fuzz::Register(#name, &name##Target);                                  \
+#define SORREL_FUZZ_TARGET(name)                                       \
+  static int name##Target(const std::uint8_t* data, std::size_t size); \
+  [[maybe_unused]] static const bool name##Registered =                \
+      ::sorrel::fuzz::Register(#name, &name##Target);                  \
   static int name##Target(const std::uint8_t* data, std::size_t size)
 #else
 #define SORREL_FUZZ_TARGET(name) \

@@ -15,6 +15,7 @@ SORREL_FUZZ_TARGET(text_between) {
   SORREL_FUZZ_CHECK(cut.size() <= parts[0].size());
   SORREL_FUZZ_CHECK(unstarted.size() <= parts[0].size());
   const int found = sorrel::Find(parts[0], parts[1], start, !caseSensitive);
-  SORREL_FUZZ_CHECK(found == -1 || (found >= 1 && static_cast<std::size_t>(found) <= parts[0].size() + 1));
+  SORREL_FUZZ_CHECK(found == -1 ||
+                    (found >= 1 && static_cast<std::size_t>(found) <= parts[0].size() + 1));
   return 0;
 }

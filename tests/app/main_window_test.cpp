@@ -40,10 +40,12 @@ class MainWindowTest : public QObject {
     for (const ControlPlacement& placement : kControls) {
       QWidget* control = window.Control(placement.name);
       QVERIFY2(control, placement.name);
-      QCOMPARE(control->geometry(), QRect(placement.left, placement.top, placement.width, placement.height));
+      QCOMPARE(control->geometry(),
+               QRect(placement.left, placement.top, placement.width, placement.height));
       QVERIFY(control->isVisible());
       QVERIFY(control->isEnabled());
-      const bool takesFocus = placement.kind == ControlKind::Edit || placement.kind == ControlKind::Button;
+      const bool takesFocus =
+          placement.kind == ControlKind::Edit || placement.kind == ControlKind::Button;
       QCOMPARE(control->focusPolicy() != Qt::NoFocus, takesFocus);
     }
     // The credit line lies over the example text it overlaps.

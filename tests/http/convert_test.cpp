@@ -54,7 +54,9 @@ TEST(Big5Test, ToGbkAndToSimplifiedGbk) {
   for (const auto& c : cases) {
     SCOPED_TRACE(HexOf(c.big5));
     EXPECT_EQ(HexOf(Big5ToGbk(c.big5)), HexOf(c.gbk));
-    if (PlatformSimplifies()) EXPECT_EQ(HexOf(Big5ToSimplifiedGbk(c.big5)), HexOf(c.simplified));
+    if (PlatformSimplifies()) {
+      EXPECT_EQ(HexOf(Big5ToSimplifiedGbk(c.big5)), HexOf(c.simplified));
+    }
   }
 }
 

@@ -12,6 +12,14 @@
 
 namespace sorrel::test {
 
+// The default header lines both request operations add, written out here so
+// that the tests pin the exact bytes independently of the code.
+inline const Text kAccept =
+    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
+    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
+    "application/msword, */*\r\n";
+inline const Text kLanguage = "Accept-Language: zh-cn\r\n";
+
 struct FakeScript {
   bool failOpen = false;
   bool failConnect = false;

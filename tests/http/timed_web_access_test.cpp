@@ -12,12 +12,9 @@ namespace {
 
 using test::FakeCookie;
 using test::FakeHttpStack;
+using test::kAccept;
+using test::kLanguage;
 
-const Text kAccept =
-    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
-    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
-    "application/msword, */*\r\n";
-const Text kLanguage = "Accept-Language: zh-cn\r\n";
 const Text kDefaultAgent =
     "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 2.0.50727; .NET CLR "
     "3.0.04506.648; .NET CLR 3.5.21022)";

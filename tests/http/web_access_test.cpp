@@ -10,12 +10,9 @@ namespace {
 
 using test::FakeCookie;
 using test::FakeHttpStack;
+using test::kAccept;
+using test::kLanguage;
 
-const Text kAccept =
-    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
-    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
-    "application/msword, */*\r\n";
-const Text kLanguage = "Accept-Language: zh-cn\r\n";
 const Text kFullWidthSpace = "\xA1\xA1";
 
 class WebAccessTest : public ::testing::Test {

@@ -494,12 +494,15 @@ CurlCookieStore& ProcessCookieStore() {
   return *store;
 }
 
-CurlHttpStack::CurlHttpStack(CurlStackOptions options) : options_(std::move(options)) {
-  ProcessCookieStore();
-}
+// The cookie store, and with it libcurl's global set-up and its TLS library,
+// is made by the first Open rather than here, so that the window opens
+// without them. Its creation is thread-safe, and so is this libcurl's global
+// set-up.
+CurlHttpStack::CurlHttpStack(CurlStackOptions options) : options_(std::move(options)) {}
 
 std::unique_ptr<HttpSession> CurlHttpStack::Open(std::string_view agent, std::string_view proxy,
                                                  EventPump* waitPump) {
+  ProcessCookieStore();
   auto config = std::make_shared<SessionConfig>();
   config->agent = agent;
   config->proxy = proxy;

@@ -3,14 +3,14 @@
 
 #include "app/qt/application.h"
 #include "bench/first_paint.h"
-#include "http/curl_stack.h"
+#include "http/curl_stack_module.h"
 #include "resolve/service_origin.h"
 #include "support/windows_qt.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("sorrel-resolver"));
-  static auto* stack = new sorrel::CurlHttpStack();
+  static auto* stack = new sorrel::LoadedCurlStack();
   sorrel::QtWindowSystem windows;
   sorrel::bench::FirstPaint firstPaint;
   int code = 0;

@@ -1,0 +1,87 @@
+// The HTTP module as the program loads it: found, loaded once by whichever
+// thread comes first, and used through the request operations; and the
+// program's behaviour when it is missing or is not the module.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/curl_stack_module.h"
+#include "http/fake_stack.h"
+#include "http/loopback_server.h"
+#include "http/web_access.h"
+
+namespace sorrel {
+namespace {
+
+using test::HttpResponse;
+using test::LoopbackServer;
+
+std::string TextOf(const ByteSet& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Loaded stacks are never unloaded; abandoned workers may still use them.
+LoadedCurlStack& BuiltModule() {
+  static auto* stack = new LoadedCurlStack({SORREL_CURL_MODULE});
+  return *stack;
+}
+
+TEST(CurlStackModuleTest, RequestsAndCookiesGoThroughTheModule) {
+  LoopbackServer server(LoopbackServer::Answer(HttpResponse("from the module")));
+  ASSERT_TRUE(BuiltModule().SetCookie("http://127.0.0.1", "kept", "yes; path=/"));
+  test::CountingPump pump;
+  test::RecordingWindows windows;
+  WebClient client(BuiltModule(), pump, windows);
+
+  Text page = server.authority() + "/page";
+  Text picture = server.authority() + "/picture";
+  EXPECT_EQ(TextOf(client.WebAccess(page)), "from the module");
+  EXPECT_EQ(TextOf(client.TimedWebAccess(picture, {.timeoutSeconds = 5})), "from the module");
+  const std::vector<std::string> requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const std::string& request : requests) {
+    EXPECT_NE(request.find("\r\nCookie: kept=yes\r\n"), std::string::npos) << request;
+  }
+}
+
+TEST(CurlStackModuleTest, ThreadsRacingForTheFirstUseShareOneStack) {
+  LoadedCurlStack stack({SORREL_CURL_MODULE});
+  std::vector<HttpStack*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { seen[t] = stack.Loaded(); });
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (HttpStack* loaded : seen) EXPECT_EQ(loaded, seen[0]);
+}
+
+TEST(CurlStackModuleTest, WithoutTheModuleRequestsFailAndNothingCrashes) {
+  // A missing file, then a library that loads but is not the module.
+  LoadedCurlStack stack({"/nonexistent/libsorrel-http-curl.so", "libm.so.6"});
+  LoopbackServer server(LoopbackServer::Answer(HttpResponse("unreached")));
+  test::CountingPump pump;
+  test::RecordingWindows windows;
+  WebClient client(stack, pump, windows);
+
+  testing::internal::CaptureStderr();
+  Text page = server.authority() + "/page";
+  EXPECT_TRUE(client.WebAccess(page).empty());
+  EXPECT_FALSE(stack.SetCookie("http://127.0.0.1", "a", "1"));
+  const std::string reason = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(stack.Loaded(), nullptr);
+  EXPECT_TRUE(server.requests().empty());
+  // Said once, naming both candidates.
+  EXPECT_NE(reason.find("/nonexistent/libsorrel-http-curl.so"), std::string::npos) << reason;
+  EXPECT_NE(reason.find("libm.so.6: no SorrelCreateCurlHttpStack"), std::string::npos) << reason;
+  EXPECT_EQ(reason.find("could not be loaded"), reason.rfind("could not be loaded")) << reason;
+}
+
+TEST(CurlStackModuleTest, DefaultPlacesAreBesideTheProgramAndInItsLibraryFolder) {
+  const std::vector<std::string> paths = DefaultCurlModulePaths();
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_TRUE(paths[0].ends_with("/libsorrel-http-curl.so")) << paths[0];
+  EXPECT_TRUE(paths[1].ends_with("/lib/sorrel-resolver/libsorrel-http-curl.so")) << paths[1];
+  EXPECT_EQ(paths[1].find(".."), std::string::npos) << paths[1];
+}
+
+}  // namespace
+}  // namespace sorrel

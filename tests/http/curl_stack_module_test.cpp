@@ -45,10 +45,11 @@ TEST(CurlStackModuleTest, RequestsAndCookiesGoThroughTheModule) {
 }
 
 TEST(CurlStackModuleTest, ThreadsRacingForTheFirstUseShareOneStack) {
-  LoadedCurlStack stack({SORREL_CURL_MODULE});
+  // A fresh loader, kept like the program's own: what it loads stays alive.
+  static auto* stack = new LoadedCurlStack({SORREL_CURL_MODULE});
   std::vector<HttpStack*> seen(4, nullptr);
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { seen[t] = stack.Loaded(); });
+  for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { seen[t] = stack->Loaded(); });
   for (std::thread& thread : threads) thread.join();
   ASSERT_NE(seen[0], nullptr);
   for (HttpStack* loaded : seen) EXPECT_EQ(loaded, seen[0]);

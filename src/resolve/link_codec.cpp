@@ -104,11 +104,7 @@ DecodedLink Failure(LinkKind kind, const char* error) {
 
 }  // namespace
 
-bool IsWrappedLink(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size() && IsBlank(text[start])) ++start;
-  return SchemeOf(text.substr(start)) != nullptr;
-}
+bool IsWrappedLink(std::string_view text) { return SchemeOf(WithoutBlanks(text)) != nullptr; }
 
 DecodedLink DecodeWrappedLink(std::string_view link) {
   const std::string text = WithoutBlanks(link);

@@ -23,7 +23,8 @@ struct DecodedLink {
 // tag. Decoded bytes are taken as UTF-8 when they are valid UTF-8, else as
 // code page 936.
 DecodedLink DecodeWrappedLink(std::string_view link);
-// True when `text` starts (after blanks) with one of the three schemes.
+// True when `text`, without its blanks and line breaks, starts with one of
+// the three schemes.
 bool IsWrappedLink(std::string_view text);
 
 // The three forms of an address, the FlashGet one with the site tag

@@ -40,14 +40,17 @@ Text StoreCookieLine(HttpStack& stack, std::string_view line, std::string_view h
 
 }  // namespace
 
-ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump) {
+ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump, bool* tooLarge) {
   ByteSet body;
   for (;;) {
     ByteSet buffer(chunk, 0);
     if (pump != nullptr) pump->ProcessPendingEvents();
     const std::size_t count = request.Read(buffer.data(), chunk);
     if (count == 0) break;
-    if (body.size() + count > kMaxBodyBytes) return {};
+    if (body.size() + count > kMaxBodyBytes) {
+      if (tooLarge != nullptr) *tooLarge = true;
+      return {};
+    }
     body.insert(body.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
   return body;

@@ -19,8 +19,9 @@ constexpr int kHeaderBufferBytes = 2048;
 
 // Reads `chunk` bytes at a time until a read yields nothing. `pump`, when
 // given, processes window events before each read. Empty when the body
-// outgrows kMaxBodyBytes.
-ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump);
+// outgrows kMaxBodyBytes; `tooLarge`, when given, then becomes true.
+ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump,
+                      bool* tooLarge = nullptr);
 
 // Conversion 1: UTF-8 to code page 936; 2: Big5 to simplified code page
 // 936; the body taken as text. Any other value: the body unchanged.

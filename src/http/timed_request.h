@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "http/web_access.h"
 #include "text/text.h"
 
 namespace sorrel {
@@ -26,10 +27,14 @@ class TimedRequestStream {
  public:
   bool Write(const TimedRequestRecord& record);
   std::optional<TimedRequestRecord> Read() const;
+  // Why the worker's exchange failed, as far as the record cannot tell.
+  void SetFailure(RequestFailure failure);
+  RequestFailure Failure() const;
 
  private:
   mutable std::mutex mutex_;
   ByteSet bytes_;
+  RequestFailure failure_ = RequestFailure::kNone;
 };
 
 // Performs the exchange that `stream` describes and writes the answer back

@@ -88,6 +88,16 @@ std::optional<TimedRequestRecord> TimedRequestStream::Read() const {
   return record;
 }
 
+void TimedRequestStream::SetFailure(RequestFailure failure) {
+  std::lock_guard lock(mutex_);
+  failure_ = failure;
+}
+
+RequestFailure TimedRequestStream::Failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
 void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream) {
   std::optional<TimedRequestRecord> read = stream.Read();
   if (!read) return;
@@ -137,9 +147,11 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream) {
     sentBody = ViewOf(body);
   }
   if (!cookies.empty()) headers += "Cookie: " + cookies + "\r\n\r\n";
-  request->Send(headers, sentBody);
+  if (!request->Send(headers, sentBody)) stream.SetFailure(RequestFailure::kUnreachable);
 
-  ByteSet received = ReadWholeBody(*request, kReadChunk, nullptr);
+  bool tooLarge = false;
+  ByteSet received = ReadWholeBody(*request, kReadChunk, nullptr, &tooLarge);
+  if (tooLarge) stream.SetFailure(RequestFailure::kTooLarge);
   const Text headerText = QueryHeaderText(*request);
   request.reset();
   connection.reset();
@@ -152,7 +164,14 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream) {
 }
 
 ByteSet WebClient::TimedWebAccess(Text& url, const TimedWebAccessArgs& args) {
-  if (TrimSpaces(url).empty()) return {};
+  auto fail = [&args](RequestFailure why) {
+    if (args.failure != nullptr) *args.failure = why;
+  };
+  fail(RequestFailure::kNone);
+  if (TrimSpaces(url).empty()) {
+    fail(RequestFailure::kUnreachable);
+    return {};
+  }
   if (Left(url, 7) != "http://" && Left(url, 8) != "https://") url = "http://" + url;
 
   const TimedRequestRecord request = {
@@ -186,14 +205,21 @@ ByteSet WebClient::TimedWebAccess(Text& url, const TimedWebAccessArgs& args) {
   }
   worker.reset();
 
-  if (result == WaitResult::kTimedOut) return BytesOf(GbkFromUtf8(kTimeoutText));
+  if (result == WaitResult::kTimedOut) {
+    fail(RequestFailure::kTimedOut);
+    return BytesOf(GbkFromUtf8(kTimeoutText));
+  }
 
   std::optional<TimedRequestRecord> answer = stream->Read();
-  if (!answer) return {};
+  if (!answer) {
+    fail(RequestFailure::kUnreachable);
+    return {};
+  }
   if (answer->size() != kTimedRequestSlots) return answer->empty() ? ByteSet{} : (*answer)[0];
   // A worker that could not reach the server clears the redirect slot; the
   // request's own cookie and method texts it left in place are no answer.
   const bool reached = !(*answer)[kRedirect].empty();
+  fail(reached ? stream->Failure() : RequestFailure::kUnreachable);
   if (args.responseHeaders != nullptr) {
     *args.responseHeaders = reached ? TextOf((*answer)[kResponseHeaders]) : Text();
   }

@@ -33,6 +33,10 @@ WebClient::WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows,
     : stack_(stack), pump_(pump), windows_(windows), threads_(threads) {}
 
 ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
+  auto fail = [&args](RequestFailure why) {
+    if (args.failure != nullptr) *args.failure = why;
+  };
+  fail(RequestFailure::kNone);
   url = TrimSpaces(url);
   const int method = args.method.value_or(0);
   if (method != 0 && method != 1) {
@@ -53,12 +57,21 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
   const std::string_view proxy =
       RemoveSpaces(args.proxy).empty() ? std::string_view() : std::string_view(args.proxy);
   auto session = stack_.Open(kUserAgent, proxy, &pump_);
-  if (!session) return {};
+  if (!session) {
+    fail(RequestFailure::kUnreachable);
+    return {};
+  }
   auto connection = session->Connect(host, port);
-  if (!connection) return {};
+  if (!connection) {
+    fail(RequestFailure::kUnreachable);
+    return {};
+  }
   auto request = connection->OpenRequest(verb, path, "HTTP/1.1",
                                          kFlagReload | (secure ? std::uint32_t{kFlagSecure} : 0u));
-  if (!request) return {};
+  if (!request) {
+    fail(RequestFailure::kUnreachable);
+    return {};
+  }
 
   Text ownHeaders;
   Text& headers = args.headers != nullptr ? *args.headers : ownHeaders;
@@ -74,9 +87,11 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
     body = args.postData;
   }
   if (!args.cookies.empty()) headers += "Cookie: " + args.cookies + "\r\n\r\n";
-  request->Send(headers, body);
+  if (!request->Send(headers, body)) fail(RequestFailure::kUnreachable);
 
-  ByteSet received = ReadWholeBody(*request, kReadChunk, &pump_);
+  bool tooLarge = false;
+  ByteSet received = ReadWholeBody(*request, kReadChunk, &pump_, &tooLarge);
+  if (tooLarge) fail(RequestFailure::kTooLarge);
   const Text headerText = QueryHeaderText(*request);
   request.reset();
   connection.reset();
@@ -87,6 +102,10 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
   return ConvertBody(std::move(received), args.conversion);
 }
 
-Text WebClient::GetPageText(Text& url) { return TextOf(WebAccess(url)); }
+Text WebClient::GetPageText(Text& url, RequestFailure* failure) {
+  WebAccessArgs args;
+  args.failure = failure;
+  return TextOf(WebAccess(url, args));
+}
 
 }  // namespace sorrel

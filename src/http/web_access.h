@@ -15,6 +15,15 @@ class HttpStack;
 class ThreadSystem;
 class WindowSystem;
 
+// Why a request gave no usable answer. The result stays what it always was
+// (empty bytes, or the time-out text); this only names the cause.
+enum class RequestFailure {
+  kNone,
+  kUnreachable,  // no session, connection or request, or the send failed
+  kTimedOut,     // TimedWebAccess gave up waiting
+  kTooLarge,     // the body outgrew the cap and was dropped
+};
+
 // Optional parameters of WebAccess. An omitted text behaves as empty text;
 // `headers` and `responseHeaders` are the caller's variables when given.
 struct WebAccessArgs {
@@ -23,8 +32,9 @@ struct WebAccessArgs {
   Text* headers = nullptr;    // in/out: extra lines, each ending in CR LF
   Text postData;
   Text cookies;
-  int conversion = 0;               // 1 UTF-8 -> 936, 2 Big5 -> simplified 936
-  Text* responseHeaders = nullptr;  // out: raw response header block
+  int conversion = 0;                 // 1 UTF-8 -> 936, 2 Big5 -> simplified 936
+  Text* responseHeaders = nullptr;    // out: raw response header block
+  RequestFailure* failure = nullptr;  // out, not written when null
 };
 
 // Optional parameters of TimedWebAccess.
@@ -39,6 +49,7 @@ struct TimedWebAccessArgs {
   int conversion = 0;
   Text* responseCookies = nullptr;  // out, not written when null
   std::optional<bool> allowRedirect;
+  RequestFailure* failure = nullptr;  // out, not written when null
 };
 
 class WebClient {
@@ -51,7 +62,7 @@ class WebClient {
   // `url` is the caller's variable and receives the normalised address.
   ByteSet WebAccess(Text& url, const WebAccessArgs& args = {});
   // A plain GET; the body as text (up to its first zero byte).
-  Text GetPageText(Text& url);
+  Text GetPageText(Text& url, RequestFailure* failure = nullptr);
   // The body, the code page 936 bytes of the time-out text, or empty bytes.
   ByteSet TimedWebAccess(Text& url, const TimedWebAccessArgs& args = {});
 

@@ -28,6 +28,7 @@
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
+#include "support/picture.h"
 #include "support/regex_object.h"
 #include "support/windows_qt.h"
 
@@ -76,7 +77,10 @@ class HeadlessView : public ResolverView {
   void SetResultText(const Text& text) override { result = text; }
   void SetPicture(const ByteSet& bytes) override { picture = bytes; }
   ByteSet Picture() override { return picture; }
+  void SetResolveButton(bool, const Text&) override {}
   void ShowMessage(const Text&) override { ++messages; }
+  void ReportOutcome(ResolveOutcome) override {}
+  void ProcessPendingEvents() override {}
 };
 
 // The same exchanges as the workflows, by a plain libcurl client: a fresh
@@ -129,7 +133,8 @@ struct Service {
 };
 
 struct Core {
-  explicit Core(const Service& service) : resolver(state, web, view, service.sim.baseUrl()) {
+  explicit Core(const Service& service)
+      : resolver(state, web, view, PlatformPictureCodec(), service.sim.baseUrl()) {
     view.address = service.Page();
   }
   ProgramState state{MakePlatformRegexObject()};

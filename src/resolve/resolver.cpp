@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "http/decode.h"
+#include "http/url.h"
 #include "resolve/base64.h"
 #include "resolve/texts.h"
 #include "support/picture.h"
@@ -30,33 +31,79 @@ bool IsSentField(const Text& name) {
 
 bool Contains(const Text& text, const Text& marker) { return Find(text, marker) != -1; }
 
+// Why a request gave no answer to work with; nothing when it gave one.
+std::optional<ResolveOutcome> AnswerProblem(RequestFailure failure) {
+  switch (failure) {
+    case RequestFailure::kNone:
+      return std::nullopt;
+    case RequestFailure::kUnreachable:
+      return ResolveOutcome::Unreachable;
+    case RequestFailure::kTimedOut:
+      return ResolveOutcome::TimedOut;
+    case RequestFailure::kTooLarge:
+      return ResolveOutcome::TooLarge;
+  }
+  return std::nullopt;
+}
+
+// Why the file page fetched from `address` (as the request completed it) is
+// no page to work on: no address, no page, or a removed file. Nothing when
+// it is a page of a file the service still offers.
+std::optional<ResolveOutcome> PageProblem(const Text& address, const Text& page,
+                                          RequestFailure failure) {
+  if (UrlHost(address).empty()) return ResolveOutcome::Invalid;
+  if (page.empty()) return AnswerProblem(failure).value_or(ResolveOutcome::Unreachable);
+  if (Contains(page, texts::RemovedFileMarker())) return ResolveOutcome::Removed;
+  return std::nullopt;
+}
+
 }  // namespace
 
-Resolver::Resolver(ProgramState& state, WebClient& web, ResolverView& view, Text serviceOrigin)
-    : state_(state), web_(web), view_(view), origin_(std::move(serviceOrigin)) {}
+Resolver::Resolver(ProgramState& state, WebClient& web, ResolverView& view, PictureCodec& pictures,
+                   Text serviceOrigin)
+    : state_(state),
+      web_(web),
+      view_(view),
+      pictures_(pictures),
+      origin_(std::move(serviceOrigin)) {}
 
-void Resolver::RefreshCaptcha() {
+void Resolver::RefreshCaptcha() { view_.ReportOutcome(ShowFreshCaptcha()); }
+
+ResolveOutcome Resolver::ShowFreshCaptcha() {
   Text address = view_.AddressText();
-  state_.PageText = UrlDecode(web_.GetPageText(address));
+  RequestFailure pageFailure = RequestFailure::kNone;
+  state_.PageText = UrlDecode(web_.GetPageText(address, &pageFailure));
   const Text path = TextBetween(state_.PageText, kCaptchaLeftMarker, "\"");
   const int n = state_.Random.Next();
   state_.CaptchaUrl = origin_ + path + NumberText(n);
   Text captchaUrl = state_.CaptchaUrl;
   Text responseHeaders;
-  const ByteSet picture = FetchCaptchaPicture(captchaUrl, Text(), responseHeaders);
+  RequestFailure pictureFailure = RequestFailure::kNone;
+  const ByteSet picture =
+      FetchCaptchaPicture(captchaUrl, Text(), responseHeaders, {}, {}, &pictureFailure);
   view_.SetPicture(picture);
+
+  if (!picture.empty()) return ResolveOutcome::Resolved;
+  if (auto problem = PageProblem(address, state_.PageText, pageFailure)) return *problem;
+  if (path.empty()) return ResolveOutcome::NoCaptchaForm;
+  // The service answered the picture request with something that is no
+  // picture.
+  return AnswerProblem(pictureFailure).value_or(ResolveOutcome::Invalid);
 }
 
 ByteSet Resolver::FetchCaptchaPicture(Text& url, const Text& proxy, Text& responseHeaders,
-                                      std::optional<int> format,
-                                      std::optional<int> timeoutSeconds) {
+                                      std::optional<int> format, std::optional<int> timeoutSeconds,
+                                      RequestFailure* failure) {
   TimedWebAccessArgs args;
   args.proxy = proxy;
   args.timeoutSeconds = timeoutSeconds.value_or(kCaptchaTimeoutSeconds);
   args.responseHeaders = &responseHeaders;
+  args.failure = failure;
   const ByteSet bytes = web_.TimedWebAccess(url, args);
   ByteSet converted;
-  if (!ConvertPicture(bytes, format.value_or(kGifFormat), Text(), &converted)) return {};
+  if (!ConvertPicture(pictures_, bytes, format.value_or(kGifFormat), Text(), &converted)) {
+    return {};
+  }
   return converted;
 }
 
@@ -87,27 +134,33 @@ Text Resolver::BuildLoginBody(const Text& pageText, const Text& captcha) {
 
 void Resolver::RestoreResolveButton() { view_.SetResolveButton(true, texts::RestCaption()); }
 
-void Resolver::ResolveDownloadAddresses() {
+void Resolver::ResolveDownloadAddresses() { view_.ReportOutcome(Resolve()); }
+
+ResolveOutcome Resolver::Resolve() {
   const Text captcha = view_.CaptchaText();
   if (captcha.empty() || view_.AddressText().empty()) {
     view_.ShowMessage(texts::EmptyInputNotice());
-    return;
+    return ResolveOutcome::Invalid;
   }
   if (view_.Picture().empty()) {
-    RefreshCaptcha();
+    const ResolveOutcome fresh = ShowFreshCaptcha();
     view_.ShowMessage(texts::CaptchaFirstNotice());
-    return;
+    // With a picture shown the user has yet to read it; without one, why
+    // there is none says more.
+    return fresh == ResolveOutcome::Resolved ? ResolveOutcome::Invalid : fresh;
   }
 
   view_.SetResolveButton(false, texts::BusyCaption());
 
   Text address = view_.AddressText();
-  state_.PageText = UrlDecode(web_.GetPageText(address));
+  RequestFailure pageFailure = RequestFailure::kNone;
+  state_.PageText = UrlDecode(web_.GetPageText(address, &pageFailure));
   if (Contains(state_.PageText, texts::RemovedFileMarker()) ||
       !Contains(state_.PageText, texts::CaptchaFormMarker())) {
     view_.ShowMessage(texts::BadAddressNotice());
     RestoreResolveButton();
-    return;
+    return PageProblem(address, state_.PageText, pageFailure)
+        .value_or(ResolveOutcome::NoCaptchaForm);
   }
 
   // The body carries the captcha box as it reads now, typed text unencoded.
@@ -117,17 +170,19 @@ void Resolver::ResolveDownloadAddresses() {
   TimedWebAccessArgs login;
   login.method = 1;
   login.postData = BytesOf(state_.LoginBody);
+  RequestFailure loginFailure = RequestFailure::kNone;
+  login.failure = &loginFailure;
   const ByteSet response = web_.TimedWebAccess(loginUrl, login);
   state_.LoginResponse = UrlDecode(TextOf(response));
   state_.LoginBody.clear();
 
   if (Contains(state_.LoginResponse, texts::WrongCaptchaMarker())) {
     view_.ShowMessage(texts::WrongCaptchaNotice());
-    RefreshCaptcha();
+    ShowFreshCaptcha();
     RestoreResolveButton();
     state_.CaptchaFailures += 1;
     if (state_.CaptchaFailures >= 3) view_.SetResultText(texts::ProgramFailedCaptchaText());
-    return;
+    return ResolveOutcome::WrongCaptcha;
   }
 
   Text coded = TextBetween(state_.LoginResponse, kNormalLinkLeft, texts::NormalLinkRight());
@@ -140,12 +195,14 @@ void Resolver::ResolveDownloadAddresses() {
   if (state_.NormalLink.empty()) {
     view_.SetResultText(texts::ProgramFailedAddressText());
     RestoreResolveButton();
-    return;
+    if (response.empty()) return ResolveOutcome::Unreachable;
+    return AnswerProblem(loginFailure).value_or(ResolveOutcome::NoAddress);
   }
 
   view_.SetResultText(texts::NormalHeading() + state_.NormalLink + texts::ThunderHeading() +
                       state_.ThunderLink + texts::FlashGetHeading() + state_.FlashGetLink);
   RestoreResolveButton();
+  return ResolveOutcome::Resolved;
 }
 
 }  // namespace sorrel

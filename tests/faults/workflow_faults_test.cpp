@@ -10,6 +10,7 @@
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
+#include "support/picture.h"
 #include "support/regex_object.h"
 #include "text/codepage.h"
 
@@ -30,7 +31,8 @@ class TimedView : public testing::FakeView {
 };
 
 struct Workflow {
-  explicit Workflow(Text origin) : resolver(state, web, view, std::move(origin)) {
+  explicit Workflow(Text origin)
+      : resolver(state, web, view, PlatformPictureCodec(), std::move(origin)) {
     ProcessCookieStore().Clear();
   }
   ProgramState state{MakePlatformRegexObject()};

@@ -6,6 +6,7 @@
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "support/notice.h"
+#include "support/picture.h"
 #include "support/regex_object.h"
 
 namespace {
@@ -32,7 +33,7 @@ SORREL_FUZZ_TARGET(login_body) {
   sorrel::WindowSystem windows;
   NoNetwork stack;
   sorrel::WebClient web{stack, view, windows};
-  sorrel::Resolver resolver{state, web, view, "http://127.0.0.1:1"};
+  sorrel::Resolver resolver{state, web, view, sorrel::PlatformPictureCodec(), "http://127.0.0.1:1"};
 
   const sorrel::Text body = resolver.BuildLoginBody(page, captcha);
   const sorrel::Text tail = "randcode=" + captcha + "&Comfirm=yes";

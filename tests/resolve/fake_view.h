@@ -20,6 +20,7 @@ class FakeView : public ResolverView {
   Text buttonCaption = texts::RestCaption();
   ByteSet picture;
   std::vector<Text> messages;
+  std::vector<ResolveOutcome> outcomes;
   std::vector<std::pair<bool, Text>> buttonHistory;
   int pumpCalls = 0;
   std::function<void()> onPump;
@@ -39,6 +40,7 @@ class FakeView : public ResolverView {
     messages.push_back(message);
     if (onMessage) onMessage(message);
   }
+  void ReportOutcome(ResolveOutcome outcome) override { outcomes.push_back(outcome); }
   void ProcessPendingEvents() override {
     ++pumpCalls;
     if (onPump) {

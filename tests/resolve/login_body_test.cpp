@@ -6,6 +6,7 @@
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "support/notice.h"
+#include "support/picture.h"
 #include "support/regex_object.h"
 
 namespace sorrel {
@@ -27,7 +28,7 @@ struct Harness {
   WindowSystem windows;
   NoNetwork stack;
   WebClient web{stack, view, windows};
-  Resolver resolver{state, web, view, "http://127.0.0.1:1"};
+  Resolver resolver{state, web, view, PlatformPictureCodec(), "http://127.0.0.1:1"};
 };
 
 Text Input(const Text& name, const Text& value) {

@@ -14,6 +14,7 @@
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
 #include "support/notice.h"
+#include "support/picture.h"
 #include "support/regex_object.h"
 #include "text/codepage.h"
 
@@ -34,7 +35,7 @@ Text ClosedOrigin() { return "http://127.0.0.1:9"; }
 struct Road {
   explicit Road(std::vector<std::string> simArgs = {}, std::optional<Text> origin = {})
       : sim(WithTestMode(std::move(simArgs))),
-        resolver(state, web, view, origin.value_or(sim.baseUrl())) {
+        resolver(state, web, view, PlatformPictureCodec(), origin.value_or(sim.baseUrl())) {
     ProcessCookieStore().Clear();
   }
 

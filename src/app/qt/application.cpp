@@ -1,16 +1,25 @@
 #include "app/qt/application.h"
 
-#include "support/regex_object.h"
+#include "app/engines.h"
 
 namespace sorrel {
 
-Application::Application(HttpStack& stack, WindowSystem& windows, const Text& serviceOrigin)
-    : state_(MakePlatformRegexObject()),
-      window_(serviceOrigin),
-      web_(stack, window_, windows),
-      resolver_(state_, web_, window_, serviceOrigin) {
-  window_.Bind(resolver_);
+namespace {
+
+PlatformServices WithStack(HttpStack& stack, WindowSystem& windows) {
+  const PlatformServices engines = PlatformEngines(windows);
+  return {stack, engines.threads, engines.regexEngines, engines.pictures, windows};
 }
+
+}  // namespace
+
+Application::Application(PlatformServices services, const Text& serviceOrigin)
+    : window_(serviceOrigin), program_(std::move(services), window_, serviceOrigin) {
+  window_.Bind(program_.Workflows());
+}
+
+Application::Application(HttpStack& stack, WindowSystem& windows, const Text& serviceOrigin)
+    : Application(WithStack(stack, windows), serviceOrigin) {}
 
 Application::~Application() = default;
 

@@ -1,35 +1,28 @@
-// Start-up and exit of the Linux program: the program-wide state, the
-// platform services, the window and the binding of its two buttons.
+// Start-up and exit of the Linux program: the window and the program that
+// its two buttons drive.
 #pragma once
 
-#include <memory>
-
+#include "app/platform_services.h"
+#include "app/program.h"
 #include "app/qt/main_window.h"
-#include "http/web_access.h"
-#include "resolve/program_state.h"
-#include "resolve/resolver.h"
 
 namespace sorrel {
 
-class HttpStack;
-class WindowSystem;
-
 class Application {
  public:
-  // `stack` and `windows` outlive the application (abandoned request
-  // workers may still use the stack while the process ends).
+  explicit Application(PlatformServices services, const Text& serviceOrigin);
+  // The platform's engines over `stack` and `windows`, which outlive the
+  // application.
   Application(HttpStack& stack, WindowSystem& windows, const Text& serviceOrigin);
   ~Application();
 
   MainWindow& Window() { return window_; }
-  ProgramState& State() { return state_; }
-  Resolver& Workflows() { return resolver_; }
+  ProgramState& State() { return program_.State(); }
+  Resolver& Workflows() { return program_.Workflows(); }
 
  private:
-  ProgramState state_;
   MainWindow window_;
-  WebClient web_;
-  Resolver resolver_;
+  Program program_;
 };
 
 }  // namespace sorrel

@@ -32,6 +32,8 @@ class MainWindow : public QWidget, public ResolverView {
   void SetPicture(const ByteSet& picture) override;
   ByteSet Picture() override;
   void ShowMessage(const Text& message) override;
+  // The window has already shown the run's texts, which say it all.
+  void ReportOutcome(ResolveOutcome) override {}
   void ProcessPendingEvents() override;
 
   QWidget* Control(const char* name) const;

@@ -1,0 +1,21 @@
+#include "app/engines.h"
+
+#include <memory>
+
+#include "http/wininet_stack.h"
+#include "http/worker_thread.h"
+#include "support/picture.h"
+#include "support/regex_vbscript.h"
+
+namespace sorrel {
+
+PlatformServices PlatformEngines(WindowSystem& windows) {
+  static auto* stack = new WinInetHttpStack();
+  // Every automation object the engines hand out holds the apartment, so
+  // COM is uninitialised after the last of them.
+  auto apartment = std::make_shared<ComApartment>();
+  return {*stack, PlatformThreads(), [apartment] { return MakeVbScriptRegexEngine(apartment); },
+          PlatformPictureCodec(), windows};
+}
+
+}  // namespace sorrel

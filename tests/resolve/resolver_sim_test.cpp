@@ -8,6 +8,9 @@
 
 #include "http/curl_stack.h"
 #include "http/decode.h"
+#include "http/http_stack.h"
+#include "http/request_steps.h"
+#include "http/worker_thread.h"
 #include "resolve/base64.h"
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
@@ -33,8 +36,10 @@ HttpStack& Stack() {
 Text ClosedOrigin() { return "http://127.0.0.1:9"; }
 
 struct Road {
-  explicit Road(std::vector<std::string> simArgs = {}, std::optional<Text> origin = {})
+  explicit Road(std::vector<std::string> simArgs = {}, std::optional<Text> origin = {},
+                ThreadSystem& threads = PlatformThreads())
       : sim(WithTestMode(std::move(simArgs))),
+        web(Stack(), view, windows, threads),
         resolver(state, web, view, PlatformPictureCodec(), origin.value_or(sim.baseUrl())) {
     ProcessCookieStore().Clear();
   }
@@ -48,7 +53,7 @@ struct Road {
   ProgramState state{MakePlatformRegexObject()};
   testing::FakeView view;
   WindowSystem windows;
-  WebClient web{Stack(), view, windows};
+  WebClient web;
   Resolver resolver;
 };
 
@@ -260,6 +265,182 @@ TEST(CaptchaRetrieval, TwoRefreshesUseTwoRandomNumbers) {
   // The generator is the C library's, unseeded: 41 and 18467 come first.
   EXPECT_EQ(first.substr(first.size() - 2), "41");
   EXPECT_EQ(road.state.CaptchaUrl.substr(road.state.CaptchaUrl.size() - 5), "18467");
+}
+
+enum class Run { kRefresh, kResolve, kRefreshThenResolve };
+
+struct OutcomeCase {
+  const char* label;
+  Run run;
+  // A path on the demo service, "closed" for a port where nothing listens,
+  // anything else typed as it stands.
+  std::string address;
+  Text captcha;
+  bool pictureShown;
+  bool closedOrigin;  // the picture and the login go to a port where nothing listens
+  std::vector<std::string> simArgs;
+  std::vector<ResolveOutcome> outcomes;
+};
+
+using O = ResolveOutcome;
+constexpr Run kRefresh = Run::kRefresh;
+constexpr Run kResolve = Run::kResolve;
+constexpr Run kBoth = Run::kRefreshThenResolve;
+const std::string kPage = "/file/83264445";
+
+class OutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
+
+// Each run reports once why it ended; a refresh that a resolution runs
+// itself does not report.
+TEST_P(OutcomeTest, EachRunReportsWhyItEnded) {
+  const OutcomeCase& c = GetParam();
+  Road road(c.simArgs, c.closedOrigin ? std::optional<Text>(ClosedOrigin()) : std::nullopt);
+  ASSERT_TRUE(road.sim.ok()) << road.sim.error();
+  road.view.address = c.address.rfind('/', 0) == 0 ? Text(road.sim.url(c.address))
+                      : c.address == "closed"      ? ClosedOrigin() + "/file/1"
+                                                   : Text(c.address);
+  if (c.pictureShown) road.view.picture = BytesOf("GIF89a-placeholder");
+  if (c.run != Run::kResolve) road.resolver.RefreshCaptcha();
+  road.view.captcha = c.captcha;
+  if (c.run != Run::kRefresh) road.resolver.ResolveDownloadAddresses();
+  EXPECT_EQ(road.view.outcomes, c.outcomes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, OutcomeTest,
+    ::testing::Values(
+        OutcomeCase{
+            "refresh_shows_a_picture", kRefresh, kPage, "", false, false, {}, {O::Resolved}},
+        OutcomeCase{
+            "refresh_removed", kRefresh, "/file/40400404", "", false, false, {}, {O::Removed}},
+        OutcomeCase{
+            "refresh_unknown", kRefresh, "/file/11111111", "", false, false, {}, {O::Removed}},
+        OutcomeCase{
+            "refresh_no_form", kRefresh, "/dl/none/x", "", false, false, {}, {O::NoCaptchaForm}},
+        OutcomeCase{
+            "refresh_unreachable", kRefresh, "closed", "", false, false, {}, {O::Unreachable}},
+        OutcomeCase{
+            "refresh_picture_unreachable", kRefresh, kPage, "", false, true, {}, {O::Unreachable}},
+        OutcomeCase{"refresh_no_picture",
+                    kRefresh,
+                    kPage + "?captcha_fault=html-captcha",
+                    "",
+                    false,
+                    false,
+                    {},
+                    {O::Invalid}},
+        OutcomeCase{"refresh_empty_address", kRefresh, "", "", false, false, {}, {O::Invalid}},
+        OutcomeCase{"resolved", kBoth, kPage, kCode, false, false, {}, {O::Resolved, O::Resolved}},
+        OutcomeCase{"wrong_captcha",
+                    kBoth,
+                    kPage,
+                    "zzzz",
+                    false,
+                    false,
+                    {},
+                    {O::Resolved, O::WrongCaptcha}},
+        OutcomeCase{"empty_captcha", kResolve, kPage, "", true, false, {}, {O::Invalid}},
+        OutcomeCase{"empty_address", kResolve, "", kCode, true, false, {}, {O::Invalid}},
+        OutcomeCase{"address_without_host",
+                    kResolve,
+                    "http:///file/1",
+                    kCode,
+                    true,
+                    false,
+                    {},
+                    {O::Invalid}},
+        OutcomeCase{"no_picture_yet", kResolve, kPage, kCode, false, false, {}, {O::Invalid}},
+        OutcomeCase{"no_picture_unreachable",
+                    kResolve,
+                    "closed",
+                    kCode,
+                    false,
+                    false,
+                    {},
+                    {O::Unreachable}},
+        OutcomeCase{"removed", kResolve, "/file/40400404", kCode, true, false, {}, {O::Removed}},
+        OutcomeCase{"unknown", kResolve, "/file/11111111", kCode, true, false, {}, {O::Removed}},
+        OutcomeCase{
+            "no_captcha_form", kResolve, "/dl/none/x", kCode, true, false, {}, {O::NoCaptchaForm}},
+        OutcomeCase{
+            "page_unreachable", kResolve, "closed", kCode, true, false, {}, {O::Unreachable}},
+        OutcomeCase{"login_unreachable", kResolve, kPage, kCode, true, true, {}, {O::Unreachable}},
+        OutcomeCase{"no_address",
+                    kBoth,
+                    kPage,
+                    kCode,
+                    false,
+                    false,
+                    {"--fault", "redirect:/@/guest_loginV2.php"},
+                    {O::Resolved, O::NoAddress}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Timed requests whose worker never ends: every one runs out of time at once.
+class StalledThreads : public ThreadSystem {
+ public:
+  std::unique_ptr<WorkerThread> Start(std::function<void()>) override {
+    return std::make_unique<WorkerThread>();
+  }
+  WaitResult Wait(WorkerThread*, std::uint32_t) override { return WaitResult::kTimedOut; }
+  std::uint32_t TickCount() override { return tick_ += 1000; }
+
+ private:
+  std::uint32_t tick_ = 0;
+};
+
+TEST(Outcome, TimedRequestsThatRunOutOfTimeReportIt) {
+  StalledThreads stalled;
+  Road road({}, {}, stalled);
+  ASSERT_TRUE(road.sim.ok()) << road.sim.error();
+  road.view.address = road.sim.url(kPage);
+  road.resolver.RefreshCaptcha();
+  EXPECT_TRUE(road.view.picture.empty());
+  road.view.picture = BytesOf("GIF89a-placeholder");
+  road.view.captcha = kCode;
+  road.resolver.ResolveDownloadAddresses();
+  EXPECT_EQ(road.view.result, texts::ProgramFailedAddressText());
+  EXPECT_EQ(road.view.outcomes, (std::vector<O>{O::TimedOut, O::TimedOut}));
+}
+
+// A service whose every answer is a body without end.
+class EndlessStack : public HttpStack,
+                     public HttpSession,
+                     public HttpConnection,
+                     public HttpRequest {
+ public:
+  std::unique_ptr<HttpSession> Open(std::string_view, std::string_view, EventPump*) override {
+    return std::make_unique<EndlessStack>();
+  }
+  bool SetCookie(std::string_view, std::string_view, std::string_view) override { return true; }
+  std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
+    return std::make_unique<EndlessStack>();
+  }
+  std::unique_ptr<HttpRequest> OpenRequest(std::string_view, std::string_view, std::string_view,
+                                           std::uint32_t) override {
+    return std::make_unique<EndlessStack>();
+  }
+  bool Send(std::string_view, std::string_view) override { return true; }
+  std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
+    std::fill(buffer, buffer + size, 'x');
+    return size;
+  }
+  bool QueryRawHeaders(char*, std::uint32_t&) override { return false; }
+};
+
+TEST(Outcome, AnAnswerBeyondTheBodyCapReportsItAndKeepsTheTexts) {
+  static auto* stack = new EndlessStack();
+  ProgramState state{MakePlatformRegexObject()};
+  testing::FakeView view;
+  WindowSystem windows;
+  WebClient web{*stack, view, windows};
+  Resolver resolver{state, web, view, PlatformPictureCodec(), "http://127.0.0.1:9"};
+  view.address = "http://127.0.0.1:9/file/1";
+  resolver.RefreshCaptcha();
+  view.picture = BytesOf("GIF89a-placeholder");
+  view.captcha = kCode;
+  resolver.ResolveDownloadAddresses();
+  EXPECT_EQ(view.messages, std::vector<Text>{texts::BadAddressNotice()});
+  EXPECT_EQ(view.outcomes, (std::vector<O>{O::TooLarge, O::TooLarge}));
 }
 
 }  // namespace

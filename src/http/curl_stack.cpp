@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
-#include <limits>
 #include <memory>
+
+#include "http/ascii.h"
 
 namespace sorrel {
 
@@ -12,21 +12,6 @@ namespace {
 
 constexpr int kWaitSliceMs = 10;
 constexpr int kMaxRedirects = 20;
-
-std::string_view TrimAscii(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-           return fold(x) == fold(y);
-         });
-}
 
 // The name of a header line, "" when it has no colon.
 std::string_view HeaderName(std::string_view line) {
@@ -153,7 +138,8 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     // A request that carries its own Cookie line gets no second one.
-    if ((flags_ & kFlagNoCookies) == 0 && !HasHeader(lines_, "Cookie")) {
+    usesStore_ = (flags_ & kFlagNoCookies) == 0 && !HasHeader(lines_, "Cookie");
+    if (usesStore_) {
       curl_easy_setopt(easy_, CURLOPT_SHARE, ProcessCookieStore().share());
       curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, "");
     }
@@ -199,6 +185,11 @@ class CurlRequest : public HttpRequest {
     }
     curl_slist_free_all(list_);
     list_ = nullptr;
+    // Lasting cookies reach the file as soon as a response changed them.
+    if (setCookies_) {
+      setCookies_ = false;
+      ProcessCookieStore().SaveIfChanged();
+    }
   }
 
   template <typename Done>
@@ -287,6 +278,7 @@ class CurlRequest : public HttpRequest {
         r.status_ = r.status_ * 10 + (line[i] - '0');
       }
     } else if (!line.empty()) {
+      if (r.usesStore_ && EqualsIgnoreCase(HeaderName(line), "Set-Cookie")) r.setCookies_ = true;
       r.block_ += line;
       r.block_ += "\r\n";
     } else if (!r.block_.empty()) {
@@ -320,6 +312,8 @@ class CurlRequest : public HttpRequest {
   CURL* easy_ = nullptr;
   curl_slist* list_ = nullptr;
   bool started_ = false;
+  bool usesStore_ = false;
+  bool setCookies_ = false;
   bool done_ = false;
   bool failed_ = false;
   int redirects_ = 0;
@@ -369,130 +363,7 @@ class CurlSession : public HttpSession {
   std::shared_ptr<const SessionConfig> config_;
 };
 
-// Splits "value; attr=x; attr" into the value and lower-cased attributes.
-struct CookieParts {
-  std::string value;
-  std::string domain;
-  std::string path = "/";
-  long long expires = 0;
-  bool secure = false;
-  bool httpOnly = false;
-};
-
-CookieParts ParseCookieData(std::string_view data) {
-  CookieParts parts;
-  std::size_t semicolon = data.find(';');
-  parts.value = TrimAscii(data.substr(0, semicolon));
-  long long maxAge = 0;
-  bool haveMaxAge = false;
-  while (semicolon != data.npos) {
-    const std::size_t next = data.find(';', semicolon + 1);
-    const std::string_view attribute = TrimAscii(data.substr(semicolon + 1, next - semicolon - 1));
-    semicolon = next;
-    const std::size_t eq = attribute.find('=');
-    const std::string_view key = TrimAscii(attribute.substr(0, eq));
-    const std::string value(eq == attribute.npos ? "" : TrimAscii(attribute.substr(eq + 1)));
-    if (EqualsIgnoreCase(key, "domain")) {
-      parts.domain = value.substr(
-          value.find_first_not_of('.') == value.npos ? value.size() : value.find_first_not_of('.'));
-    } else if (EqualsIgnoreCase(key, "path") && !value.empty() && value.front() == '/') {
-      parts.path = value;
-    } else if (EqualsIgnoreCase(key, "expires")) {
-      const time_t when = curl_getdate(value.c_str(), nullptr);
-      if (when != -1) parts.expires = when > 0 ? when : 1;
-    } else if (EqualsIgnoreCase(key, "max-age")) {
-      char* end = nullptr;
-      maxAge = std::strtoll(value.c_str(), &end, 10);
-      haveMaxAge = end != value.c_str();
-    } else if (EqualsIgnoreCase(key, "secure")) {
-      parts.secure = true;
-    } else if (EqualsIgnoreCase(key, "httponly")) {
-      parts.httpOnly = true;
-    }
-  }
-  // RFC 6265 5.2.2: Max-Age wins over Expires; zero or less expires at once,
-  // and a delta beyond the latest representable time stops there.
-  if (haveMaxAge) {
-    const auto now = static_cast<long long>(std::time(nullptr));
-    constexpr long long kLatest = std::numeric_limits<long long>::max();
-    parts.expires = maxAge <= 0 ? 1 : maxAge > kLatest - now ? kLatest : now + maxAge;
-  }
-  return parts;
-}
-
-std::string WithoutTabs(std::string_view text) {
-  std::string out(text);
-  std::replace(out.begin(), out.end(), '\t', ' ');
-  return out;
-}
-
 }  // namespace
-
-CurlCookieStore::CurlCookieStore() {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  share_ = curl_share_init();
-  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlCookieStore::Lock);
-  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlCookieStore::Unlock);
-  curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-}
-
-void CurlCookieStore::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
-  static_cast<CurlCookieStore*>(self)->locks_[data].lock();
-}
-
-void CurlCookieStore::Unlock(CURL*, curl_lock_data data, void* self) {
-  static_cast<CurlCookieStore*>(self)->locks_[data].unlock();
-}
-
-bool CurlCookieStore::Set(std::string_view host, std::string_view name, std::string_view data) {
-  if (host.empty()) return false;
-  // In the cookie-file form, so that a cookie without a domain attribute
-  // stays host-only, exactly as the one the response itself would store.
-  const CookieParts parts = ParseCookieData(data);
-  const bool anyHost = !parts.domain.empty();
-  std::string line = parts.httpOnly ? "#HttpOnly_" : "";
-  line += WithoutTabs(anyHost ? parts.domain : host);
-  line += anyHost ? "\tTRUE\t" : "\tFALSE\t";
-  line += WithoutTabs(parts.path) + (parts.secure ? "\tTRUE\t" : "\tFALSE\t");
-  line +=
-      std::to_string(parts.expires) + "\t" + WithoutTabs(name) + "\t" + WithoutTabs(parts.value);
-
-  CURL* easy = curl_easy_init();
-  if (easy == nullptr) return false;
-  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-  const bool ok = curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str()) == CURLE_OK;
-  curl_easy_cleanup(easy);
-  return ok;
-}
-
-std::vector<std::string> CurlCookieStore::List() {
-  std::vector<std::string> lines;
-  CURL* easy = curl_easy_init();
-  if (easy == nullptr) return lines;
-  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-  curl_slist* list = nullptr;
-  if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-    for (curl_slist* item = list; item != nullptr; item = item->next)
-      lines.emplace_back(item->data);
-  }
-  curl_slist_free_all(list);
-  curl_easy_cleanup(easy);
-  return lines;
-}
-
-void CurlCookieStore::Clear() {
-  CURL* easy = curl_easy_init();
-  if (easy == nullptr) return;
-  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-  curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
-  curl_easy_cleanup(easy);
-}
-
-CurlCookieStore& ProcessCookieStore() {
-  static CurlCookieStore* store = new CurlCookieStore();
-  return *store;
-}
 
 // The cookie store, and with it libcurl's global set-up and its TLS library,
 // is made by the first Open rather than here, so that the window opens
@@ -502,7 +373,7 @@ CurlHttpStack::CurlHttpStack(CurlStackOptions options) : options_(std::move(opti
 
 std::unique_ptr<HttpSession> CurlHttpStack::Open(std::string_view agent, std::string_view proxy,
                                                  EventPump* waitPump) {
-  ProcessCookieStore();
+  Store();
   auto config = std::make_shared<SessionConfig>();
   config->agent = agent;
   config->proxy = proxy;
@@ -514,7 +385,16 @@ std::unique_ptr<HttpSession> CurlHttpStack::Open(std::string_view agent, std::st
 bool CurlHttpStack::SetCookie(std::string_view url, std::string_view name, std::string_view data) {
   std::string_view host = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
   host = host.substr(0, host.find_first_of("/:"));
-  return ProcessCookieStore().Set(host, name, data);
+  CurlCookieStore& store = Store();
+  const bool stored = store.Set(host, name, data);
+  store.SaveIfChanged();
+  return stored;
+}
+
+CurlCookieStore& CurlHttpStack::Store() {
+  CurlCookieStore& store = ProcessCookieStore();
+  if (!options_.cookieFile.empty()) store.KeepLastingCookiesIn(options_.cookieFile);
+  return store;
 }
 
 }  // namespace sorrel

@@ -1,13 +1,10 @@
 // The HTTP stack over libcurl, for the Linux build.
 #pragma once
 
-#include <curl/curl.h>
-
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "http/cookie_store.h"
 #include "http/http_stack.h"
 
 namespace sorrel {
@@ -20,36 +17,11 @@ struct CurlStackOptions {
   // A file of trusted certificates in place of the system's; empty for the
   // system's store.
   std::string caFile;
+  // The file that keeps lasting cookies between runs; empty to keep every
+  // cookie in memory only. The first stack to open a session decides for
+  // the process.
+  std::string cookieFile;
 };
-
-// The one cookie store of the process, shared by every transfer on every
-// thread. Transfers use it unless their request carries its own cookies.
-class CurlCookieStore {
- public:
-  CurlCookieStore();
-  CurlCookieStore(const CurlCookieStore&) = delete;
-  CurlCookieStore& operator=(const CurlCookieStore&) = delete;
-
-  // Stores a cookie as a response from `host` would set it; `data` is the
-  // value with its attributes, as after the "=" of a "Set-Cookie: " line.
-  bool Set(std::string_view host, std::string_view name, std::string_view data);
-  // Every stored cookie, one Netscape cookie-file line each.
-  std::vector<std::string> List();
-  void Clear();
-
-  CURLSH* share() const { return share_; }
-
- private:
-  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self);
-  static void Unlock(CURL*, curl_lock_data data, void* self);
-
-  CURLSH* share_ = nullptr;
-  std::mutex locks_[CURL_LOCK_DATA_LAST];
-};
-
-// Created on first use and never destroyed, so that abandoned workers can
-// still reach it while the process ends.
-CurlCookieStore& ProcessCookieStore();
 
 class CurlHttpStack : public HttpStack {
  public:
@@ -60,6 +32,8 @@ class CurlHttpStack : public HttpStack {
   bool SetCookie(std::string_view url, std::string_view name, std::string_view data) override;
 
  private:
+  CurlCookieStore& Store();
+
   CurlStackOptions options_;
 };
 

@@ -1,7 +1,11 @@
 // The entry point of the HTTP module (libsorrel-http-curl.so).
+#include "http/cookie_jar.h"
 #include "http/curl_stack.h"
 #include "http/curl_stack_module.h"
 
 extern "C" __attribute__((visibility("default"))) sorrel::HttpStack* SorrelCreateCurlHttpStack() {
-  return new sorrel::CurlHttpStack();
+  // The program keeps the user's lasting cookies between runs.
+  sorrel::CurlStackOptions options;
+  options.cookieFile = sorrel::DefaultCookieFilePath();
+  return new sorrel::CurlHttpStack(std::move(options));
 }

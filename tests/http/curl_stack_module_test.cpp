@@ -2,7 +2,12 @@
 // thread comes first, and used through the request operations; and the
 // program's behaviour when it is missing or is not the module.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +24,20 @@ using test::HttpResponse;
 using test::LoopbackServer;
 
 std::string TextOf(const ByteSet& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The module keeps lasting cookies in the user's data folder: here a fresh
+// one, set before the module loads and removed after its last write, which
+// comes at the end of the process.
+const std::string kDataHome = [] {
+  std::string dir = (std::filesystem::temp_directory_path() / "sorrel-module-XXXXXX").string();
+  if (mkdtemp(dir.data()) == nullptr) std::abort();
+  setenv("XDG_DATA_HOME", dir.c_str(), 1);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::getenv("XDG_DATA_HOME"), ignored);
+  });
+  return dir;
+}();
 
 // Loaded stacks are never unloaded; abandoned workers may still use them.
 LoadedCurlStack& BuiltModule() {
@@ -42,6 +61,21 @@ TEST(CurlStackModuleTest, RequestsAndCookiesGoThroughTheModule) {
   for (const std::string& request : requests) {
     EXPECT_NE(request.find("\r\nCookie: kept=yes\r\n"), std::string::npos) << request;
   }
+}
+
+TEST(CurlStackModuleTest, LastingCookiesGoToTheUsersCookieFile) {
+  ASSERT_TRUE(BuiltModule().SetCookie("http://127.0.0.1", "lasting", "1; Max-Age=3600; path=/"));
+  const std::string folder = kDataHome + "/sorrel-resolver";
+  std::ifstream file(folder + "/cookies");
+  std::stringstream text;
+  text << file.rdbuf();
+  EXPECT_NE(text.str().find("\tlasting\t1\n"), std::string::npos) << text.str();
+  EXPECT_EQ(text.str().find("kept"), std::string::npos) << text.str();
+  struct stat info {};
+  ASSERT_EQ(stat((folder + "/cookies").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(folder.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
 TEST(CurlStackModuleTest, ThreadsRacingForTheFirstUseShareOneStack) {

@@ -1,0 +1,33 @@
+// One run of the program's cookie handling, for the cookie-file tests: GETs
+// each address given through the page request over the libcurl stack that
+// keeps lasting cookies in the user's cookie file, then ends as the program
+// does. With SORREL_TEST_STALL_WRITE set, the first write of the file stops
+// for good between its temporary file and the rename.
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "http/cookie_jar.h"
+#include "http/curl_stack.h"
+#include "http/fake_stack.h"
+#include "http/web_access.h"
+
+int main(int argc, char** argv) {
+  using namespace sorrel;
+  if (std::getenv("SORREL_TEST_STALL_WRITE") != nullptr) {
+    SetCookieWriteHookForTesting([] {
+      for (;;) pause();
+    });
+  }
+  CurlStackOptions options;
+  options.cookieFile = DefaultCookieFilePath();
+  static auto* stack = new CurlHttpStack(options);
+  test::CountingPump pump;
+  test::RecordingWindows windows;
+  WebClient client(*stack, pump, windows);
+  for (int i = 1; i < argc; ++i) {
+    Text url = argv[i];
+    if (client.WebAccess(url).empty()) return 1;
+  }
+  return 0;
+}

@@ -1,10 +1,12 @@
 #include "resolve/resolver.h"
 
 #include <utility>
+#include <vector>
 
 #include "http/decode.h"
 #include "http/url.h"
 #include "resolve/base64.h"
+#include "resolve/field_harvest.h"
 #include "resolve/texts.h"
 #include "support/picture.h"
 #include "text/codepage.h"
@@ -12,9 +14,6 @@
 namespace sorrel {
 
 namespace {
-
-// Group 1 is a field's name, group 2 its value.
-constexpr const char* kInputFieldPattern = R"re(<input.*name=\"(.+?)\".?value=\"(\s*|.+?)\")re";
 
 constexpr const char* kCaptchaLeftMarker = "<img id='vfcode' src='";
 constexpr const char* kNormalLinkLeft = "<a class=\"local\" href=\"";
@@ -109,20 +108,19 @@ ByteSet Resolver::FetchCaptchaPicture(Text& url, const Text& proxy, Text& respon
 
 Text Resolver::BuildLoginBody(const Text& pageText, const Text& captcha) {
   Text body;
-  RegexObject& regex = *state_.Regex;
-  regex.Search(kInputFieldPattern, pageText);
-  const int n = regex.MatchCount();
+  const std::vector<FormField> fields = HarvestFormFields(*state_.Regex, pageText, view_);
+  const std::size_t n = fields.size();
   // A page may hold more fields than the tables' 8 slots: let them grow
   // rather than write past their end.
-  if (static_cast<size_t>(n) > state_.FieldNames.size()) {
-    state_.FieldNames.resize(static_cast<size_t>(n));
-    state_.FieldValues.resize(static_cast<size_t>(n));
+  if (n > state_.FieldNames.size()) {
+    state_.FieldNames.resize(n);
+    state_.FieldValues.resize(n);
   }
-  for (int k = 1; k <= n; ++k) {
-    Text& name = state_.FieldNames[static_cast<size_t>(k - 1)];
-    Text& value = state_.FieldValues[static_cast<size_t>(k - 1)];
-    name = regex.SubMatchText(k, 1);
-    value = regex.SubMatchText(k, 2);
+  for (std::size_t k = 0; k < n; ++k) {
+    Text& name = state_.FieldNames[k];
+    Text& value = state_.FieldValues[k];
+    name = fields[k].name;
+    value = fields[k].value;
     if (!IsSentField(name)) {
       name.clear();
       value.clear();

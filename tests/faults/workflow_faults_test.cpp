@@ -7,12 +7,12 @@
 #include "http/loopback_server.h"
 #include "http/web_access.h"
 #include "resolve/fake_view.h"
+#include "resolve/page_rows.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
 #include "support/picture.h"
 #include "support/regex_object.h"
-#include "text/codepage.h"
 
 namespace sorrel::faults {
 namespace {
@@ -111,38 +111,11 @@ void Resolve(Workflow& w, const PageService& service) {
   EXPECT_EQ(w.view.buttonCaption, texts::RestCaption());
 }
 
-std::string Field(const std::string& name, const std::string& value) {
-  return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + value + "\" />\n";
-}
+// Every page row of the matrix, served over loopback: the body posted is the
+// row's, the same bytes the Windows build posts for it.
+class PageRows : public ::testing::TestWithParam<test::PageRow> {};
 
-const std::string kMarker = "请在输入上方的验证码";
-
-TEST(HostilePage, MegabyteSingleLineIsHarvestedWithinItsBudget) {
-  std::string page = "<html><body><p>" + kMarker + "</p>";
-  while (page.size() < (1u << 20)) page += "<input name=\"";
-  PageService service(page + "\n" + Field("file_id", "7") + "</body></html>");
-  Workflow w("http://" + service.server.authority());
-  Resolve(w, service);
-  EXPECT_TRUE(w.view.messages.empty());
-  EXPECT_EQ(w.view.result, texts::ProgramFailedAddressText());
-  // Whatever the bounded scan found, the body is still well formed.
-  const std::string body = service.LoginBody();
-  ASSERT_FALSE(body.empty());
-  EXPECT_EQ(body.substr(body.size() - 25), "randcode=k7p2&Comfirm=yes");
-  EXPECT_EQ(body.find('\0'), std::string::npos);
-}
-
-struct PageCase {
-  const char* label;
-  std::string page;
-  std::string loginBody;  // "" when the page is refused
-};
-
-void PrintTo(const PageCase& c, std::ostream* out) { *out << c.label; }
-
-class MalformedPage : public ::testing::TestWithParam<PageCase> {};
-
-TEST_P(MalformedPage, EndsWithTheSoundOutcome) {
+TEST_P(PageRows, PostTheBodyOfTheirRow) {
   PageService service(GetParam().page);
   Workflow w("http://" + service.server.authority());
   Resolve(w, service);
@@ -157,33 +130,8 @@ TEST_P(MalformedPage, EndsWithTheSoundOutcome) {
   }
 }
 
-const std::string kKept = Field("file_id", "1") + Field("hash_key", "2");
-
-INSTANTIATE_TEST_SUITE_P(
-    Pages, MalformedPage,
-    ::testing::Values(
-        PageCase{"InvalidUtf8AroundTheFields",
-                 kMarker + "\xC3\x28 \xFF\xFE \x80 \xC0\xAF \xED\xA0\x80\n" + kKept +
-                     "\xF4\x90\x80\x80\xE2\x82\n",
-                 "file_id=1&hash_key=2&randcode=k7p2&Comfirm=yes"},
-        PageCase{"GbkPageLosesItsMarker", GbkFromUtf8(kMarker + " 文件名：说明.txt\n") + kKept, ""},
-        PageCase{"GbkBytesAfterTheMarker", kMarker + GbkFromUtf8("文件名：说明.txt\n") + kKept,
-                 "file_id=1&hash_key=2&randcode=k7p2&Comfirm=yes"},
-        PageCase{"PercentZeroIsDroppedAnywhere",
-                 "%00" + kMarker + Field("file_id", "1") + "%00" + Field("hash_key", "2%00"),
-                 "file_id=1&hash_key=2&randcode=k7p2&Comfirm=yes"},
-        PageCase{"ZeroByteEndsThePageText",
-                 kMarker + Field("file_id", "1") + std::string(1, '\0') + Field("hash_key", "2"),
-                 "file_id=1&randcode=k7p2&Comfirm=yes"},
-        PageCase{"ZeroByteBeforeTheMarker", std::string(1, '\0') + kMarker + kKept, ""},
-        PageCase{"MalformedEscapesOnTheirOwnLine",
-                 kMarker + "%E8%BE% %G1 %%\n" + Field("file_id", "%41") + "%",
-                 "file_id=A&randcode=k7p2&Comfirm=yes"},
-        // A stray "%" takes the next two bytes with it, here the value's
-        // closing quote: the field no longer matches.
-        PageCase{"EscapeSwallowsAClosingQuote", kMarker + Field("file_id", "1%") + Field("x", "2"),
-                 "=&randcode=k7p2&Comfirm=yes"}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Pages, PageRows, ::testing::ValuesIn(test::PageRows()),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace sorrel::faults

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <thread>
 
 #include "http/ascii.h"
 
@@ -164,7 +165,7 @@ CurlCookieStore& ProcessCookieStore() {
 
 void CurlCookieStore::KeepLastingCookiesIn(const std::string& path) {
   std::call_once(fileOnce_, [&] {
-    std::lock_guard<std::timed_mutex> hold(fileMutex_);
+    std::lock_guard<std::mutex> hold(fileMutex_);
     jar_ = std::make_unique<CookieJar>(path);
     for (const auto& [key, cookie] : jar_->Load()) {
       if (cookie.expires > Now()) AddLine(cookie.line);
@@ -176,14 +177,19 @@ void CurlCookieStore::KeepLastingCookiesIn(const std::string& path) {
 }
 
 void CurlCookieStore::SaveIfChanged() {
-  std::lock_guard<std::timed_mutex> hold(fileMutex_);
+  std::lock_guard<std::mutex> hold(fileMutex_);
   Save(true);
 }
 
 void CurlCookieStore::SaveAtExit() {
   CurlCookieStore& store = ProcessCookieStore();
-  std::unique_lock<std::timed_mutex> hold(store.fileMutex_, kExitPatience);
-  if (hold.owns_lock()) store.Save(false);
+  const auto deadline = std::chrono::steady_clock::now() + kExitPatience;
+  while (!store.fileMutex_.try_lock()) {
+    if (std::chrono::steady_clock::now() > deadline) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::lock_guard<std::mutex> hold(store.fileMutex_, std::adopt_lock);
+  store.Save(false);
 }
 
 void CurlCookieStore::Save(bool onlyIfChanged) {

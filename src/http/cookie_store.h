@@ -51,7 +51,7 @@ class CurlCookieStore {
   std::mutex locks_[CURL_LOCK_DATA_LAST];
 
   std::once_flag fileOnce_;
-  std::timed_mutex fileMutex_;
+  std::mutex fileMutex_;
   std::unique_ptr<CookieJar> jar_;
   // The lasting cookies as last read or written.
   CookieSet saved_;

@@ -206,6 +206,7 @@ TEST_F(CookieRunsTest, OnlyLastingCookiesReachTheNextRun) {
     const char* path;
     std::vector<std::string> sent, kept;
   } steps[] = {
+      {"/zero", {"kept=y"}, {"kept"}},  // written at the end only: the expired one goes
       {"/one", {"kept=y"}, {"kept", "lasting"}},
       {"/two", {"kept=y", "lasting=1"}, {"lasting"}},
       {"/three", {"lasting=1"}, {"lasting"}},

@@ -72,21 +72,12 @@ Text QueryHeaderText(HttpRequest& request) {
   return buffer.substr(0, buffer.find('\0'));
 }
 
-int HttpsPort(std::string_view address) {
-  constexpr std::string_view kScheme = "https://";
-  if (ToLowerAscii(Left(address, static_cast<int>(kScheme.size()))) != kScheme) return 443;
-  std::string_view authority = address.substr(kScheme.size());
-  authority = authority.substr(0, authority.find_first_of("/?#"));
-  const std::size_t at = authority.rfind('@');
-  if (at != authority.npos) authority.remove_prefix(at + 1);
-  const std::size_t colon = authority.rfind(':');
-  if (colon == authority.npos || authority.find(']', colon) != authority.npos) return 443;
-  int port = 0;
-  for (std::size_t i = colon + 1;
-       i < authority.size() && authority[i] >= '0' && authority[i] <= '9' && port < 65536; ++i) {
-    port = port * 10 + (authority[i] - '0');
-  }
-  return (port > 0 && port < 65536) ? port : 443;
+void AddDefaultAccept(Text& headers, std::string_view marker) {
+  static constexpr std::string_view kAcceptLine =
+      "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
+      "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
+      "application/msword, */*\r\n";
+  if (Find(headers, marker, 1, true) <= 0) headers += kAcceptLine;
 }
 
 void StoreResponseCookies(HttpStack& stack, std::string_view headerText, std::string_view host) {

@@ -31,8 +31,9 @@ ByteSet ConvertBody(ByteSet body, int conversion);
 // reports when it does not fit 2,048 bytes; 2,048 spaces when there is none.
 Text QueryHeaderText(HttpRequest& request);
 
-// The port of an "https://" address: its explicit port, else 443.
-int HttpsPort(std::string_view address);
+// Appends the default Accept line when `marker` occurs nowhere in the
+// header block (ASCII case ignored). Each operation has its own marker.
+void AddDefaultAccept(Text& headers, std::string_view marker);
 
 // Hands every "Set-Cookie: " line of `headerText` to the stack's store
 // under "http://" + host. Lines end at LF; a CR before the LF is dropped.

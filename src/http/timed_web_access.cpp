@@ -17,10 +17,6 @@ namespace {
 constexpr std::string_view kDefaultUserAgent =
     "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 2.0.50727; .NET CLR "
     "3.0.04506.648; .NET CLR 3.5.21022)";
-constexpr std::string_view kAcceptLine =
-    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
-    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
-    "application/msword, */*\r\n";
 constexpr std::string_view kTimeoutText =
     "超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些"
     "。";
@@ -42,7 +38,7 @@ std::int64_t TimeoutMilliseconds(const std::optional<int>& seconds) {
 // Default lines the worker appends to its copy of the headers. Each test
 // looks for the bare name anywhere in the copy as it stands.
 void CompleteHeaders(Text& headers, std::string_view address) {
-  if (Find(headers, "Accept", 1, true) <= 0) headers += kAcceptLine;
+  AddDefaultAccept(headers, "Accept");
   if (Find(headers, "RefererNo", 1, true) > 0) {
     headers = Replace(headers, "RefererNo", "", 1, 1, true);
   } else if (Find(headers, "Referer", 1, true) <= 0) {
@@ -111,7 +107,7 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream) {
   const Text cookies = TextOf(record[kCookies]);
   const bool redirects = TextOf(record[kRedirect]) == BoolText(true);
 
-  const bool https = Find(ToLowerAscii(address), "https://") > 0;
+  const bool https = UrlIsSecure(address);
   const Text host = UrlHost(address);
   const Text path = UrlPath(address);
   const Text agent = Find(headers, "User-Agent:", 1, true) > 0
@@ -125,7 +121,7 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream) {
   };
   auto session = stack.Open(agent, TextOf(record[kProxy]), nullptr);
   if (!session) return failed();
-  auto connection = session->Connect(host, https ? HttpsPort(address) : UrlPort(address));
+  auto connection = session->Connect(host, UrlPort(address));
   if (!connection) return failed();
 
   std::uint32_t flags = kFlagReload | kFlagNeedFile;
@@ -172,7 +168,7 @@ ByteSet WebClient::TimedWebAccess(Text& url, const TimedWebAccessArgs& args) {
     fail(RequestFailure::kUnreachable);
     return {};
   }
-  if (Left(url, 7) != "http://" && Left(url, 8) != "https://") url = "http://" + url;
+  url = WithScheme(url);
 
   const TimedRequestRecord request = {
       BytesOf(url),

@@ -68,35 +68,59 @@ int LeadingNumber(std::string_view text) {
   return static_cast<int>(negative ? -value : value);
 }
 
+bool IsSchemeCharacter(char c, bool first) {
+  const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  return letter || (!first && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+}
+
+// The length of the scheme name before a "://" at the very start (RFC 3986
+// section 3.1), 0 when the address does not begin with one.
+size_t SchemeLength(std::string_view address) {
+  size_t at = 0;
+  while (at < address.size() && IsSchemeCharacter(address[at], at == 0)) ++at;
+  return at > 0 && address.substr(at, 3) == "://" ? at : 0;
+}
+
+// The address after its "scheme://", or the whole address without one.
+std::string_view AfterScheme(std::string_view address) {
+  const size_t scheme = SchemeLength(address);
+  return scheme > 0 ? address.substr(scheme + 3) : address;
+}
+
 }  // namespace
 
+Text UrlScheme(std::string_view address) {
+  return ToLowerAscii(address.substr(0, SchemeLength(address)));
+}
+
+bool UrlIsSecure(std::string_view address) { return UrlScheme(address) == "https"; }
+
+Text WithScheme(std::string_view address) {
+  return SchemeLength(address) > 0 ? Text(address) : "http://" + Text(address);
+}
+
 Text UrlHost(std::string_view address) {
-  // The schemes go wherever they stand, not only at the start.
-  const Text bare = Replace(Replace(address, "https://", ""), "http://", "");
-  std::string_view host = WithoutUserInfo(BeforeFirst(bare, "/"));
+  std::string_view host = WithoutUserInfo(BeforeFirst(AfterScheme(address), "/"));
   host = BeforeFirst(host, ":");
   return ToLowerAscii(host);
 }
 
 Text UrlPath(std::string_view address) {
+  const std::string_view rest = AfterScheme(address);
   const Text host = UrlHost(address);
-  const int h = Find(address, host, 1, true);
-  const int s = Find(address, "/", h);
-  return s > 0 ? Text(address.substr(static_cast<size_t>(s - 1))) : Text("/");
+  // The host is sought after the scheme, so that a host such as "h" is not
+  // found inside "http".
+  const int h = host.empty() ? 1 : Find(rest, host, 1, true);
+  const int s = Find(rest, "/", h);
+  return s > 0 ? Text(rest.substr(static_cast<size_t>(s - 1))) : Text("/");
 }
 
 int UrlPort(std::string_view address) {
-  std::string_view authority;
-  if (Find(Left(address, 7), "http://", 1, true) != 1) {
-    authority = BeforeFirst(address, "/");
-  } else {
-    const int s = Find(address, "/", 8);
-    authority = s > 0 ? address.substr(7, static_cast<size_t>(s - 8)) : address.substr(7);
-  }
-  authority = WithoutUserInfo(authority);
+  const std::string_view authority = WithoutUserInfo(BeforeFirst(AfterScheme(address), "/"));
   const int colon = Find(authority, ":");
-  if (colon < 0) return 80;
-  return LeadingNumber(authority.substr(static_cast<size_t>(colon)));
+  const int port = colon < 0 ? 0 : LeadingNumber(authority.substr(static_cast<size_t>(colon)));
+  if (UrlIsSecure(address)) return port == 0 ? 443 : port;
+  return colon < 0 ? 80 : port;
 }
 
 }  // namespace sorrel

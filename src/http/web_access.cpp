@@ -13,15 +13,7 @@ namespace sorrel {
 namespace {
 
 constexpr std::string_view kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
-constexpr std::string_view kAcceptLine =
-    "Accept: image/gif, image/bmp, image/x-xbitmap, image/jpeg, image/pjpeg, "
-    "application/x-shockwave-flash, application/vnd.ms-excel, application/vnd.ms-powerpoint, "
-    "application/msword, */*\r\n";
 constexpr std::size_t kReadChunk = 1024;
-
-bool HasScheme(std::string_view url) {
-  return Left(url, 7) == "http://" || Left(url, 8) == "https://";
-}
 
 }  // namespace
 
@@ -44,13 +36,12 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
     return {};
   }
   const Text verb = method == 1 ? "POST" : "GET";
-  if (!HasScheme(url)) url = "http://" + url;
+  url = WithScheme(url);
 
   const Text host = UrlHost(url);
   const Text path = UrlPath(url);
-  // An https address goes over TLS, on its own port or 443.
-  const bool secure = Left(url, 8) == "https://";
-  const int port = secure ? HttpsPort(url) : UrlPort(url);
+  const bool secure = UrlIsSecure(url);
+  const int port = UrlPort(url);
 
   // Both arms are views: a "" arm would make the whole expression a
   // temporary string that dies before the view is used.
@@ -75,7 +66,7 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
 
   Text ownHeaders;
   Text& headers = args.headers != nullptr ? *args.headers : ownHeaders;
-  if (Find(headers, "Accept: ", 1, true) <= 0) headers += kAcceptLine;
+  AddDefaultAccept(headers, "Accept: ");
   if (Find(headers, "Referer: ", 1, true) <= 0) headers += "Referer: " + url + "\r\n";
   if (Find(headers, "Accept-Language: ", 1, true) <= 0) headers += "Accept-Language: zh-cn\r\n";
 

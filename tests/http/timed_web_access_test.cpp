@@ -85,7 +85,8 @@ TEST_F(TimedWebAccessTest, ABlankAddressStartsNothing) {
 TEST_F(TimedWebAccessTest, CompletesTheSchemeWithoutTrimming) {
   const std::pair<Text, Text> cases[] = {
       {"example.com/a", "http://example.com/a"},
-      {"HTTP://example.com/a", "http://HTTP://example.com/a"},
+      {"HTTP://example.com/a", "HTTP://example.com/a"},
+      {"example.com/a?u=https://b/", "http://example.com/a?u=https://b/"},
       {"https://example.com/a", "https://example.com/a"},
       {" example.com/a", "http:// example.com/a"},
   };
@@ -102,6 +103,7 @@ struct FlagCase {
   bool allowRedirect;
   Text connect;
   Text flags;
+  Text path = "/p";
 };
 
 TEST_F(TimedWebAccessTest, BuildsTheRequestFlags) {
@@ -113,6 +115,12 @@ TEST_F(TimedWebAccessTest, BuildsTheRequestFlags) {
       {"http://web.test/p", "a=1", false, "connect web.test:80", "80284010"},
       {"https://web.test/p", "a=1", false, "connect web.test:443", "00800000"},
       {"https://web.test:8443/p", "", true, "connect web.test:8443", "00800000"},
+      // The scheme in any letter case; "https://" further on is no scheme.
+      {"HTTPS://web.test/p", "", true, "connect web.test:443", "00800000"},
+      {"Https://web.test:8443/p", "", true, "connect web.test:8443", "00800000"},
+      {"hTTp://web.test/p", "", true, "connect web.test:80", "80004010"},
+      {"http://web.test/p?u=https://x/", "", true, "connect web.test:80", "80004010",
+       "/p?u=https://x/"},
   };
   for (const FlagCase& c : cases) {
     FakeHttpStack fresh;
@@ -122,7 +130,8 @@ TEST_F(TimedWebAccessTest, BuildsTheRequestFlags) {
     const auto calls = fresh.Calls();
     ASSERT_GE(calls.size(), 3u) << c.url;
     EXPECT_EQ(calls[1], c.connect) << c.url;
-    EXPECT_EQ(calls[2], "request GET /p HTTP/1.1 " + c.flags) << c.url << " " << c.cookies;
+    EXPECT_EQ(calls[2], "request GET " + c.path + " HTTP/1.1 " + c.flags)
+        << c.url << " " << c.cookies;
   }
 }
 

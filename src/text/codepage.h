@@ -1,7 +1,9 @@
 // Conversions between Windows code pages and UTF-16, with the results that
-// Windows' own converters give with flags 0: malformed input becomes U+FFFD,
-// a character the target code page lacks becomes "?". One implementation per
-// platform sits beside this header.
+// Windows' own converters give with flags 0: malformed input becomes U+FFFD;
+// a character the target code page lacks becomes its best fit (U+00A2 "¢"
+// becomes "￠" in 936), or one "?" when it has none, also when it lies
+// outside the Basic Multilingual Plane. One implementation per platform sits
+// beside this header.
 #pragma once
 
 #include <string>

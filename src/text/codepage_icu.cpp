@@ -7,6 +7,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/unistr.h>
+#include <unicode/utf16.h>
 
 #include <map>
 #include <memory>
@@ -49,14 +50,17 @@ void ToUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char
   ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, error);
 }
 
-// One "?" per UTF-16 unit, so a character outside the BMP becomes "??".
-void FromUnicodeQuestionMarks(const void*, UConverterFromUnicodeArgs* args, const UChar*,
+// One "?" per character: a valid surrogate pair is one character, a lone
+// surrogate one more.
+void FromUnicodeQuestionMarks(const void*, UConverterFromUnicodeArgs* args, const UChar* units,
                               int32_t length, UChar32, UConverterCallbackReason reason,
                               UErrorCode* error) {
   if (reason > UCNV_IRREGULAR) return;
   *error = U_ZERO_ERROR;
-  const std::string marks(static_cast<size_t>(length), '?');
-  ucnv_cbFromUWriteBytes(args, marks.data(), length, 0, error);
+  int32_t characters = 0;
+  for (int32_t at = 0; at < length; ++characters) U16_FWD_1(units, at, length);
+  const std::string marks(static_cast<size_t>(characters), '?');
+  ucnv_cbFromUWriteBytes(args, marks.data(), characters, 0, error);
 }
 
 // Converters keep state between calls and must not be shared by threads, so
@@ -75,6 +79,8 @@ UConverter* ConverterFor(unsigned codePage) {
       if (!IsUtf8(key)) {
         ucnv_setFromUCallBack(converter.get(), FromUnicodeQuestionMarks, nullptr, nullptr, nullptr,
                               &error);
+        // The Windows tables' best fits (U+00A2 to A1 E9) are ICU's fallbacks.
+        ucnv_setFallback(converter.get(), true);
       }
       if (U_FAILURE(error)) converter.reset();
     }

@@ -19,6 +19,26 @@ UINT SystemCodePage(unsigned codePage) {
 // The converters count in int; longer input is cut rather than overflowing.
 int CountOf(std::size_t size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
 
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Neither 936 nor 950 has a character outside the Basic Multilingual Plane,
+// so each valid surrogate pair becomes the one "?" it ends as; some versions
+// of the system's converter give one "?" per unit instead.
+std::u16string OneMarkPerPair(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
+      out.push_back(u'?');
+      ++at;
+    } else {
+      out.push_back(text[at]);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::u16string DecodeCodePage(std::string_view bytes, unsigned codePage) {
@@ -34,9 +54,12 @@ std::u16string DecodeCodePage(std::string_view bytes, unsigned codePage) {
   return out;
 }
 
-std::string EncodeCodePage(std::u16string_view text, unsigned codePage) {
-  if (text.empty()) return {};
+std::string EncodeCodePage(std::u16string_view input, unsigned codePage) {
+  if (input.empty()) return {};
   const UINT system = SystemCodePage(codePage);
+  const bool collapse = system == kCodePageGbk || system == kCodePageBig5;
+  const std::u16string collapsed = collapse ? OneMarkPerPair(input) : std::u16string();
+  const std::u16string_view text = collapse ? std::u16string_view(collapsed) : input;
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int inputCount = CountOf(text.size());
   const int needed = WideCharToMultiByte(system, 0, wide, inputCount, nullptr, 0, nullptr, nullptr);

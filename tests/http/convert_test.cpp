@@ -27,6 +27,8 @@ TEST(Utf8ToGbkTest, ConvertsUpToFirstZeroByte) {
       {"plain", "plain"},
       {Hex("61 FF 62"), "a?b"},
       {"\u0E01", "?"},
+      // Best fits, and one "?" for a character beyond the BMP.
+      {"\u00A2\U0001F600x", Hex("A1 E9 3F 78")},
       {std::string("a\0b", 3), "a"},
       {"", ""},
   };

@@ -81,7 +81,7 @@ TEST(EncodeCodePageTest, MissingCharactersBecomeQuestionMarks) {
       {936, u"\u3000", "A1 A1"},
       {936, u"\u0E01x", "3F 78"},
       {936, u"\uFFFD", "3F"},
-      {936, u"\U0001F600", "3F 3F"},
+      {936, u"\U0001F600", "3F"},
       {936,
        u"\xD800"
        u"a",
@@ -99,6 +99,48 @@ TEST(EncodeCodePageTest, MissingCharactersBecomeQuestionMarks) {
     SCOPED_TRACE(std::to_string(c.codePage) + ": " + UnitsOf(c.text));
     EXPECT_EQ(HexOf(EncodeCodePage(c.text, c.codePage)), c.bytes);
   }
+}
+
+// WideCharToMultiByte with flags 0 applies the code page's best-fit table
+// before it gives up with "?"; the same table runs in both builds.
+TEST(EncodeCodePageTest, BestFitsAndCharactersBeyondTheBmp) {
+  const std::vector<EncodeCase> cases = {
+      {936, u"\u00A2", "A1 E9"},  // ¢ -> ￠
+      {936, u"\u00A3\u00A5", "A1 EA A3 A4"},
+      {936, u"\u00B5", "A6 CC"},  // µ -> μ
+      {936, u"\u00C0\u00A6\u00AA", "A8 A4 7C 61"},
+      {936, u"\uF900", "D8 4D"},  // compatibility ideograph -> 豈
+      {0, u"\u00A2", "A1 E9"},
+      {950, u"\u00A2\u00A3\u00A5", "A2 46 A2 47 A2 44"},
+      {950, u"\u2022\u00C0", "A1 45 41"},
+      {950, u"\uF900", "B0 5A"},
+      // No best fit: one "?" per character, a surrogate pair being one.
+      {936, u"\u2122", "3F"},
+      {936, u"a\U0001F600b", "61 3F 62"},
+      {936, u"\U0001F600\U00020000", "3F 3F"},
+      {950, u"\U0001F600", "3F"},
+      {936, u"\xDC00\xD800", "3F 3F"},
+      {936, u"\xD83D\xD83D\xDE00", "3F 3F"},
+      {65001, u"\U00020000", "F0 A0 80 80"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.codePage) + ": " + UnitsOf(c.text));
+    EXPECT_EQ(HexOf(EncodeCodePage(c.text, c.codePage)), c.bytes);
+  }
+}
+
+// A best fit is one way only: its bytes read back as the character they
+// stand for.
+TEST(DecodeCodePageTest, BestFitBytesReadBackAsTheirOwnCharacter) {
+  const std::vector<DecodeCase> cases = {
+      {936, Hex("A1 E9 D8 4D A6 CC"), "FFE0 8C48 03BC"},
+      {950, Hex("A2 46 B0 5A"), "FFE0 8C48"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.codePage) + ": " + HexOf(c.bytes));
+    EXPECT_EQ(UnitsOf(DecodeCodePage(c.bytes, c.codePage)), c.units);
+  }
+  EXPECT_EQ(HexOf(GbkFromUtf8("\u00A2\U0001F600")), "A1 E9 3F");
 }
 
 TEST(CodePageTest, GbkRoundTripsThroughUtf16) {

@@ -24,6 +24,7 @@
 #include "app/qt/application.h"
 #include "bench/pages.h"
 #include "http/curl_stack.h"
+#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
@@ -139,7 +140,7 @@ struct Core {
   }
   ProgramState state{MakePlatformRegexObject()};
   HeadlessView view;
-  WindowSystem windows;
+  test::RecordingWindows windows;
   WebClient web{Stack(), view, windows};
   Resolver resolver;
 };
@@ -310,7 +311,7 @@ void Stall(int argc, char** argv) {
 void Timeout() {
   SilentServer silent;
   HeadlessView view;
-  WindowSystem windows;
+  test::RecordingWindows windows;
   WebClient web(Stack(), view, windows);
   std::vector<double> late;
   for (int i = 0; i < 5; ++i) {

@@ -20,7 +20,8 @@ struct WindowInfo {
   Text className;  // at most 49 bytes
 };
 
-// The desktop as the notice box sees it. One implementation per front end.
+// The desktop as the notice box sees it. One implementation per front end;
+// each must say what its desktop holds, so every method is pure.
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
@@ -30,12 +31,10 @@ class WindowSystem {
     WindowInfo info;
     bool visible = false;
   };
-  virtual std::vector<TopLevel> EnumerateTopLevelWindows() { return {}; }
-  virtual std::uint32_t CurrentProcessId() { return 0; }
+  virtual std::vector<TopLevel> EnumerateTopLevelWindows() = 0;
+  virtual std::uint32_t CurrentProcessId() = 0;
   // A modal box; returns the platform's button code (IDOK = 1), 0 on failure.
-  virtual int MessageBox(WindowHandle owner, const Text& message, const Text& title, int style) {
-    return 0;
-  }
+  virtual int MessageBox(WindowHandle owner, const Text& message, const Text& title, int style) = 0;
 };
 
 constexpr int kNoticeStyleInformation = 64;  // MB_ICONINFORMATION with the OK button

@@ -86,6 +86,8 @@ class GapPump : public EventPump {
 class SilentWindows : public WindowSystem {
  public:
   int notices = 0;
+  std::vector<TopLevel> EnumerateTopLevelWindows() override { return {}; }
+  std::uint32_t CurrentProcessId() override { return 0; }
   int MessageBox(WindowHandle, const Text&, const Text&, int) override {
     ++notices;
     return 1;

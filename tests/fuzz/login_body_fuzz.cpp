@@ -1,6 +1,7 @@
 // The field harvest and the login body over arbitrary pages, with a stack
 // that never connects.
 #include "fuzz/fuzz_target.h"
+#include "http/fake_stack.h"
 #include "http/http_stack.h"
 #include "http/web_access.h"
 #include "resolve/fake_view.h"
@@ -30,7 +31,7 @@ SORREL_FUZZ_TARGET(login_body) {
 
   sorrel::ProgramState state{sorrel::MakePlatformRegexObject()};
   sorrel::testing::FakeView view;
-  sorrel::WindowSystem windows;
+  sorrel::test::RecordingWindows windows;
   NoNetwork stack;
   sorrel::WebClient web{stack, view, windows};
   sorrel::Resolver resolver{state, web, view, sorrel::PlatformPictureCodec(), "http://127.0.0.1:1"};

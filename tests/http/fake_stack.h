@@ -168,9 +168,13 @@ inline std::unique_ptr<HttpSession> FakeHttpStack::Open(std::string_view agent,
   return std::make_unique<FakeSession>(*this);
 }
 
+// A desktop without windows whose message boxes are recorded and answered
+// with OK.
 class RecordingWindows : public WindowSystem {
  public:
   std::vector<Text> messages;
+  std::vector<TopLevel> EnumerateTopLevelWindows() override { return {}; }
+  std::uint32_t CurrentProcessId() override { return 0; }
   int MessageBox(WindowHandle, const Text& message, const Text&, int) override {
     messages.push_back(message);
     return 1;

@@ -1,6 +1,7 @@
 // The field harvest and the login body, over the platform regex engine.
 #include <gtest/gtest.h>
 
+#include "http/fake_stack.h"
 #include "http/http_stack.h"
 #include "http/web_access.h"
 #include "resolve/fake_view.h"
@@ -25,7 +26,7 @@ class NoNetwork : public HttpStack {
 struct Harness {
   ProgramState state{MakePlatformRegexObject()};
   testing::FakeView view;
-  WindowSystem windows;
+  test::RecordingWindows windows;
   NoNetwork stack;
   WebClient web{stack, view, windows};
   Resolver resolver{state, web, view, PlatformPictureCodec(), "http://127.0.0.1:1"};

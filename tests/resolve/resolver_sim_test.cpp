@@ -8,6 +8,7 @@
 
 #include "http/curl_stack.h"
 #include "http/decode.h"
+#include "http/fake_stack.h"
 #include "http/http_stack.h"
 #include "http/request_steps.h"
 #include "http/worker_thread.h"
@@ -52,7 +53,7 @@ struct Road {
   test::SimProcess sim;
   ProgramState state{MakePlatformRegexObject()};
   testing::FakeView view;
-  WindowSystem windows;
+  test::RecordingWindows windows;
   WebClient web;
   Resolver resolver;
 };
@@ -431,7 +432,7 @@ TEST(Outcome, AnAnswerBeyondTheBodyCapReportsItAndKeepsTheTexts) {
   static auto* stack = new EndlessStack();
   ProgramState state{MakePlatformRegexObject()};
   testing::FakeView view;
-  WindowSystem windows;
+  test::RecordingWindows windows;
   WebClient web{*stack, view, windows};
   Resolver resolver{state, web, view, PlatformPictureCodec(), "http://127.0.0.1:9"};
   view.address = "http://127.0.0.1:9/file/1";

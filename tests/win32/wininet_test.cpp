@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http/decode.h"
+#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/wininet_stack.h"
 #include "support/notice.h"
@@ -36,7 +37,7 @@ class WinInetTest : public ::testing::Test {
 
   Text base_;
   WinInetHttpStack stack_;
-  WindowSystem windows_;
+  test::RecordingWindows windows_;
   WebClient web_{stack_, NoEventPump(), windows_};
 };
 

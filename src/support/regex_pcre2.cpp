@@ -52,6 +52,9 @@ class ScanBudget {
   explicit ScanBudget(std::chrono::microseconds budget)
       : budget_(budget), wallDeadline_(Clock::now() + budget), cpuStart_(ThreadCpuNow()) {}
 
+  // Where the attempt under way began.
+  std::size_t attemptStart = 0;
+
   bool Spent() {
     if (spent_ || (ticks_++ & 7u) != 0) return spent_;
     if (Clock::now() < wallDeadline_) return false;
@@ -68,8 +71,16 @@ class ScanBudget {
   bool spent_ = false;
 };
 
-int OnCallout(pcre2_callout_block*, void* data) {
-  return static_cast<ScanBudget*>(data)->Spent() ? PCRE2_ERROR_CALLOUT : 0;
+int OnCallout(pcre2_callout_block* block, void* data) {
+  auto* budget = static_cast<ScanBudget*>(data);
+  budget->attemptStart = block->current_position;
+  return budget->Spent() ? PCRE2_ERROR_CALLOUT : 0;
+}
+
+// The match, depth and heap limits: one attempt ran out of its steps.
+bool OutOfSteps(int rc) {
+  return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+         rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
 }
 
 // Every match of one Execute: for each match, a start and end offset for the
@@ -255,8 +266,22 @@ class Pcre2Engine : public RegexEngine {
 
     std::size_t start = 0;
     while (start <= subject.size() && !budget.Spent()) {
+      budget.attemptStart = start;
       const int rc =
           pcre2_match(code, Units(subject), subject.size(), start, 0, data.get(), context.get());
+      if (OutOfSteps(rc)) {
+        // The JIT counts steps over all the attempts of one call: the
+        // attempt that ran out is tried again alone. When it alone runs out,
+        // its line holds no match and the scan goes on from the next line.
+        if (budget.attemptStart > start) {
+          start = budget.attemptStart;
+          continue;
+        }
+        const std::size_t feed = subject.find(u'\n', start);
+        if (feed == std::u16string_view::npos) return;
+        start = feed + 1;
+        continue;
+      }
       if (rc <= 0) return;
       const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
       if (!onMatch(ovector) || !global_) return;

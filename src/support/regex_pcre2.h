@@ -5,11 +5,12 @@
 // "\uhhhh" and "\xhh" escapes, ASCII-only case folding and "\s", and the
 // replacement syntax "$1".."$99", "$&", "$`", "$'" and "$$".
 //
-// Subjects come from untrusted pages, so every scan is bounded: each start
-// position gets a match limit, and the whole scan (all matches of a global
-// Execute or Replace) gets a CPU-time budget and a cap on the stored match
-// offsets. A scan that exceeds any of them stops as if no further match
-// existed, keeping the matches found so far.
+// Subjects come from untrusted pages, so every scan is bounded. Each start
+// position gets a match limit: an attempt that runs out of it leaves its
+// line without a match, and the scan goes on from the next line. The whole
+// scan (all matches of a global Execute or Replace) gets a CPU-time budget
+// and a cap on the stored match offsets; a scan that exceeds either stops as
+// if no further match existed, keeping the matches found so far.
 #pragma once
 
 #include <chrono>

@@ -229,14 +229,25 @@ TEST(RegexPcre2Test, ALargeRealisticPageIsHarvestedWhole) {
   EXPECT_EQ(fields.back(), std::make_pair(Text("f9999"), Text("v9999")));
 }
 
-TEST(RegexPcre2Test, AHostileLineEndsTheSearchAsNoMoreMatches) {
+TEST(RegexPcre2Test, AnAttemptOutOfStepsCostsOnlyItsLine) {
   const auto regex = MakePlatformRegexObject();
   EXPECT_TRUE(regex->Search(kFieldPattern, HostileLine(1 << 20)));
   EXPECT_EQ(regex->MatchCount(), 0);
 
   const Text page = "<input name=\"a\" value=\"1\">\n" + HostileLine(1 << 20) +
                     "\n<input name=\"b\" value=\"2\">\n";
-  EXPECT_EQ(Harvest(*regex, page), (std::vector<std::pair<Text, Text>>{{"a", "1"}}));
+  EXPECT_EQ(Harvest(*regex, page), (std::vector<std::pair<Text, Text>>{{"a", "1"}, {"b", "2"}}));
+
+  // The steps of the attempts before the costly one do not count against it.
+  Pcre2Limits fewSteps;
+  fewSteps.matchLimit = 20'000;
+  RegexObject stepped([fewSteps] { return MakePcre2RegexEngine(fewSteps); });
+  Text cheap;
+  for (int i = 0; i < 2000; ++i) cheap += "<input name=\"x\">\n";
+  EXPECT_EQ(Harvest(stepped, cheap + HostileLine(4000) + "\n<input name=\"b\" value=\"2\">"),
+            (std::vector<std::pair<Text, Text>>{{"b", "2"}}));
+  EXPECT_EQ(Harvest(stepped, "<input name=\"c\" value=\"3\">" + HostileLine(4000)),
+            (std::vector<std::pair<Text, Text>>{}));
 }
 
 TEST(RegexPcre2Test, ManyHostileLinesEnd) {
@@ -248,7 +259,7 @@ TEST(RegexPcre2Test, ManyHostileLinesEnd) {
   EXPECT_EQ(regex->ReplaceMatches("x"), page);
 }
 
-TEST(RegexPcre2Test, LimitsStopTheScanKeepingEarlierMatches) {
+TEST(RegexPcre2Test, LimitsOfTheWholeScanStopItKeepingEarlierMatches) {
   auto objectWith = [](Pcre2Limits limits) {
     return RegexObject([limits] { return MakePcre2RegexEngine(limits); });
   };
@@ -261,11 +272,13 @@ TEST(RegexPcre2Test, LimitsStopTheScanKeepingEarlierMatches) {
   EXPECT_EQ(timed.MatchCount(), 0);
   EXPECT_EQ(timed.ReplaceMatches("x"), page);
 
+  // Every attempt runs out of steps: every line is left without a match.
   Pcre2Limits fewSteps;
   fewSteps.matchLimit = 1;
   RegexObject stepped = objectWith(fewSteps);
   EXPECT_TRUE(stepped.Search(kFieldPattern, page));
   EXPECT_EQ(stepped.MatchCount(), 0);
+  EXPECT_EQ(stepped.ReplaceMatches("x"), page);
 
   Pcre2Limits fewOffsets;
   fewOffsets.maxStoredOffsets = 6;

@@ -8,8 +8,17 @@
 
 namespace sorrel::bench {
 
-constexpr const char* kFieldPattern = R"re(<input.*name=\"(.+?)\".?value=\"(\s*|.+?)\")re";
 constexpr size_t kPageBytes = 1 << 20;
+
+// The form of a file page: six hidden fields and the captcha box.
+inline Text FormLines() {
+  Text form = "<form id=\"down\" method=\"post\">\n";
+  for (const char* name : {"file_id", "hash_key", "authtype", "hash_info", "action", "ref"}) {
+    form += "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"v_" +
+            std::string(name) + "_83264445\" />\n";
+  }
+  return form + "<input type=\"text\" name=\"randcode\" value=\"\" />\n</form>\n";
+}
 
 // A file page as a real one is built: styles, scripts, navigation, Chinese
 // text, comment threads, a search box and a handful of hidden form fields
@@ -44,12 +53,7 @@ inline Text RealisticPage() {
     }
   };
   filler(kPageBytes / 2);
-  page += "<form id=\"down\" method=\"post\">\n";
-  for (const char* name : {"file_id", "hash_key", "authtype", "hash_info", "action", "ref"}) {
-    page += "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"v_" +
-            std::string(name) + "_83264445\" />\n";
-  }
-  page += "<input type=\"text\" name=\"randcode\" value=\"\" />\n</form>\n";
+  page += FormLines();
   filler(kPageBytes);
   return page + "</body></html>\n";
 }
@@ -78,6 +82,19 @@ inline Text HostileLines() {
   Text page;
   while (page.size() < kPageBytes) {
     for (int i = 0; i < 150; ++i) page += "<input name=\"";
+    page += "\n";
+  }
+  return page;
+}
+
+// Lines that each hold a field and then openings that never close: each is
+// within the budget of a line, and together they spend the page's budget,
+// so that the engine is handed as much work as the harvest allows.
+inline Text BudgetSpendingPage() {
+  Text page;
+  for (int i = 0; page.size() < kPageBytes; ++i) {
+    page += "<input name=\"f" + std::to_string(i) + "\" value=\"1\">";
+    for (int j = 0; j < 30; ++j) page += "<input name=\"";
     page += "\n";
   }
   return page;

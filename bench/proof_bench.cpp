@@ -2,7 +2,7 @@
 // the demo service. Each subcommand prints one Markdown table row per
 // figure: name, measured, reference, ratio or value, goal, verdict.
 //
-//   bench_proof resolution|captcha|stall|timeout|harvest|start TOOL BARE [CURL]
+//   bench_proof resolution|captcha|stall|timeout|start TOOL BARE [CURL]
 #include <curl/curl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "app/qt/application.h"
-#include "bench/pages.h"
 #include "http/curl_stack.h"
 #include "http/fake_stack.h"
 #include "http/web_access.h"
@@ -324,40 +323,6 @@ void Timeout() {
       worst >= 0 && worst <= 100);
 }
 
-// Figure 5: the workflow's field harvest.
-void Harvest() {
-  auto harvest = [](RegexObject& regex, const Text& page) {
-    regex.Search(kFieldPattern, page);
-    const int n = regex.MatchCount();
-    for (int k = 1; k <= n; ++k) {
-      regex.SubMatchText(k, 1);
-      regex.SubMatchText(k, 2);
-    }
-    return n;
-  };
-  auto figure = [&](const std::string& what, const Text& page, double goalMs) {
-    const auto regex = MakePlatformRegexObject();
-    int fields = 0;
-    std::vector<double> times;
-    for (int i = 0; i < 30; ++i) {
-      times.push_back(CpuTimeMs([&] { fields = harvest(*regex, page); }));
-    }
-    const double m = Median(times);
-    Row("5. Field harvest, " + what + " (" + std::to_string(page.size() / 1024) + " KiB, " +
-            std::to_string(fields) + " fields)",
-        Fixed(m) + " ms CPU (median of 30)", "—", Fixed(m) + " ms", "≤ " + Fixed(goalMs, 0) + " ms",
-        m <= goalMs);
-  };
-  const Text realistic = RealisticPage();
-  const auto first = MakePlatformRegexObject();
-  const double firstMs = CpuTimeMs([&] { harvest(*first, realistic); });
-  figure("realistic file page", realistic, 2);
-  figure("hostile single line", HostileLine(), 100);
-  std::printf(
-      "\nThe first harvest of the process (it also builds the code page table) took %.2f ms CPU.\n",
-      firstMs);
-}
-
 // Figure 4: time from start to the first paint, and peak resident memory,
 // of `tool` and of `bare`, alternately, `rounds` times each.
 struct StartFigure {
@@ -452,14 +417,11 @@ int main(int argc, char** argv) {
     Stall(argc, argv);
   } else if (command == "timeout") {
     Timeout();
-  } else if (command == "harvest") {
-    Harvest();
   } else if (command == "start" && (argc == 4 || argc == 5)) {
     Start(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
   } else {
-    std::fprintf(
-        stderr,
-        "usage: bench_proof resolution|captcha|stall|timeout|harvest|start TOOL BARE [CURL]\n");
+    std::fprintf(stderr,
+                 "usage: bench_proof resolution|captcha|stall|timeout|start TOOL BARE [CURL]\n");
     return 2;
   }
   return 0;

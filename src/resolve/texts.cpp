@@ -35,6 +35,7 @@ SORREL_TEXT(ProgramFailedAddressText,
                 kAuthorContact + "更新软件，只需10分钟更新完毕。")
 SORREL_TEXT(BusyCaption, "正在获取中...")
 SORREL_TEXT(RestCaption, "获取下载地址")
+SORREL_TEXT(MessageBoxTitle, "信息：")
 
 #undef SORREL_TEXT
 

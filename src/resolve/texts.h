@@ -22,6 +22,8 @@ const Text& ProgramFailedCaptchaText();
 const Text& ProgramFailedAddressText();
 const Text& BusyCaption();
 const Text& RestCaption();
+// The title of the workflows' plain message box.
+const Text& MessageBoxTitle();
 
 // The author's contact handle inside the two failure texts of the result box.
 inline constexpr const char* kAuthorContact = "support@sorrel-resolver.example";

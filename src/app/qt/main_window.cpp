@@ -11,6 +11,7 @@
 
 #include "app/main_window_layout.h"
 #include "resolve/resolver.h"
+#include "resolve/texts.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -167,7 +168,7 @@ void MainWindow::SetPicture(const ByteSet& picture) {
 ByteSet MainWindow::Picture() { return picture_; }
 
 void MainWindow::ShowMessage(const Text& message) {
-  QMessageBox box(QMessageBox::NoIcon, ToDisplay(GbkFromUtf8("信息：")), ToDisplay(message),
+  QMessageBox box(QMessageBox::NoIcon, ToDisplay(texts::MessageBoxTitle()), ToDisplay(message),
                   QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();

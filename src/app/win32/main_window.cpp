@@ -10,6 +10,7 @@
 
 #include "app/main_window_layout.h"
 #include "resolve/resolver.h"
+#include "resolve/texts.h"
 #include "support/gdiplus_session.h"
 #include "text/codepage.h"
 
@@ -305,7 +306,7 @@ void MainWindow::SetPicture(const ByteSet& picture) {
 ByteSet MainWindow::Picture() { return picture_; }
 
 void MainWindow::ShowMessage(const Text& message) {
-  MessageBoxA(nullptr, message.c_str(), GbkFromUtf8("信息：").c_str(), MB_OK | MB_TASKMODAL);
+  MessageBoxA(nullptr, message.c_str(), texts::MessageBoxTitle().c_str(), MB_OK | MB_TASKMODAL);
 }
 
 // A WM_QUIT met here belongs to the outer message loop: it is posted again

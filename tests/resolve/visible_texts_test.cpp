@@ -1,0 +1,118 @@
+// Every fixed text the user sees, written out once here as the user reads
+// it, against what the code shows. The workflow tests compare with the
+// code's own constants, so a slip in a constant would pass them all.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/main_window_layout.h"
+#include "http/fake_stack.h"
+#include "http/web_access.h"
+#include "resolve/texts.h"
+#include "support/notice.h"
+#include "text/codepage.h"
+
+namespace sorrel {
+namespace {
+
+struct VisibleText {
+  const char* where;
+  Text shown;  // code page 936, as the code shows it
+  std::string expected;
+};
+
+// Records the text and title of every box.
+class TitledBoxes : public WindowSystem {
+ public:
+  std::vector<std::pair<Text, Text>> boxes;
+  std::vector<TopLevel> EnumerateTopLevelWindows() override { return {}; }
+  std::uint32_t CurrentProcessId() override { return 0; }
+  int MessageBox(WindowHandle, const Text& message, const Text& title, int) override {
+    boxes.emplace_back(message, title);
+    return 1;
+  }
+};
+
+// The notice and its title that WebAccess shows for a bad method.
+std::pair<Text, Text> BadMethodNotice() {
+  test::FakeHttpStack stack;
+  test::CountingPump pump;
+  TitledBoxes windows;
+  WebClient client(stack, pump, windows);
+  Text url = "h/";
+  client.WebAccess(url, {.method = 2});
+  return windows.boxes.size() == 1 ? windows.boxes[0] : std::pair<Text, Text>();
+}
+
+// What a timed request that runs out of time gives in place of a body.
+Text TimeoutText() {
+  // An abandoned worker may still use the stack after the call.
+  static auto* stack = new test::FakeHttpStack();
+  test::CountingPump pump;
+  TitledBoxes windows;
+  WebClient client(*stack, pump, windows);
+  Text url = "h/";
+  return TextOf(client.TimedWebAccess(url, {.timeoutSeconds = 0}));
+}
+
+TEST(VisibleTextsTest, AreTheSystemsOwn) {
+  const Text origin = "http://o.test";
+  const auto [notice, noticeTitle] = BadMethodNotice();
+  const std::vector<VisibleText> table = {
+      {"window caption", WindowCaption(),
+       "Sorrel网盘下载地址解析工具【Orrinwood专版   www.sorrel-resolver.example】"},
+      {"Label1", InitialText("Label1", origin), "地址："},
+      {"Label2", InitialText("Label2", origin), "验证码："},
+      {"Label3", InitialText("Label3", origin), "请输入左边的验证码"},
+      {"Label4", InitialText("Label4", origin),
+       "地址示例：\r\n\r\n    http://o.test/file/83264445\r\n\r\n"
+       "    http://o.test/file/83264445\r\n\r\n"
+       "    *目前Sorrel网盘的下载格式基本统一了，输入上面类型的地址基本不会出错."},
+      {"Label5", InitialText("Label5", origin), "sorrel-resolver 1.0 · 仅供学习交流"},
+      {"Button1", InitialText("Button1", origin), "获取下载地址"},
+      {"Button2", InitialText("Button2", origin), "刷新验证码"},
+      {"EditBox1", InitialText("EditBox1", origin), ""},
+      {"EditBox2", InitialText("EditBox2", origin), ""},
+      {"EditBox3", InitialText("EditBox3", origin), ""},
+      {"Button1 at rest", texts::RestCaption(), "获取下载地址"},
+      {"Button1 busy", texts::BusyCaption(), "正在获取中..."},
+      {"message box title", texts::MessageBoxTitle(), "信息："},
+      {"empty input", texts::EmptyInputNotice(), "地址或验证码不得为空"},
+      {"captcha first", texts::CaptchaFirstNotice(), "请先输入验证码。"},
+      {"bad address", texts::BadAddressNotice(), "您的地址输入有误，或者分享的文件已被删除。"},
+      {"wrong captcha", texts::WrongCaptchaNotice(), "验证码输入错误，请重新输入。"},
+      {"normal heading", texts::NormalHeading(), "普通下载地址：\r\n\r\n"},
+      {"thunder heading", texts::ThunderHeading(), "\r\n\r\n迅雷下载地址：\r\n\r\n"},
+      {"flashget heading", texts::FlashGetHeading(), "\r\n\r\n快车下载地址：\r\n\r\n"},
+      {"program failed (captcha)", texts::ProgramFailedCaptchaText(),
+       "如果您确定您的验证码输入正确，而程序依然提示错误，则说明程序已经失效。"
+       "请联系作者support@sorrel-resolver.example，10分钟解决。"},
+      {"program failed (address)", texts::ProgramFailedAddressText(),
+       "如果您输入的网址没有出错，那么就是软件失效了，"
+       "请联系作者support@sorrel-resolver.example更新软件，只需10分钟更新完毕。"},
+      {"bad method notice", notice, "【网页_访问】命令的第二个【访问方式】参数有误,请返回修改"},
+      {"notice title", noticeTitle, "友情提醒"},
+      {"time-out text", TimeoutText(),
+       "超时返回，指定网站不能访问，或者你的网络出现问题，"
+       "你可以把参数中的＂超时返回＂的值设置长一些。"},
+      // Not shown, but the service's page must carry them exactly.
+      {"removed-file marker", texts::RemovedFileMarker(), "这个文件已到期或被删除"},
+      {"captcha form marker", texts::CaptchaFormMarker(), "输入上方"},
+      {"wrong captcha marker", texts::WrongCaptchaMarker(), "验证码输入错误"},
+      {"normal link end", texts::NormalLinkRight(),
+       "\" id=\"local_free\" onclick=\"logClickST();\">普通不限速下载</a>"},
+      {"thunder link end", texts::ThunderLinkRight(), "\">迅雷不限速下载"},
+      {"flashget link end", texts::FlashGetLinkRight(), "\">快车不限速下载"},
+  };
+  for (const VisibleText& row : table) {
+    SCOPED_TRACE(row.where);
+    // Back to UTF-8 for a readable failure; a character that code page 936
+    // lacks would come back as "?" and differ.
+    EXPECT_EQ(Utf8FromGbk(row.shown), row.expected);
+    EXPECT_EQ(row.shown, GbkFromUtf8(row.expected));
+  }
+}
+
+}  // namespace
+}  // namespace sorrel

@@ -1,11 +1,18 @@
 // The two request operations over WinInet against the demo service, whose
 // address the harness passes in SORREL_TEST_SIM_URL ("http://127.0.0.1:N").
 // The service's /__test/echo answers with the request exactly as received.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// winsock2.h before windows.h, which the headers below bring in.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "http/decode.h"
 #include "http/fake_stack.h"
@@ -158,6 +165,118 @@ TEST_F(WinInetTest, UnreachableServerGivesEmptyResults) {
   EXPECT_TRUE(web_.WebAccess(url).empty());
   Text timed = "http://127.0.0.1:1/nothing";
   EXPECT_TRUE(web_.TimedWebAccess(timed, {.timeoutSeconds = 20}).empty());
+}
+
+// A loopback listener that keeps the first bytes of every connection and
+// closes it: enough to tell a TLS handshake (a record starting 0x16) from a
+// request in clear text, without waiting on a handshake that cannot finish.
+class FirstBytesListener {
+ public:
+  FirstBytesListener() {
+    WSADATA data;
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(listener_, 8) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+      thread_ = std::thread([this] { Serve(); });
+    }
+  }
+  ~FirstBytesListener() {
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
+    closesocket(listener_);
+    if (started_) WSACleanup();
+  }
+
+  int port() const { return port_; }
+  std::vector<std::string> received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+
+ private:
+  // Polls, so that the destructor can end the loop.
+  static bool Readable(SOCKET socket, long microseconds) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    timeval wait{0, microseconds};
+    return select(0, &set, nullptr, nullptr, &wait) == 1;
+  }
+
+  void Serve() {
+    while (!stopping_) {
+      if (!Readable(listener_, 50'000)) continue;
+      const SOCKET connection = accept(listener_, nullptr, nullptr);
+      if (connection == INVALID_SOCKET) continue;
+      char buffer[16] = {};
+      const int count = Readable(connection, 900'000) ? recv(connection, buffer, 16, 0) : 0;
+      closesocket(connection);
+      std::lock_guard lock(mutex_);
+      received_.emplace_back(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+    }
+  }
+
+  bool started_ = false;
+  SOCKET listener_ = INVALID_SOCKET;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> received_;
+};
+
+TEST_F(WinInetTest, SchemeInAnyLetterCaseAndHttpsFurtherOnGoInClearText) {
+  const struct {
+    Text given;
+    Text completed;
+    Text requestLine;
+  } cases[] = {
+      {"hTTp://" + HostAndPort() + "/__test/echo", "hTTp://" + HostAndPort() + "/__test/echo",
+       "GET /__test/echo HTTP/1.1\r\n"},
+      {HostAndPort() + "/__test/echo?next=https://x.test:8443/",
+       "http://" + HostAndPort() + "/__test/echo?next=https://x.test:8443/",
+       "GET /__test/echo?next=https://x.test:8443/ HTTP/1.1\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.given);
+    Text page = c.given;
+    const Text pageRequest = TextOf(web_.WebAccess(page));
+    EXPECT_EQ(page, c.completed);
+    EXPECT_EQ(pageRequest.rfind(c.requestLine, 0), 0u) << pageRequest;
+    EXPECT_TRUE(Has(pageRequest, "\r\nReferer: " + c.completed + "\r\n")) << pageRequest;
+    Text timed = c.given;
+    const Text timedRequest = TextOf(web_.TimedWebAccess(timed, {.timeoutSeconds = 10}));
+    EXPECT_EQ(timed, c.completed);
+    EXPECT_EQ(timedRequest.rfind(c.requestLine, 0), 0u) << timedRequest;
+  }
+}
+
+TEST_F(WinInetTest, HttpsInAnyLetterCaseStartsATlsHandshakeOnItsPort) {
+  FirstBytesListener listener;
+  ASSERT_NE(listener.port(), 0);
+  for (const char* scheme : {"HTTPS://", "Https://"}) {
+    const Text url = scheme + Text("127.0.0.1:") + std::to_string(listener.port()) + "/x";
+    SCOPED_TRACE(url);
+    Text page = url;
+    EXPECT_TRUE(web_.WebAccess(page).empty());
+    EXPECT_EQ(page, url);
+    Text timed = url;
+    EXPECT_TRUE(web_.TimedWebAccess(timed, {.timeoutSeconds = 10}).empty());
+    EXPECT_EQ(timed, url);
+  }
+  const std::vector<std::string> received = listener.received();
+  EXPECT_GE(received.size(), 4u);
+  for (const std::string& bytes : received) {
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes[0], '\x16') << "not a TLS handshake: " << bytes;
+  }
 }
 
 }  // namespace

@@ -50,6 +50,8 @@ TEST(Big5Test, ToGbkAndToSimplifiedGbk) {
       // 臺灣 and ASCII
       {Hex("BB 4F C6 57 20 61"), Hex("C5 5F 9E B3 20 61"), Hex("CC A8 CD E5 20 61")},
       {"abc", "abc", "abc"},
+      // The macron (U+00AF), which GBK has only as a best fit.
+      {Hex("A1 C2"), Hex("A1 A5"), Hex("A1 A5")},
       {Hex("A4 A4 00 B0 EA"), Hex("D6 D0"), Hex("D6 D0")},
       {"", "", ""},
   };

@@ -40,6 +40,8 @@ TEST(UrlDecodeTest, EscapesThenUtf8ToGbk) {
       // Both digits foreign: (16 × -2 − 2) mod 256 is DE, which with 80
       // forms U+0780, a character GBK lacks.
       {"%zz%80", "?"},
+      // ¢ by its best fit, and an emoji GBK lacks as one "?".
+      {"%C2%A2%F0%9F%98%80", Hex("A1 E9 3F")},
       // GBK bytes are no UTF-8 and pass through as malformed sequences.
       {Hex("D6 D0"), "??"},
       {"", ""},

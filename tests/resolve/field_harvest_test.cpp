@@ -55,6 +55,7 @@ TEST(FieldHarvest, GivesTheFieldsOfOneSearchOverTheWholePage) {
           "<p>说明</p><input name=\"名\" value=\"值　\">\n<input name=\"b\" value=\"　\n\"\n"),
       "value=\"1\" <input name=\"a\"\n<input name=\"b\" value=\"2\" <input name=\"c\"",
       "<input name=\"a\" value=\"  \nx\n  \"<input name=\"b\" value=\"2\">\n",
+      "<inputname=\"a\"value=\"1\">\n<input name=\"b\"xvalue=\"2\">\n",
   };
   for (const Text& page : pages) {
     SCOPED_TRACE(page);

@@ -1,8 +1,12 @@
 #include "http/curl_stack.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "http/ascii.h"
 
@@ -395,6 +399,57 @@ CurlCookieStore& CurlHttpStack::Store() {
   CurlCookieStore& store = ProcessCookieStore();
   if (!options_.cookieFile.empty()) store.KeepLastingCookiesIn(options_.cookieFile);
   return store;
+}
+
+std::string CurlHttpStack::CookieLine(std::string_view url) {
+  const bool secure = url.rfind("https://", 0) == 0;
+  std::string_view rest = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
+  const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  std::string host(authority.substr(0, authority.find(':')));
+  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string_view path = rest.substr(authority.size());
+  path = path.substr(0, path.find_first_of("?#"));
+  if (path.empty()) path = "/";
+  const long long now = static_cast<long long>(std::time(nullptr));
+
+  // Netscape lines: domain, subdomains flag, path, secure, expiry, name, value.
+  // Longer paths go first, as a browser sends them.
+  std::vector<std::pair<std::size_t, std::string>> pairs;
+  for (const std::string& entry : ProcessCookieStore().List()) {
+    std::vector<std::string_view> field;
+    std::string_view view(entry);
+    if (view.rfind("#HttpOnly_", 0) == 0) view.remove_prefix(10);
+    for (std::size_t start = 0;;) {
+      const std::size_t tab = view.find('\t', start);
+      field.push_back(view.substr(start, tab == view.npos ? view.npos : tab - start));
+      if (tab == view.npos) break;
+      start = tab + 1;
+    }
+    if (field.size() < 7) continue;
+    std::string domain(field[0]);
+    if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
+    for (char& c : domain) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool subdomains = field[1] == "TRUE";
+    const bool hostMatches =
+        host == domain || (subdomains && host.size() > domain.size() &&
+                           host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
+                           host[host.size() - domain.size() - 1] == '.');
+    const std::string_view cookiePath = field[2];
+    const bool pathMatches = path.rfind(cookiePath, 0) == 0 &&
+                             (path.size() == cookiePath.size() || cookiePath.back() == '/' ||
+                              path[cookiePath.size()] == '/');
+    const long long expires = std::atoll(std::string(field[4]).c_str());
+    if (!hostMatches || !pathMatches || (field[3] == "TRUE" && !secure) ||
+        (expires != 0 && expires <= now)) {
+      continue;
+    }
+    pairs.emplace_back(cookiePath.size(), std::string(field[5]) + "=" + std::string(field[6]));
+  }
+  std::stable_sort(pairs.begin(), pairs.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::string line;
+  for (const auto& pair : pairs) line += (line.empty() ? "" : "; ") + pair.second;
+  return line;
 }
 
 }  // namespace sorrel

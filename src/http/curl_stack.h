@@ -30,6 +30,7 @@ class CurlHttpStack : public HttpStack {
   std::unique_ptr<HttpSession> Open(std::string_view agent, std::string_view proxy,
                                     EventPump* waitPump) override;
   bool SetCookie(std::string_view url, std::string_view name, std::string_view data) override;
+  std::string CookieLine(std::string_view url) override;
 
  private:
   CurlCookieStore& Store();

@@ -54,4 +54,9 @@ bool LoadedCurlStack::SetCookie(std::string_view url, std::string_view name,
   return stack != nullptr && stack->SetCookie(url, name, data);
 }
 
+std::string LoadedCurlStack::CookieLine(std::string_view url) {
+  HttpStack* stack = Loaded();
+  return stack != nullptr ? stack->CookieLine(url) : std::string();
+}
+
 }  // namespace sorrel

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "text/events.h"
@@ -71,6 +72,10 @@ class HttpStack {
   // Stores a cookie for `url` ("http://host"); `data` is the value followed
   // by the cookie's attributes, as in a "Set-Cookie: " line after the "=".
   virtual bool SetCookie(std::string_view url, std::string_view name, std::string_view data) = 0;
+  // The "name=value; name=value" pairs the store would send with a request
+  // to `url`; empty when it holds none. Another program that fetches the
+  // address for us needs them as a header line.
+  virtual std::string CookieLine(std::string_view url) = 0;
 };
 
 }  // namespace sorrel

@@ -12,7 +12,6 @@ namespace sorrel {
 
 namespace {
 
-constexpr std::string_view kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr std::size_t kReadChunk = 1024;
 
 }  // namespace
@@ -47,7 +46,7 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
   // temporary string that dies before the view is used.
   const std::string_view proxy =
       RemoveSpaces(args.proxy).empty() ? std::string_view() : std::string_view(args.proxy);
-  auto session = stack_.Open(kUserAgent, proxy, &pump_);
+  auto session = stack_.Open(kPageUserAgent, proxy, &pump_);
   if (!session) {
     fail(RequestFailure::kUnreachable);
     return {};

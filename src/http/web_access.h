@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 
 #include "text/events.h"
 #include "text/text.h"
@@ -23,6 +24,11 @@ enum class RequestFailure {
   kTimedOut,     // TimedWebAccess gave up waiting
   kTooLarge,     // the body outgrew the cap and was dropped
 };
+
+// The agent WebAccess sends; whatever fetches a resolved address for the
+// user presents itself the same way.
+inline constexpr std::string_view kPageUserAgent =
+    "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 // Optional parameters of WebAccess. An omitted text behaves as empty text;
 // `headers` and `responseHeaders` are the caller's variables when given.

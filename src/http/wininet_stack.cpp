@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <climits>
+#include <cstring>
 #include <string>
 
 namespace sorrel {
@@ -120,6 +121,16 @@ bool WinInetHttpStack::SetCookie(std::string_view url, std::string_view name,
   const std::string nameText(name);
   const std::string dataText(data);
   return InternetSetCookieA(urlText.c_str(), nameText.c_str(), dataText.c_str()) != FALSE;
+}
+
+std::string WinInetHttpStack::CookieLine(std::string_view url) {
+  const std::string urlText(url);
+  DWORD length = 0;
+  if (!InternetGetCookieA(urlText.c_str(), nullptr, nullptr, &length) || length == 0) return {};
+  std::string line(length, '\0');
+  if (!InternetGetCookieA(urlText.c_str(), nullptr, line.data(), &length)) return {};
+  line.resize(std::strlen(line.c_str()));
+  return line;
 }
 
 }  // namespace sorrel

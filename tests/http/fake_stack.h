@@ -73,6 +73,17 @@ class FakeHttpStack : public HttpStack {
     cookies_.push_back({std::string(url), std::string(name), std::string(data)});
     return true;
   }
+  // The name=value pairs of every cookie set for exactly this address.
+  std::string CookieLine(std::string_view url) override {
+    std::lock_guard lock(mutex_);
+    std::string line;
+    for (const FakeCookie& c : cookies_) {
+      if (c.url != url) continue;
+      if (!line.empty()) line += "; ";
+      line += c.name + "=" + c.data.substr(0, c.data.find(';'));
+    }
+    return line;
+  }
 
  private:
   friend class FakeRequest;

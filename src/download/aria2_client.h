@@ -1,0 +1,88 @@
+// A client of a download engine's JSON-RPC interface (aria2), over the
+// program's own HTTP stack. Every call is one request; nothing is retried.
+// Texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sorrel {
+
+class HttpStack;
+class ThreadSystem;
+
+struct Aria2Endpoint {
+  std::string address;  // the JSON-RPC address, e.g. "http://127.0.0.1:6800/jsonrpc"
+  std::string secret;   // empty when the engine has none
+};
+
+enum class Aria2Failure {
+  kNone,
+  kBadAddress,    // the engine's address is no http(s) address
+  kUnreachable,   // nothing answers there
+  kTimedOut,      // it connected but gave no answer in time
+  kNotJsonRpc,    // something answered, not a JSON-RPC engine
+  kUnauthorized,  // the secret is wrong or missing
+  kRefused,       // the engine answered with an error of its own
+};
+
+struct Aria2Error {
+  Aria2Failure failure = Aria2Failure::kNone;
+  std::string message;  // a Chinese sentence for the user
+};
+
+// What the engine is asked to fetch, and how to fetch it as the tool would.
+struct Aria2Download {
+  std::string address;   // the normal download address
+  std::string fileName;  // the "out" option; already safe
+  std::string dir;       // empty: the engine's own folder
+  std::string referer;   // the file page address
+  std::string userAgent;
+  std::string cookieLine;  // "a=1; b=2" for the download host; empty for none
+};
+
+struct Aria2Status {
+  std::string gid;
+  std::string status;  // active, waiting, paused, error, complete, removed
+  long long totalLength = 0;
+  long long completedLength = 0;
+  long long downloadSpeed = 0;
+  std::string errorCode;
+  std::string errorMessage;
+  std::string path;  // of the first file, when known
+};
+
+class Aria2Client {
+ public:
+  // The stack must outlive the client and any request it abandoned.
+  Aria2Client(HttpStack& stack, ThreadSystem& threads, Aria2Endpoint endpoint,
+              std::uint32_t timeoutMs = 10000);
+
+  // The new download's GID, or empty with `error` set.
+  std::string AddUri(const Aria2Download& download, Aria2Error& error);
+  bool TellStatus(std::string_view gid, Aria2Status& status, Aria2Error& error);
+  // The engine's version, or empty with `error` set.
+  std::string GetVersion(Aria2Error& error);
+
+  const Aria2Endpoint& Endpoint() const { return endpoint_; }
+
+ private:
+  // The "result" member of the answer as JSON text, or empty with `error` set.
+  std::string Call(std::string_view method, std::string paramsJson, Aria2Error& error);
+
+  HttpStack& stack_;
+  ThreadSystem& threads_;
+  Aria2Endpoint endpoint_;
+  std::uint32_t timeoutMs_;
+  unsigned long long nextId_ = 1;
+};
+
+// The request body of one call, as it goes out: params are the JSON text of
+// the parameters after the secret's "token:".
+std::string Aria2RequestBody(std::string_view method, std::string_view id, std::string_view secret,
+                             std::string_view paramsJson);
+// The parameters of aria2.addUri, without the secret.
+std::string Aria2AddUriParams(const Aria2Download& download);
+
+}  // namespace sorrel

@@ -1,0 +1,154 @@
+#include "download/file_name.h"
+
+#include "text/codepage.h"
+
+namespace sorrel {
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const std::size_t extra = c < 0x80                 ? 0
+                              : c >= 0xC2 && c <= 0xDF ? 1
+                              : c >= 0xE0 && c <= 0xEF ? 2
+                              : c >= 0xF0 && c <= 0xF4 ? 3
+                                                       : 4;
+    if (extra == 4 || i + extra >= s.size() + (extra == 0 ? 1 : 0)) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::string AsUtf8(std::string_view bytes) {
+  return IsUtf8(bytes) ? std::string(bytes) : Utf8FromGbk(bytes);
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = s[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string SafeFileName(std::string_view name) {
+  const std::string utf8 = AsUtf8(name);
+  std::string out;
+  for (const char c : utf8) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) continue;
+    switch (c) {
+      case '/':
+      case '\\':
+      case ':':
+      case '*':
+      case '?':
+      case '"':
+      case '<':
+      case '>':
+      case '|':
+        out += '_';
+        break;
+      default:
+        out += c;
+    }
+  }
+  const std::size_t first = out.find_first_not_of(". ");
+  out.erase(0, first == out.npos ? out.size() : first);
+  while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+  return out.empty() ? "download" : out;
+}
+
+std::string FileNameFromAddress(std::string_view address) {
+  std::string_view path = address.substr(0, address.find_first_of("?#"));
+  const std::size_t scheme = path.find("://");
+  if (scheme != path.npos) {
+    path.remove_prefix(scheme + 3);
+    const std::size_t slash = path.find('/');
+    path = slash == path.npos ? std::string_view() : path.substr(slash);
+  }
+  return SafeFileName(
+      PercentDecode(path.substr(path.rfind('/') == path.npos ? 0 : path.rfind('/') + 1)));
+}
+
+std::string DispositionFileName(std::string_view value) {
+  std::string plain;
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    // Parameters split on ";" outside quotes.
+    std::size_t end = start;
+    bool quoted = false;
+    for (; end < value.size(); ++end) {
+      if (value[end] == '"') quoted = !quoted;
+      if (value[end] == '\\' && quoted) ++end;
+      if (value[end] == ';' && !quoted) break;
+    }
+    const std::string_view part = TrimBlanks(value.substr(start, end - start));
+    const std::size_t equals = part.find('=');
+    if (equals != part.npos) {
+      const std::string_view key = TrimBlanks(part.substr(0, equals));
+      std::string_view raw = TrimBlanks(part.substr(equals + 1));
+      if (key.size() == 9 && StartsWithNoCase(key, "filename*")) {
+        const std::size_t q1 = raw.find('\'');
+        const std::size_t q2 = q1 == raw.npos ? raw.npos : raw.find('\'', q1 + 1);
+        if (q2 != raw.npos) {
+          const std::string_view charset = raw.substr(0, q1);
+          const std::string bytes = PercentDecode(raw.substr(q2 + 1));
+          const bool gbk = StartsWithNoCase(charset, "gb");
+          const std::string name = gbk ? Utf8FromGbk(bytes) : AsUtf8(bytes);
+          if (!name.empty()) return name;
+        }
+      } else if (key.size() == 8 && StartsWithNoCase(key, "filename") && plain.empty()) {
+        if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
+          raw = raw.substr(1, raw.size() - 2);
+          for (std::size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\\' && i + 1 < raw.size()) ++i;
+            plain += raw[i];
+          }
+        } else {
+          plain = raw;
+        }
+      }
+    }
+    start = end + 1;
+  }
+  return AsUtf8(plain);
+}
+
+}  // namespace sorrel

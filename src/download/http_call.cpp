@@ -1,0 +1,128 @@
+#include "download/http_call.h"
+
+#include <memory>
+#include <mutex>
+
+#include "http/http_stack.h"
+#include "http/request_steps.h"
+#include "http/url.h"
+#include "http/worker_thread.h"
+
+namespace sorrel {
+
+namespace {
+
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  return s;
+}
+
+int StatusOf(std::string_view block) {
+  const std::size_t space = block.find(' ');
+  int status = 0;
+  for (std::size_t i = space + 1; space != block.npos && i < block.size() && i < space + 4; ++i) {
+    if (block[i] < '0' || block[i] > '9') return 0;
+    status = status * 10 + (block[i] - '0');
+  }
+  return status;
+}
+
+struct Exchange {
+  std::mutex mutex;
+  HttpCallResult result;
+};
+
+HttpCallResult Run(HttpStack& stack, const HttpCall& call) {
+  HttpCallResult result;
+  const bool https = call.address.rfind("https://", 0) == 0;
+  const std::string host = UrlHost(call.address);
+  auto session = stack.Open(call.agent, "", nullptr);
+  auto connection =
+      session ? session->Connect(host, https ? HttpsPort(call.address) : UrlPort(call.address))
+              : nullptr;
+  std::uint32_t flags = kFlagReload;
+  if (!call.storedCookies) flags |= kFlagNoCookies;
+  if (!call.followRedirects) flags |= kFlagNoAutoRedirect;
+  flags |= https ? kFlagSecure : kFlagIgnoreRedirectToHttps;
+  auto request = connection
+                     ? connection->OpenRequest(call.verb, UrlPath(call.address), "HTTP/1.1", flags)
+                     : nullptr;
+  std::string headers = call.headers;
+  if (!call.body.empty()) headers += "Content-Length: " + std::to_string(call.body.size()) + "\r\n";
+  if (!request || !request->Send(headers, call.body)) {
+    result.failure = HttpCallFailure::kUnreachable;
+    return result;
+  }
+  const Text block = QueryHeaderText(*request);
+  if (block.rfind("HTTP/", 0) != 0) {
+    result.failure = HttpCallFailure::kUnreachable;
+    return result;
+  }
+  result.headers = block;
+  result.status = StatusOf(block);
+  const bool page = HeaderValue(block, "Content-Type").find("html") != std::string::npos;
+  std::uint8_t buffer[4096];
+  while (result.body.size() < call.maxBody && (page || !call.bodyOfPagesOnly)) {
+    const std::size_t want = std::min(sizeof buffer, call.maxBody - result.body.size());
+    const std::size_t got = request->Read(buffer, want);
+    if (got == 0) break;
+    result.body.append(reinterpret_cast<const char*>(buffer), got);
+  }
+  if (call.storedCookies) StoreResponseCookies(stack, block, host);
+  return result;
+}
+
+}  // namespace
+
+HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall call) {
+  const std::string_view address = call.address;
+  if (address.rfind("http://", 0) != 0 && address.rfind("https://", 0) != 0) {
+    return {HttpCallFailure::kBadAddress, 0, {}, {}};
+  }
+  auto exchange = std::make_shared<Exchange>();
+  const std::uint32_t timeoutMs = call.timeoutMs;
+  auto worker = threads.Start([&stack, exchange, call = std::move(call)] {
+    HttpCallResult result = Run(stack, call);
+    std::lock_guard lock(exchange->mutex);
+    exchange->result = std::move(result);
+  });
+  if (!worker) return {HttpCallFailure::kUnreachable, 0, {}, {}};
+  const std::uint32_t start = threads.TickCount();
+  for (;;) {
+    const std::uint32_t spent = threads.TickCount() - start;
+    if (spent >= timeoutMs) return {HttpCallFailure::kTimedOut, 0, {}, {}};
+    const WaitResult waited = threads.Wait(worker.get(), timeoutMs - spent);
+    if (waited == WaitResult::kFinished) break;
+    if (waited == WaitResult::kFailed) return {HttpCallFailure::kUnreachable, 0, {}, {}};
+  }
+  std::lock_guard lock(exchange->mutex);
+  return std::move(exchange->result);
+}
+
+std::string HeaderValue(std::string_view block, std::string_view name) {
+  std::size_t start = block.find('\n');
+  while (start != block.npos && start + 1 < block.size()) {
+    ++start;
+    const std::size_t end = block.find('\n', start);
+    const std::string_view line = block.substr(start, end == block.npos ? block.npos : end - start);
+    const std::size_t colon = line.find(':');
+    if (colon != line.npos && EqualsAsciiNoCase(Trim(line.substr(0, colon)), name)) {
+      return std::string(Trim(line.substr(colon + 1)));
+    }
+    start = end;
+  }
+  return {};
+}
+
+}  // namespace sorrel

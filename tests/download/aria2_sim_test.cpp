@@ -29,6 +29,7 @@
 #include "resolve/resolver.h"
 #include "sim/sim_process.h"
 #include "support/notice.h"
+#include "support/picture.h"
 #include "support/regex_object.h"
 #include "text/codepage.h"
 
@@ -83,7 +84,7 @@ struct Service {
     testing::FakeView view;
     WindowSystem windows;
     WebClient web{Stack(), view, windows};
-    Resolver resolver(state, web, view, sim->baseUrl());
+    Resolver resolver(state, web, view, PlatformPictureCodec(), sim->baseUrl());
     view.address = page = sim->url("/file/99");
     resolver.RefreshCaptcha();
     view.captcha = kCode;

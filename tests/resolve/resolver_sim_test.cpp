@@ -413,6 +413,7 @@ class EndlessStack : public HttpStack,
     return std::make_unique<EndlessStack>();
   }
   bool SetCookie(std::string_view, std::string_view, std::string_view) override { return true; }
+  std::string CookieLine(std::string_view) override { return {}; }
   std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
     return std::make_unique<EndlessStack>();
   }

@@ -45,12 +45,10 @@ struct Exchange {
 
 HttpCallResult Run(HttpStack& stack, const HttpCall& call) {
   HttpCallResult result;
-  const bool https = call.address.rfind("https://", 0) == 0;
+  const bool https = UrlIsSecure(call.address);
   const std::string host = UrlHost(call.address);
   auto session = stack.Open(call.agent, "", nullptr);
-  auto connection =
-      session ? session->Connect(host, https ? HttpsPort(call.address) : UrlPort(call.address))
-              : nullptr;
+  auto connection = session ? session->Connect(host, UrlPort(call.address)) : nullptr;
   std::uint32_t flags = kFlagReload;
   if (!call.storedCookies) flags |= kFlagNoCookies;
   if (!call.followRedirects) flags |= kFlagNoAutoRedirect;
@@ -87,7 +85,7 @@ HttpCallResult Run(HttpStack& stack, const HttpCall& call) {
 
 HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall call) {
   const std::string_view address = call.address;
-  if (address.rfind("http://", 0) != 0 && address.rfind("https://", 0) != 0) {
+  if (const Text scheme = UrlScheme(address); scheme != "http" && scheme != "https") {
     return {HttpCallFailure::kBadAddress, 0, {}, {}};
   }
   auto exchange = std::make_shared<Exchange>();

@@ -1,0 +1,19 @@
+// The three commands of sorrel-resolve; each returns the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/cli/options.h"
+
+namespace sorrel::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+int RunResolve(const Options& options, const std::vector<std::string>& addresses);
+int RunDecode(const std::vector<std::string>& links);
+int RunEncode(const std::vector<std::string>& addresses);
+
+}  // namespace sorrel::cli

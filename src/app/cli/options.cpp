@@ -1,0 +1,212 @@
+#include "app/cli/options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <set>
+
+namespace sorrel::cli {
+
+namespace {
+
+constexpr int kMaxTries = 100;
+
+std::string Trimmed(std::string line) {
+  const char* blanks = " \t\r\n";
+  const size_t first = line.find_first_not_of(blanks);
+  if (first == std::string::npos) return {};
+  return line.substr(first, line.find_last_not_of(blanks) - first + 1);
+}
+
+bool ParseTries(const std::string& text, int& tries) {
+  if (text.empty() || text.size() > 3) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > kMaxTries) return false;
+  tries = value;
+  return true;
+}
+
+ParsedCommandLine Failure(std::string error) {
+  ParsedCommandLine result;
+  result.error = std::move(error);
+  return result;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  ParsedCommandLine result;
+  Options& options = result.options;
+  size_t i = 0;
+  if (!arguments.empty() && (arguments[0] == "decode" || arguments[0] == "encode")) {
+    options.command = arguments[0] == "decode" ? Command::kDecode : Command::kEncode;
+    i = 1;
+  }
+  const bool resolving = options.command == Command::kResolve;
+  bool onlyOperands = false;
+  for (; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (onlyOperands || argument.empty() || argument[0] != '-' || argument == "-") {
+      options.operands.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      onlyOperands = true;
+      continue;
+    }
+    if (argument == "-h" || argument == "--help") {
+      options.command = Command::kHelp;
+      result.ok = true;
+      return result;
+    }
+    if (argument == "--version") {
+      options.command = Command::kVersion;
+      result.ok = true;
+      return result;
+    }
+    // Options with a value take it as the next argument or after "=".
+    std::string name = argument;
+    std::string value;
+    bool hasValue = false;
+    if (const size_t equals = argument.find('=');
+        argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+      name = argument.substr(0, equals);
+      value = argument.substr(equals + 1);
+      hasValue = true;
+    }
+    auto takeValue = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= arguments.size()) return false;
+      value = arguments[++i];
+      return true;
+    };
+    const bool known = name == "--json" || name == "-q" || name == "--quiet" || name == "-i" ||
+                       name == "--input" || name == "--tries" || name == "--origin" ||
+                       name == "--captcha-program" || name == "--captcha-file";
+    if (!known) return Failure("未知的选项：" + argument);
+    if (!resolving) return Failure("选项 " + name + " 只用于解析文件页面");
+    if (name == "--json" || name == "-q" || name == "--quiet") {
+      if (hasValue) return Failure("选项 " + name + " 不带值");
+      (name == "--json" ? options.json : options.quiet) = true;
+      continue;
+    }
+    if (!takeValue()) return Failure("选项 " + name + " 缺少值");
+    if (name == "-i" || name == "--input") {
+      options.inputFiles.push_back(value);
+    } else if (name == "--tries") {
+      if (!ParseTries(value, options.tries)) return Failure("--tries 需要 1 到 100 之间的整数");
+    } else if (name == "--origin") {
+      while (!value.empty() && value.back() == '/') value.pop_back();
+      if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0) {
+        return Failure("--origin 需要以 http:// 或 https:// 开头的地址");
+      }
+      options.origin = value;
+    } else if (name == "--captcha-program") {
+      if (value.empty()) return Failure("--captcha-program 需要一个程序");
+      options.captchaProgram = value;
+    } else {
+      if (value.empty()) return Failure("--captcha-file 需要一个文件路径");
+      options.captchaFile = value;
+    }
+  }
+  if (!options.captchaProgram.empty() && !options.captchaFile.empty()) {
+    return Failure("--captcha-program 和 --captcha-file 只能选一个");
+  }
+  if (options.operands.empty() && options.inputFiles.empty()) {
+    return Failure(resolving ? "缺少文件页面地址" : "缺少要处理的链接或地址");
+  }
+  result.ok = true;
+  return result;
+}
+
+bool CollectAddresses(const Options& options, std::vector<std::string>& addresses,
+                      std::string& error) {
+  std::set<std::string> seen;
+  auto add = [&](std::string line) {
+    line = Trimmed(std::move(line));
+    if (line.empty() || line[0] == '#') return;
+    if (seen.insert(line).second) addresses.push_back(line);
+  };
+  for (const std::string& operand : options.operands) add(operand);
+  for (const std::string& file : options.inputFiles) {
+    std::ifstream in;
+    std::istream* stream = &std::cin;
+    if (file != "-") {
+      in.open(file, std::ios::binary);
+      if (!in) {
+        error = "无法读取 " + file + "：" + std::strerror(errno);
+        return false;
+      }
+      stream = &in;
+    }
+    std::string line;
+    bool first = true;
+    while (std::getline(*stream, line)) {
+      if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+      first = false;
+      add(line);
+    }
+    if (stream->bad()) {
+      error = "读取 " + file + " 时出错";
+      return false;
+    }
+  }
+  return true;
+}
+
+const char* UsageText() {
+  return "用法：sorrel-resolve [选项] 地址...\n"
+         "      sorrel-resolve decode 链接...\n"
+         "      sorrel-resolve encode 地址...\n"
+         "详见 sorrel-resolve --help\n";
+}
+
+const char* HelpText() {
+  return "用法：sorrel-resolve [选项] 地址...        解析文件页面，得到下载地址\n"
+         "      sorrel-resolve decode 链接...        取出 thunder://、flashget://、qqdl:// "
+         "链接里的地址\n"
+         "      sorrel-resolve encode 地址...        给出普通地址的三种链接形式\n"
+         "\n"
+         "解析选项：\n"
+         "  -i, --input 文件          从文件读取地址，一行一个；跳过空行和以 # 开头的行；\n"
+         "                            文件为 - 时读标准输入。重复的地址只解析一次。\n"
+         "      --json                每个地址在标准输出写一行 JSON 对象，按输入顺序：\n"
+         "                            {\"address\", \"status\", \"normal\", \"thunder\", "
+         "\"flashget\", \"message\"}\n"
+         "                            status 为 ok、removed、no-form、wrong-captcha、no-address、\n"
+         "                            unreachable、timeout、too-large、invalid 之一；三个地址只在\n"
+         "                            ok 时出现，其他状态带中文说明 message。全部文字为 UTF-8。\n"
+         "      --captcha-program 程序\n"
+         "                            以验证码图片的文件路径为唯一参数运行该程序（不经 shell），\n"
+         "                            取其输出的第一行作为验证码；60 秒内没有结果即放弃。\n"
+         "      --captcha-file 路径   把验证码图片写到该路径，再从终端读验证码\n"
+         "                            （没有终端时从标准输入读一行）。\n"
+         "      --tries N             验证码错误时换一张新图再试，每个地址最多 N 次（默认 3）。\n"
+         "      --origin 地址         本次使用的服务地址（默认为内置地址或环境变量\n"
+         "                            SORREL_SERVICE_ORIGIN）。\n"
+         "  -q, --quiet               标准错误上不写进度和失败说明。\n"
+         "      --version             显示版本。\n"
+         "  -h, --help                显示本说明。\n"
+         "\n"
+         "在终端里运行时，验证码图片直接画在终端里，验证码从终端读入。既没有终端，\n"
+         "又没有 --captcha-program 或 --captcha-file 时，地址的状态为 invalid。\n"
+         "\n"
+         "不带 --json 时，每个地址的三个下载地址写在标准输出上各自的标题下，\n"
+         "失败的地址在标准错误上写一行说明。\n"
+         "\n"
+         "decode 把每个链接里的地址单独写成标准输出的一行；出错的链接在标准错误上\n"
+         "说明原因，然后继续处理下一个。encode 为每个地址写三行：迅雷、快车、QQ旋风链接。\n"
+         "\n"
+         "退出状态：\n"
+         "  0  全部地址（链接）都处理成功\n"
+         "  1  至少有一个失败\n"
+         "  2  命令行有误（用法写在标准错误上，标准输出上什么也不写）\n";
+}
+
+}  // namespace sorrel::cli

@@ -1,0 +1,44 @@
+// The command line of sorrel-resolve.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sorrel::cli {
+
+enum class Command { kResolve, kDecode, kEncode, kHelp, kVersion };
+
+struct Options {
+  Command command = Command::kResolve;
+  // Addresses or links given as arguments, and the files named by -i, in the
+  // order given ("-" is standard input).
+  std::vector<std::string> operands;
+  std::vector<std::string> inputFiles;
+  bool json = false;
+  bool quiet = false;
+  int tries = 3;
+  std::string origin;  // empty: the built-in one or SORREL_SERVICE_ORIGIN
+  std::string captchaProgram;
+  std::string captchaFile;
+};
+
+struct ParsedCommandLine {
+  bool ok = false;
+  Options options;
+  std::string error;  // UTF-8, for standard error before the usage
+};
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The whole interface, for --help; the short form for a bad command line.
+const char* HelpText();
+const char* UsageText();
+
+// Addresses from the arguments and the input files: one a line, blanks
+// around them removed, blank lines and lines starting with "#" skipped, each
+// address once, in the order first seen. False with `error` set when a file
+// cannot be read.
+bool CollectAddresses(const Options& options, std::vector<std::string>& addresses,
+                      std::string& error);
+
+}  // namespace sorrel::cli

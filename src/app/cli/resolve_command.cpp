@@ -1,0 +1,342 @@
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "app/cli/captcha_input.h"
+#include "app/cli/commands.h"
+#include "app/headless_engines.h"
+#include "app/program.h"
+#include "resolve/service_origin.h"
+#include "text/codepage.h"
+
+namespace sorrel::cli {
+
+namespace {
+
+constexpr std::chrono::seconds kCaptchaProgramLimit{60};
+
+// The view of the workflows: the address and the code it is given, the
+// picture the captcha refresh shows, and the outcome of the last run. The
+// workflows' notices and result text are the window's; the command line
+// speaks through the outcome.
+class CommandLineView : public ResolverView {
+ public:
+  Text AddressText() override { return address; }
+  Text CaptchaText() override { return code; }
+  void SetResultText(const Text&) override {}
+  void SetResolveButton(bool, const Text&) override {}
+  void SetPicture(const ByteSet& bytes) override { picture = bytes; }
+  ByteSet Picture() override { return picture; }
+  void ShowMessage(const Text&) override {}
+  void ReportOutcome(ResolveOutcome reported) override { outcome = reported; }
+  // Nothing waits in a queue: no window.
+  void ProcessPendingEvents() override {}
+
+  Text address;
+  Text code;
+  ByteSet picture;
+  ResolveOutcome outcome = ResolveOutcome::Invalid;
+};
+
+struct Status {
+  const char* name;
+  const char* message;
+};
+
+Status StatusOf(ResolveOutcome outcome) {
+  switch (outcome) {
+    case ResolveOutcome::Resolved:
+      return {"ok", ""};
+    case ResolveOutcome::Removed:
+      return {"removed", "文件已到期、被删除或不存在。"};
+    case ResolveOutcome::NoCaptchaForm:
+      return {"no-form", "页面上没有验证码表单，这可能不是文件页面。"};
+    case ResolveOutcome::WrongCaptcha:
+      return {"wrong-captcha", "验证码输入错误，尝试次数已用完。"};
+    case ResolveOutcome::NoAddress:
+      return {"no-address", "服务的回答里没有下载地址。"};
+    case ResolveOutcome::Unreachable:
+      return {"unreachable", "无法连接到服务。"};
+    case ResolveOutcome::TimedOut:
+      return {"timeout", "服务没有在限定时间内回答。"};
+    case ResolveOutcome::TooLarge:
+      return {"too-large", "服务的回答太大。"};
+    case ResolveOutcome::Invalid:
+      break;
+  }
+  return {"invalid", "地址无效。"};
+}
+
+struct Result {
+  ResolveOutcome outcome = ResolveOutcome::Invalid;
+  std::string message;  // overrides the status's own when set
+  std::string normal, thunder, flashget;
+};
+
+// Where a person reads the picture and types the code: standard input when
+// it is a terminal (and no address list), else the controlling terminal
+// when standard error shows one.
+struct Terminal {
+  int in = -1;
+  int out = -1;
+  bool colour = true;
+  int columns = 80;
+};
+
+Terminal FindTerminal(bool stdinTaken) {
+  Terminal terminal;
+  const bool errorIsTerminal = isatty(STDERR_FILENO);
+  int tty = -1;
+  if (!stdinTaken && isatty(STDIN_FILENO)) {
+    terminal.in = STDIN_FILENO;
+  } else if (errorIsTerminal) {
+    tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    terminal.in = tty;
+  }
+  if (terminal.in < 0) return terminal;
+  if (errorIsTerminal) {
+    terminal.out = STDERR_FILENO;
+  } else {
+    if (tty < 0) tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    terminal.out = tty;
+  }
+  if (terminal.out < 0) {
+    terminal.in = -1;
+    return terminal;
+  }
+  const char* term = std::getenv("TERM");
+  terminal.colour = !(term && std::string(term) == "dumb");
+  winsize size{};
+  if (ioctl(terminal.out, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    terminal.columns = size.ws_col;
+  return terminal;
+}
+
+void WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+bool WriteFile(const std::string& path, const ByteSet& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+std::chrono::milliseconds CaptchaProgramLimit() {
+  // Tests shorten the wait for a program that never answers.
+  if (const char* seconds = std::getenv("SORREL_CAPTCHA_PROGRAM_SECONDS")) {
+    const int value = std::atoi(seconds);
+    if (value > 0) return std::chrono::seconds(value);
+  }
+  return kCaptchaProgramLimit;
+}
+
+class Resolution {
+ public:
+  Resolution(const Options& options, bool stdinTaken, size_t count)
+      : options_(options),
+        terminal_(FindTerminal(stdinTaken)),
+        stdinTaken_(stdinTaken),
+        progress_(count > 1 && !options.quiet && isatty(STDERR_FILENO)),
+        program_(HeadlessPlatformEngines(), view_,
+                 options.origin.empty() ? ServiceOrigin() : GbkFromUtf8(options.origin)) {}
+
+  ~Resolution() {
+    if (!pictureDir_.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(pictureDir_, ignored);
+    }
+  }
+
+  void ShowProgress(size_t k, size_t n, const std::string& address) {
+    if (!progress_) return;
+    WriteAll(STDERR_FILENO, "\r\x1b[K正在解析第 " + std::to_string(k) + " 个，共 " +
+                                std::to_string(n) + " 个：" + address);
+  }
+  void ClearProgress() {
+    if (progress_) WriteAll(STDERR_FILENO, "\r\x1b[K");
+  }
+
+  Result Resolve(const std::string& address) {
+    view_.address = GbkFromUtf8(address);
+    view_.code.clear();
+    view_.picture.clear();
+    Resolver& workflows = program_.Workflows();
+
+    workflows.RefreshCaptcha();
+    if (view_.outcome != ResolveOutcome::Resolved) return {view_.outcome};
+    if (view_.picture.empty()) return {ResolveOutcome::Invalid, "没有取到验证码图片。"};
+
+    for (int attempt = 1;; ++attempt) {
+      std::string error;
+      const std::optional<std::string> code = AskCode(address, error);
+      if (!code) return {ResolveOutcome::Invalid, error};
+      view_.code = GbkFromUtf8(*code);
+      workflows.ResolveDownloadAddresses();
+      if (view_.outcome == ResolveOutcome::Resolved) {
+        const ProgramState& state = program_.State();
+        return {ResolveOutcome::Resolved,
+                {},
+                Utf8FromGbk(state.NormalLink),
+                Utf8FromGbk(state.ThunderLink),
+                Utf8FromGbk(state.FlashGetLink)};
+      }
+      if (view_.outcome != ResolveOutcome::WrongCaptcha || attempt >= options_.tries) {
+        return {view_.outcome};
+      }
+      if (!options_.quiet && terminal_.out >= 0 && options_.captchaProgram.empty()) {
+        WriteAll(terminal_.out, "验证码输入错误，请看新的图片重新输入。\n");
+      }
+      // The resolution fetched a fresh picture itself; when that failed,
+      // one more try tells why.
+      if (view_.picture.empty()) {
+        workflows.RefreshCaptcha();
+        if (view_.outcome != ResolveOutcome::Resolved) return {view_.outcome};
+        if (view_.picture.empty()) return {ResolveOutcome::Invalid, "没有取到验证码图片。"};
+      }
+    }
+  }
+
+ private:
+  std::optional<std::string> AskCode(const std::string& address, std::string& error) {
+    if (!options_.captchaProgram.empty()) {
+      const std::string path = PicturePath();
+      if (path.empty() || !WriteFile(path, view_.picture)) {
+        error = "无法写出验证码图片。";
+        return std::nullopt;
+      }
+      ProgramAnswer answer =
+          AskCaptchaProgram(options_.captchaProgram, path, CaptchaProgramLimit());
+      if (!answer.code) error = answer.error + "。";
+      return answer.code;
+    }
+    if (!options_.captchaFile.empty()) {
+      if (!WriteFile(options_.captchaFile, view_.picture)) {
+        error = "无法把验证码图片写到 " + options_.captchaFile + "。";
+        return std::nullopt;
+      }
+      if (terminal_.in < 0) {
+        // No terminal: a script answers on standard input.
+        std::optional<std::string> line = stdinTaken_ ? std::nullopt : ReadLineFrom(STDIN_FILENO);
+        if (!line || line->empty()) error = "没有读到验证码：标准输入上没有一行验证码。";
+        return line && !line->empty() ? line : std::nullopt;
+      }
+      ClearProgress();
+      WriteAll(terminal_.out, "验证码图片已写到 " + options_.captchaFile + "\n");
+      return ReadFromTerminal(error);
+    }
+    if (terminal_.in < 0) {
+      error = "没有终端可以显示验证码：请用 --captcha-program 或 --captcha-file 选项。";
+      return std::nullopt;
+    }
+    const RasterImage picture = DecodeRaster(view_.picture);
+    ClearProgress();
+    WriteAll(terminal_.out,
+             address + "\n" + DrawPicture(picture, terminal_.columns, terminal_.colour));
+    return ReadFromTerminal(error);
+  }
+
+  std::optional<std::string> ReadFromTerminal(std::string& error) {
+    WriteAll(terminal_.out, "请输入验证码：");
+    std::optional<std::string> line = ReadLineFrom(terminal_.in);
+    if (line) {
+      const size_t first = line->find_first_not_of(" \t");
+      *line = first == std::string::npos
+                  ? std::string()
+                  : line->substr(first, line->find_last_not_of(" \t") - first + 1);
+    }
+    if (!line) WriteAll(terminal_.out, "\n");
+    if (!line || line->empty()) {
+      error = "没有输入验证码。";
+      return std::nullopt;
+    }
+    return line;
+  }
+
+  // A private folder of this run for the picture handed to the program.
+  std::string PicturePath() {
+    if (pictureDir_.empty()) {
+      const char* tmp = std::getenv("TMPDIR");
+      std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/sorrel-resolve.XXXXXX";
+      if (!mkdtemp(pattern.data())) return {};
+      pictureDir_ = pattern;
+    }
+    return pictureDir_ + "/captcha.gif";
+  }
+
+  const Options& options_;
+  Terminal terminal_;
+  bool stdinTaken_;
+  bool progress_;
+  std::string pictureDir_;
+  CommandLineView view_;
+  Program program_;
+};
+
+void PrintJson(const std::string& address, const Result& result) {
+  const Status status = StatusOf(result.outcome);
+  nlohmann::ordered_json line;
+  line["address"] = address;
+  line["status"] = status.name;
+  if (result.outcome == ResolveOutcome::Resolved) {
+    line["normal"] = result.normal;
+    line["thunder"] = result.thunder;
+    line["flashget"] = result.flashget;
+  } else {
+    line["message"] = result.message.empty() ? status.message : result.message;
+  }
+  const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::printf("%s\n", text.c_str());
+}
+
+}  // namespace
+
+int RunResolve(const Options& options, const std::vector<std::string>& addresses) {
+  bool stdinTaken = false;
+  for (const std::string& file : options.inputFiles) stdinTaken = stdinTaken || file == "-";
+  Resolution resolution(options, stdinTaken, addresses.size());
+  int status = kExitOk;
+  bool printedBlock = false;
+  for (size_t k = 0; k < addresses.size(); ++k) {
+    const std::string& address = addresses[k];
+    resolution.ShowProgress(k + 1, addresses.size(), address);
+    const Result result = resolution.Resolve(address);
+    resolution.ClearProgress();
+    const bool ok = result.outcome == ResolveOutcome::Resolved;
+    if (!ok) status = kExitFailed;
+    if (options.json) {
+      PrintJson(address, result);
+    } else if (ok) {
+      if (printedBlock) std::printf("\n");
+      if (addresses.size() > 1) std::printf("%s\n", address.c_str());
+      std::printf("普通下载地址：\n\n%s\n\n迅雷下载地址：\n\n%s\n\n快车下载地址：\n\n%s\n",
+                  result.normal.c_str(), result.thunder.c_str(), result.flashget.c_str());
+      printedBlock = true;
+    } else if (!options.quiet) {
+      const Status s = StatusOf(result.outcome);
+      std::fflush(stdout);
+      std::fprintf(stderr, "sorrel-resolve: %s: %s\n", address.c_str(),
+                   result.message.empty() ? s.message : result.message.c_str());
+    }
+    std::fflush(stdout);
+  }
+  return status;
+}
+
+}  // namespace sorrel::cli

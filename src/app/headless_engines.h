@@ -1,0 +1,13 @@
+// The engines of a program without a GUI toolkit (the command line): the
+// same HTTP stack, threads and regular expressions as the window program,
+// pictures through libpng, libjpeg and giflib, and a desktop without
+// windows, so that a request's notice returns at once.
+#pragma once
+
+#include "app/platform_services.h"
+
+namespace sorrel {
+
+PlatformServices HeadlessPlatformEngines();
+
+}  // namespace sorrel

@@ -1,0 +1,433 @@
+// sorrel-resolve run as a process against the demo service: the captcha
+// answered by small programs that ask the service's test endpoint, the
+// output read as a script reads it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_process.h"
+
+namespace sorrel {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr const char* kExample = "/file/83264445";
+constexpr const char* kRemoved = "/file/40400404";
+
+struct Ran {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::vector<json> Json() const {
+    std::vector<json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+    return lines;
+  }
+};
+
+enum class Stdin { kClosed, kText };
+
+// Runs the command in a session of its own, so that it has no controlling
+// terminal whatever the terminal the tests run in.
+Ran RunCli(const std::vector<std::string>& args, Stdin stdinMode = Stdin::kText,
+           const std::string& input = {}, const std::map<std::string, std::string>& env = {}) {
+  std::vector<std::string> argv = {SORREL_RESOLVE_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    if (stdinMode == Stdin::kClosed) {
+      close(STDIN_FILENO);
+    } else {
+      dup2(in[0], STDIN_FILENO);
+    }
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    execv(cargv[0], cargv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  if (!input.empty()) (void)!write(in[1], input.data(), input.size());
+  close(in[1]);
+  Ran ran;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&ran.out, &ran.err};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+  int open = 2;
+  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (poll(fds, 2, 1000) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  if (open > 0) kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  for (pollfd& p : fds) {
+    if (p.fd >= 0) close(p.fd);
+  }
+  return ran;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new fs::path(fs::temp_directory_path() / ("sorrel_cli_" + std::to_string(getpid())));
+    fs::create_directories(*dir_);
+    // Tells the code of the captcha the service issued last, and notes the
+    // picture it was handed: its path and its first six bytes.
+    Script("ask", R"(exec 3<>"/dev/tcp/127.0.0.1/$SIM_PORT"
+printf 'GET /__test/captcha HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&3
+response="$(cat <&3)"
+printf '%s %s\n' "$1" "$(head -c 6 "$1")" >>"$ASK_LOG"
+printf '%s\n' "${response##*$'\r\n\r\n'}")");
+    Script("wrong-first", R"(if [ ! -e "$ASK_LOG" ]; then : >"$ASK_LOG"; echo 0000; exit 0; fi
+exec ")" + (*dir_ / "ask").string() + R"(" "$1")");
+    Script("always-wrong", R"(echo "$1" >>"$ASK_LOG"; echo 0000)");
+    Script("hangs", "exec sleep 30");
+    Script("silent", "exit 0");
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*dir_);
+    delete dir_;
+  }
+  static void Script(const std::string& name, const std::string& body) {
+    const fs::path path = *dir_ / name;
+    std::ofstream(path) << "#!/bin/bash\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all);
+  }
+  static std::string ScriptPath(const std::string& name) { return (*dir_ / name).string(); }
+
+  void SetUp() override {
+    log_ = *dir_ /
+           (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
+    fs::remove(log_);
+  }
+  std::map<std::string, std::string> Env(const test::SimProcess& sim) const {
+    return {{"SIM_PORT", std::to_string(sim.port())},
+            {"ASK_LOG", log_.string()},
+            {"SORREL_SERVICE_ORIGIN", sim.url("")}};
+  }
+  std::vector<std::string> AskLog() const {
+    std::vector<std::string> lines;
+    std::ifstream in(log_);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  Ran Resolve(const test::SimProcess& sim, std::vector<std::string> args,
+              const std::string& program = "ask") {
+    args.insert(args.begin(), {"--captcha-program", ScriptPath(program)});
+    return RunCli(args, Stdin::kText, {}, Env(sim));
+  }
+
+  static fs::path* dir_;
+  fs::path log_;
+};
+
+fs::path* CliTest::dir_ = nullptr;
+
+TEST_F(CliTest, ResolvesWithACaptchaProgramInTheWindowsForm) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const Ran ran = Resolve(sim, {sim.url(kExample)});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(ran.err, "");
+  const std::string prefix = "普通下载地址：\n\n" + sim.url("/dl/");
+  EXPECT_EQ(ran.out.substr(0, prefix.size()), prefix);
+  EXPECT_NE(ran.out.find("\n\n迅雷下载地址：\n\nthunder://"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.out.find("\n\n快车下载地址：\n\nflashget://"), std::string::npos) << ran.out;
+  EXPECT_EQ(ran.out.find("&sorrel\n"), ran.out.size() - 8) << ran.out;
+  // The program got a GIF file, removed once the run ended.
+  const std::vector<std::string> asked = AskLog();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_NE(asked[0].find("captcha.gif GIF89a"), std::string::npos) << asked[0];
+  EXPECT_FALSE(fs::exists(asked[0].substr(0, asked[0].find(' '))));
+}
+
+TEST_F(CliTest, JsonLinesCarryEveryFieldAndTheDecodedLinksMatch) {
+  test::SimProcess sim({"--test-mode", "--picture", "jpeg"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const Ran ran = Resolve(sim, {"--json", sim.url(kExample)});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  const std::vector<json> lines = ran.Json();
+  ASSERT_EQ(lines.size(), 1u);
+  const json& line = lines[0];
+  EXPECT_EQ(line.size(), 5u) << line.dump();
+  EXPECT_EQ(line["address"], sim.url(kExample));
+  EXPECT_EQ(line["status"], "ok");
+  const std::string normal = line["normal"];
+  EXPECT_EQ(normal.rfind(sim.url("/dl/"), 0), 0u) << normal;
+  EXPECT_NE(normal.find("/Sorrel%E7%BD%91%E7%9B%98"), std::string::npos) << normal;
+  EXPECT_FALSE(line.contains("message"));
+  const Ran decoded = RunCli({"decode", line["thunder"], line["flashget"]});
+  EXPECT_EQ(decoded.status, 0) << decoded.err;
+  EXPECT_EQ(decoded.out, normal + "\n" + normal + "\n");
+}
+
+TEST_F(CliTest, AWrongCaptchaAsksAgainWithAFreshPicture) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const Ran ran = Resolve(sim, {"--json", sim.url(kExample)}, "wrong-first");
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  const std::vector<json> lines = ran.Json();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["status"], "ok");
+  EXPECT_EQ(AskLog().size(), 1u);  // the second picture went to the asking program
+}
+
+TEST_F(CliTest, TriesEndWithWrongCaptcha) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const Ran ran = Resolve(sim, {"--json", "--tries", "2", sim.url(kExample)}, "always-wrong");
+  EXPECT_EQ(ran.status, 1);
+  const std::vector<json> lines = ran.Json();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["status"], "wrong-captcha");
+  EXPECT_EQ(lines[0]["message"], "验证码输入错误，尝试次数已用完。");
+  EXPECT_FALSE(lines[0].contains("normal"));
+  EXPECT_EQ(AskLog().size(), 2u);
+}
+
+struct FailureCase {
+  std::string name;
+  std::vector<std::string> simArgs;
+  std::string path;  // on the sim, or a whole address
+  std::string status;
+  std::string message;
+};
+
+TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
+  const std::vector<FailureCase> cases = {
+      {"removed", {}, kRemoved, "removed", "文件已到期、被删除或不存在。"},
+      {"no form",
+       {},
+       "/__test/echo?body=hello",
+       "no-form",
+       "页面上没有验证码表单，这可能不是文件页面。"},
+      {"no address",
+       {"--fault", "redirect:/__test/echo@/guest_loginV2.php"},
+       kExample,
+       "no-address",
+       "服务的回答里没有下载地址。"},
+      {"unreachable", {}, "http://127.0.0.1:9/file/1", "unreachable", "无法连接到服务。"},
+      {"timeout",
+       {},
+       std::string(kExample) + "?captcha_fault=delay:11000",
+       "timeout",
+       "服务没有在限定时间内回答。"},
+      {"too large",
+       {"--fault", "endless@/file/83264445"},
+       kExample,
+       "too-large",
+       "服务的回答太大。"},
+      {"invalid", {}, "not an address", "invalid", "地址无效。"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> simArgs = {"--test-mode"};
+    simArgs.insert(simArgs.end(), c.simArgs.begin(), c.simArgs.end());
+    test::SimProcess sim(simArgs);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string address = c.path[0] == '/' ? sim.url(c.path) : c.path;
+    const Ran ran = Resolve(sim, {"--json", address});
+    EXPECT_EQ(ran.status, 1) << ran.err;
+    const std::vector<json> lines = ran.Json();
+    ASSERT_EQ(lines.size(), 1u) << ran.out;
+    EXPECT_EQ(lines[0]["address"], address);
+    EXPECT_EQ(lines[0]["status"], c.status);
+    EXPECT_EQ(lines[0]["message"], c.message);
+    EXPECT_EQ(lines[0].size(), 3u) << lines[0].dump();
+    // Without --json, one line on standard error and nothing on standard output.
+    const Ran plain = Resolve(sim, {address});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_EQ(plain.out, "");
+    EXPECT_EQ(plain.err, "sorrel-resolve: " + address + ": " + c.message + "\n");
+  }
+}
+
+TEST_F(CliTest, ABatchResolvesEachAddressOnceInInputOrder) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const fs::path list = *dir_ / "地址 列表.txt";
+  std::ofstream(list) << "# 要解析的地址\n\n"
+                      << sim.url(kRemoved) << "\r\n  " << sim.url(kExample) << "  \n"
+                      << sim.url(kRemoved) << "\n";
+  const Ran ran = RunCli({"--json", "--captcha-program", ScriptPath("ask"), sim.url(kExample), "-i",
+                          list.string(), "-i", "-"},
+                         Stdin::kText, sim.url("/file/12345678") + "\n", Env(sim));
+  EXPECT_EQ(ran.status, 1);
+  const std::vector<json> lines = ran.Json();
+  ASSERT_EQ(lines.size(), 3u) << ran.out;
+  EXPECT_EQ(lines[0]["address"], sim.url(kExample));
+  EXPECT_EQ(lines[0]["status"], "ok");
+  EXPECT_EQ(lines[1]["address"], sim.url(kRemoved));
+  EXPECT_EQ(lines[1]["status"], "removed");
+  EXPECT_EQ(lines[2]["address"], sim.url("/file/12345678"));
+  EXPECT_EQ(lines[2]["status"], "ok");
+  EXPECT_EQ(AskLog().size(), 2u);
+  // Standard error is no terminal: no progress line.
+  EXPECT_EQ(ran.err, "");
+}
+
+TEST_F(CliTest, WithoutTerminalOrOptionTheAddressIsInvalidAtOnce) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const auto start = std::chrono::steady_clock::now();
+  for (Stdin mode : {Stdin::kClosed, Stdin::kText}) {
+    const Ran ran = RunCli({"--json", sim.url(kExample)}, mode, {}, Env(sim));
+    EXPECT_EQ(ran.status, 1);
+    const std::vector<json> lines = ran.Json();
+    ASSERT_EQ(lines.size(), 1u) << ran.out;
+    EXPECT_EQ(lines[0]["status"], "invalid");
+    EXPECT_EQ(lines[0]["message"],
+              "没有终端可以显示验证码：请用 --captcha-program 或 --captcha-file 选项。");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST_F(CliTest, ACaptchaFileIsAnsweredOnStandardInput) {
+  test::SimProcess sim({"--test-mode", "--fixed-code", "k7p2", "--picture", "bmp"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const fs::path picture = *dir_ / "验证码 图片.gif";
+  const Ran ran = RunCli({"--json", "--captcha-file", picture.string(), sim.url(kExample)},
+                         Stdin::kText, "k7p2\n", Env(sim));
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  ASSERT_EQ(ran.Json().size(), 1u);
+  EXPECT_EQ(ran.Json()[0]["status"], "ok");
+  std::ifstream in(picture, std::ios::binary);
+  std::string magic(6, '\0');
+  in.read(magic.data(), 6);
+  EXPECT_EQ(magic, "GIF89a");
+  // A closed standard input gives no code.
+  const Ran closed = RunCli({"--json", "--captcha-file", picture.string(), sim.url(kExample)},
+                            Stdin::kClosed, {}, Env(sim));
+  EXPECT_EQ(closed.status, 1);
+  EXPECT_EQ(closed.Json().at(0)["status"], "invalid");
+}
+
+TEST_F(CliTest, ACaptchaProgramThatHangsOrSaysNothingGivesNoCode) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const struct {
+    std::string program;
+    std::string message;
+  } cases[] = {
+      {ScriptPath("hangs"), "验证码程序 " + ScriptPath("hangs") + " 在 1 秒内没有给出验证码。"},
+      {ScriptPath("silent"), "验证码程序 " + ScriptPath("silent") + " 没有输出验证码。"},
+      {"no-such-program-here",
+       "无法运行验证码程序 no-such-program-here：No such file or directory。"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    auto env = Env(sim);
+    env["SORREL_CAPTCHA_PROGRAM_SECONDS"] = "1";
+    const auto start = std::chrono::steady_clock::now();
+    const Ran ran = RunCli({"--json", "--captcha-program", c.program, sim.url(kExample)},
+                           Stdin::kText, {}, env);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(ran.status, 1);
+    const std::vector<json> lines = ran.Json();
+    ASSERT_EQ(lines.size(), 1u) << ran.out;
+    EXPECT_EQ(lines[0]["status"], "invalid");
+    EXPECT_EQ(lines[0]["message"], c.message);
+  }
+}
+
+TEST_F(CliTest, NonAsciiFileNamesComeBackThroughEveryForm) {
+  const fs::path files = *dir_ / "files";
+  fs::create_directories(files);
+  const std::string utf8Name = (files / "样本 数据.txt").string();
+  const std::string gbkName = (files / "\xD1\xF9\xB1\xBE.txt").string();  // 样本 in GBK
+  std::ofstream(utf8Name) << "utf-8";
+  std::ofstream(gbkName) << "gbk";
+  test::SimProcess sim(
+      {"--test-mode", "--file", "90000001=" + utf8Name, "--file", "90000002=" + gbkName});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const Ran ran = Resolve(sim, {"--json", sim.url("/file/90000001"), sim.url("/file/90000002")});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  const std::vector<json> lines = ran.Json();
+  ASSERT_EQ(lines.size(), 2u);
+  const std::string tails[] = {"/%E6%A0%B7%E6%9C%AC%20%E6%95%B0%E6%8D%AE.txt", "/%D1%F9%B1%BE.txt"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string normal = lines[i]["normal"];
+    EXPECT_EQ(normal.substr(normal.size() - tails[i].size()), tails[i]);
+    const Ran decoded = RunCli({"decode", lines[i]["thunder"], lines[i]["flashget"]});
+    EXPECT_EQ(decoded.out, normal + "\n" + normal + "\n");
+    const std::string encoded = RunCli({"encode", normal}).out;
+    EXPECT_EQ(encoded.substr(0, encoded.rfind("qqdl://")),
+              std::string(lines[i]["thunder"]) + "\n" + std::string(lines[i]["flashget"]) + "\n");
+  }
+}
+
+TEST(CliCommandLineTest, ExitStatusesAndStreams) {
+  const Ran help = RunCli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* part : {"--captcha-program", "--json", "wrong-captcha", "退出状态", "decode"}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(RunCli({"--version"}).out, "sorrel-resolve 1.0.0\n");
+  const std::vector<std::vector<std::string>> bad = {{},
+                                                     {"--tries", "0", "x"},
+                                                     {"--bogus", "x"},
+                                                     {"--json"},
+                                                     {"decode"},
+                                                     {"--captcha-program"},
+                                                     {"--origin", "ftp://x", "x"},
+                                                     {"decode", "--json", "x"},
+                                                     {"-i", "/nonexistent/地址.txt"}};
+  for (const auto& args : bad) {
+    const Ran ran = RunCli(args);
+    EXPECT_EQ(ran.status, 2) << testing::PrintToString(args);
+    EXPECT_EQ(ran.out, "");
+    EXPECT_NE(ran.err.find("用法：sorrel-resolve"), std::string::npos) << ran.err;
+  }
+  const Ran decode =
+      RunCli({"decode", "thunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==", "http://x",
+              "QQDL://aHR0cDovL2gv0fmxvi50eHQ"});
+  EXPECT_EQ(decode.status, 1);
+  EXPECT_EQ(decode.out, "http://example.com/a.txt\nhttp://h/样本.txt\n");
+  EXPECT_EQ(decode.err,
+            "sorrel-resolve: http://x: 这不是 thunder://、flashget:// 或 qqdl:// 开头的链接。\n");
+  const Ran encode = RunCli({"encode", "http://example.com/a.txt"});
+  EXPECT_EQ(encode.status, 0);
+  EXPECT_EQ(encode.out,
+            "thunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==\n"
+            "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9leGFtcGxlLmNvbS9hLnR4dFtGTEFTSEdFVF0=&sorrel\n"
+            "qqdl://aHR0cDovL2V4YW1wbGUuY29tL2EudHh0\n");
+}
+
+}  // namespace
+}  // namespace sorrel

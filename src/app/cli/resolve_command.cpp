@@ -82,6 +82,13 @@ struct Result {
   std::string normal, thunder, flashget;
 };
 
+Result Ended(ResolveOutcome outcome, std::string message = {}) {
+  Result result;
+  result.outcome = outcome;
+  result.message = std::move(message);
+  return result;
+}
+
 // Where a person reads the picture and types the code: standard input when
 // it is a terminal (and no address list), else the controlling terminal
 // when standard error shows one.
@@ -180,25 +187,25 @@ class Resolution {
     Resolver& workflows = program_.Workflows();
 
     workflows.RefreshCaptcha();
-    if (view_.outcome != ResolveOutcome::Resolved) return {view_.outcome};
-    if (view_.picture.empty()) return {ResolveOutcome::Invalid, "没有取到验证码图片。"};
+    if (view_.outcome != ResolveOutcome::Resolved) return Ended(view_.outcome);
+    if (view_.picture.empty()) return Ended(ResolveOutcome::Invalid, "没有取到验证码图片。");
 
     for (int attempt = 1;; ++attempt) {
       std::string error;
       const std::optional<std::string> code = AskCode(address, error);
-      if (!code) return {ResolveOutcome::Invalid, error};
+      if (!code) return Ended(ResolveOutcome::Invalid, error);
       view_.code = GbkFromUtf8(*code);
       workflows.ResolveDownloadAddresses();
       if (view_.outcome == ResolveOutcome::Resolved) {
         const ProgramState& state = program_.State();
-        return {ResolveOutcome::Resolved,
-                {},
-                Utf8FromGbk(state.NormalLink),
-                Utf8FromGbk(state.ThunderLink),
-                Utf8FromGbk(state.FlashGetLink)};
+        Result result = Ended(ResolveOutcome::Resolved);
+        result.normal = Utf8FromGbk(state.NormalLink);
+        result.thunder = Utf8FromGbk(state.ThunderLink);
+        result.flashget = Utf8FromGbk(state.FlashGetLink);
+        return result;
       }
       if (view_.outcome != ResolveOutcome::WrongCaptcha || attempt >= options_.tries) {
-        return {view_.outcome};
+        return Ended(view_.outcome);
       }
       if (!options_.quiet && terminal_.out >= 0 && options_.captchaProgram.empty()) {
         WriteAll(terminal_.out, "验证码输入错误，请看新的图片重新输入。\n");
@@ -207,8 +214,8 @@ class Resolution {
       // one more try tells why.
       if (view_.picture.empty()) {
         workflows.RefreshCaptcha();
-        if (view_.outcome != ResolveOutcome::Resolved) return {view_.outcome};
-        if (view_.picture.empty()) return {ResolveOutcome::Invalid, "没有取到验证码图片。"};
+        if (view_.outcome != ResolveOutcome::Resolved) return Ended(view_.outcome);
+        if (view_.picture.empty()) return Ended(ResolveOutcome::Invalid, "没有取到验证码图片。");
       }
     }
   }

@@ -40,7 +40,7 @@ std::string Colour(const char* layer, const Rgb& c) {
 
 std::string DrawPicture(const RasterImage& picture, int columns, bool colour) {
   if (picture.empty()) return {};
-  columns = std::max(columns, 8);
+  columns = std::max(columns, 1);
   // Nearest-neighbour scaling by `scale` (enlarging) or to `columns`.
   int outWidth = picture.width;
   if (outWidth < kReadableColumns) {
@@ -67,19 +67,40 @@ std::string DrawPicture(const RasterImage& picture, int columns, bool colour) {
     }
     return out;
   }
-  // Dark and light split at the mean brightness, two pixel rows a line.
-  auto brightness = [](const Rgb& c) { return c.r * 299 + c.g * 587 + c.b * 114; };
-  long long total = 0;
-  for (int y = 0; y < outHeight; ++y) {
-    for (int x = 0; x < outWidth; ++x) total += brightness(sample(x, y));
-  }
-  const long long mean = total / (static_cast<long long>(outWidth) * outHeight);
+  // Dark and light split where the two groups of brightness differ most
+  // (Otsu's threshold), so that light noise stays light; two pixel rows a
+  // line, their mean brightness.
+  auto brightness = [](const Rgb& c) { return (c.r * 299 + c.g * 587 + c.b * 114) / 1000; };
+  std::vector<int> levels;
+  long long histogram[256] = {};
   for (int y = 0; y < outHeight; y += 2) {
     for (int x = 0; x < outWidth; ++x) {
-      const bool dark = brightness(sample(x, y)) < mean ||
-                        (y + 1 < outHeight && brightness(sample(x, y + 1)) < mean);
-      out += dark ? '#' : ' ';
+      const int top = brightness(sample(x, y));
+      const int level = y + 1 < outHeight ? (top + brightness(sample(x, y + 1))) / 2 : top;
+      levels.push_back(level);
+      ++histogram[level];
     }
+  }
+  const double count = static_cast<double>(levels.size());
+  double sumAll = 0;
+  for (int i = 0; i < 256; ++i) sumAll += static_cast<double>(i) * histogram[i];
+  double sumBelow = 0, countBelow = 0, bestSpread = -1;
+  int threshold = 128;
+  for (int t = 0; t < 256; ++t) {
+    countBelow += histogram[t];
+    sumBelow += static_cast<double>(t) * histogram[t];
+    const double countAbove = count - countBelow;
+    if (countBelow == 0 || countAbove == 0) continue;
+    const double difference = sumBelow / countBelow - (sumAll - sumBelow) / countAbove;
+    const double spread = countBelow * countAbove * difference * difference;
+    if (spread > bestSpread) {
+      bestSpread = spread;
+      threshold = t;
+    }
+  }
+  size_t at = 0;
+  for (int y = 0; y < outHeight; y += 2) {
+    for (int x = 0; x < outWidth; ++x) out += levels[at++] <= threshold ? '#' : ' ';
     out += '\n';
   }
   return out;

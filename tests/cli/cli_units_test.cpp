@@ -1,0 +1,72 @@
+// The parts of sorrel-resolve that need no service: the command line and
+// the picture drawn in the terminal.
+#include <gtest/gtest.h>
+
+#include "app/cli/captcha_input.h"
+#include "app/cli/options.h"
+
+namespace sorrel::cli {
+namespace {
+
+TEST(CliOptionsTest, ValuesAndOperandsInEveryForm) {
+  const ParsedCommandLine parsed =
+      ParseCommandLine({"--tries=5", "a", "--origin", "http://h:1//", "-i", "list", "--json", "-q",
+                        "--captcha-program=ask", "-i", "-", "--", "-b"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  const Options& o = parsed.options;
+  EXPECT_EQ(o.command, Command::kResolve);
+  EXPECT_EQ(o.tries, 5);
+  EXPECT_EQ(o.origin, "http://h:1");
+  EXPECT_EQ(o.inputFiles, (std::vector<std::string>{"list", "-"}));
+  EXPECT_EQ(o.operands, (std::vector<std::string>{"a", "-b"}));
+  EXPECT_TRUE(o.json && o.quiet);
+  EXPECT_EQ(o.captchaProgram, "ask");
+  EXPECT_EQ(ParseCommandLine({"decode", "--help"}).options.command, Command::kHelp);
+  EXPECT_EQ(ParseCommandLine({"x", "decode"}).options.operands.size(), 2u);
+  EXPECT_EQ(ParseCommandLine({"--json=1", "x"}).error, "选项 --json 不带值");
+  EXPECT_EQ(ParseCommandLine({"--captcha-file", "f", "--captcha-program", "p", "x"}).error,
+            "--captcha-program 和 --captcha-file 只能选一个");
+}
+
+RasterImage Picture(int width, int height, std::initializer_list<std::uint8_t> rgb) {
+  RasterImage picture{width, height, {}};
+  const std::vector<std::uint8_t> colours(rgb);
+  for (size_t i = 0; i < colours.size(); i += 3) {
+    picture.rgba.insert(picture.rgba.end(), {colours[i], colours[i + 1], colours[i + 2], 255});
+  }
+  return picture;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(DrawPictureTest, HalfBlocksCarryTwoPixelsInTrueColour) {
+  const RasterImage picture = Picture(2, 2, {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
+  EXPECT_EQ(DrawPicture(picture, 2, true),
+            "\x1b[38;2;255;0;0m\x1b[48;2;0;0;255m▀\x1b[38;2;0;255;0m\x1b[48;2;255;255;255m▀"
+            "\x1b[0m\n");
+}
+
+TEST(DrawPictureTest, SmallPicturesGrowAndWideOnesShrinkToTheTerminal) {
+  RasterImage small{20, 10, {}};
+  for (int i = 0; i < 20 * 10; ++i) small.rgba.insert(small.rgba.end(), {1, 2, 3, 255});
+  const std::string grown = DrawPicture(small, 200, true);
+  EXPECT_EQ(Count(grown, "▀"), 80u * 20u);  // 80 columns, 40 pixel rows
+  const std::string fitted = DrawPicture(small, 10, true);
+  EXPECT_EQ(Count(fitted, "▀"), 10u * 3u);
+  EXPECT_EQ(Count(fitted, "\n"), 3u);
+}
+
+TEST(DrawPictureTest, PlainTextShowsDarkStrokesOverLightNoise) {
+  // A dark vertical stroke in column 1 over light, uneven noise.
+  const RasterImage picture =
+      Picture(4, 2, {250, 250, 250, 10, 10, 10, 220, 220, 220, 240, 240, 240,
+                     230, 230, 230, 20, 20, 20, 250, 250, 250, 200, 200, 200});
+  EXPECT_EQ(DrawPicture(picture, 4, false), " #  \n");
+}
+
+}  // namespace
+}  // namespace sorrel::cli

@@ -8,12 +8,24 @@
 
 namespace sorrel {
 
+namespace {
+
+// No windows to own a notice, and no box: a notice returns at once.
+class NoWindows : public WindowSystem {
+ public:
+  std::vector<TopLevel> EnumerateTopLevelWindows() override { return {}; }
+  std::uint32_t CurrentProcessId() override { return 0; }
+  int MessageBox(WindowHandle, const Text&, const Text&, int) override { return 0; }
+};
+
+}  // namespace
+
 PlatformServices HeadlessPlatformEngines() {
   // libcurl is loaded at the first request, not at start; the stack lives
   // until the process ends, as abandoned request workers may still use it.
   static auto* stack = new LoadedCurlStack();
   static RasterPictureCodec pictures;
-  static WindowSystem noWindows;
+  static NoWindows noWindows;
   return {*stack, PlatformThreads(), [] { return MakePcre2RegexEngine(); }, pictures, noWindows};
 }
 

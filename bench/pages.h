@@ -87,17 +87,19 @@ inline Text HostileLines() {
   return page;
 }
 
-// Lines that each hold a field and then openings that never close: each is
-// within the budget of a line, and together they spend the page's budget,
-// so that the engine is handed as much work as the harvest allows.
+// Lines of openings that never close, each ending in a value that never
+// closes either: every line can begin a match and none holds one, so a
+// backtracking engine tries every opening against every name. Each line is
+// within the budget of a line; together they spend the page's budget, so
+// that the engine is handed as much work as the harvest allows. The form
+// comes last.
 inline Text BudgetSpendingPage() {
   Text page;
-  for (int i = 0; page.size() < kPageBytes; ++i) {
-    page += "<input name=\"f" + std::to_string(i) + "\" value=\"1\">";
+  while (page.size() < kPageBytes) {
     for (int j = 0; j < 30; ++j) page += "<input name=\"";
-    page += "\n";
+    page += "x\" value=\"\n";
   }
-  return page;
+  return page + FormLines();
 }
 
 }  // namespace sorrel::bench

@@ -35,11 +35,11 @@ struct FormField {
 // small factor, of what a backtracking engine spends on that line.
 struct HarvestBudget {
   // A line reckoned above this holds no field.
-  std::uint64_t perLine = 2'000'000;
+  std::uint64_t perLine = 1'000'000;
   // Over the whole page; a line that would overrun it holds no field.
-  std::uint64_t perPage = 4'000'000;
+  std::uint64_t perPage = 2'000'000;
   // Handed to the engine in one search; events are processed between two.
-  std::uint64_t perSearch = 1'000'000;
+  std::uint64_t perSearch = 500'000;
 };
 
 // The fields of `page`, first to last. `regex` is left holding the last

@@ -146,7 +146,6 @@ class Harvest {
 
 std::vector<FormField> HarvestFormFields(RegexObject& regex, const Text& pageText, EventPump& pump,
                                          const HarvestBudget& budget) {
-  // Events processed between searches may replace the caller's text.
   const Text copy = pageText;
   const std::string_view page = copy;
   Harvest harvest(regex, pump);

@@ -43,7 +43,9 @@ struct HarvestBudget {
 };
 
 // The fields of `page`, first to last. `regex` is left holding the last
-// search, if any; `pump` processes the window's events between searches.
+// search, if any; `pump` processes the window's events before the first
+// search and after each. The page is copied first: those events may replace
+// the caller's text.
 std::vector<FormField> HarvestFormFields(RegexObject& regex, const Text& page, EventPump& pump,
                                          const HarvestBudget& budget = {});
 

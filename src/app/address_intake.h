@@ -1,0 +1,60 @@
+// What the window does with text that reaches its address box from the
+// user's hands or from outside: a download manager's wrapped link is shown
+// at once, a file page of the service goes to the captcha, anything else is
+// named in one notice. The clipboard is taken once, on activation only.
+// Texts here are UTF-8 unless named code page 936.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace sorrel {
+
+enum class AddressKind { kWrappedLink, kFilePage, kOther };
+
+// `origin` is the service's scheme and host; a file page is
+// origin + "/file/" + its name, the scheme as http or https in any case.
+AddressKind KindOfAddress(std::string_view text, std::string_view origin);
+
+struct OpenedLink {
+  bool ok = false;
+  // Code page 936, as a resolution writes them: the result box's text and
+  // the three addresses behind it.
+  Text resultText;
+  Text normalLink;
+  Text thunderLink;
+  Text flashGetLink;
+  // Code page 936: the notice for a link that does not decode.
+  Text notice;
+};
+
+OpenedLink OpenWrappedLink(std::string_view link);
+// Code page 936: the notice for text that is neither a link nor a page.
+Text UnknownAddressNotice(std::string_view origin);
+
+// The clipboard rule: offer a text to the address box when the window
+// becomes active, never the same one twice, never one the window itself
+// left on the clipboard.
+class ClipboardOffer {
+ public:
+  // Text the window put on the clipboard itself (its copy items).
+  void NoteOwnCopy(std::string_view text);
+  // The clipboard as the window left it when it lost activation: whatever
+  // the user copied inside the window is no news when it comes back.
+  void NoteLeft(std::string_view clipboard);
+  // True when `clipboard` should go to the address box now; it is then
+  // remembered and never offered again.
+  bool Take(std::string_view clipboard, std::string_view addressBox, std::string_view origin);
+
+ private:
+  std::string ownCopy_;
+  std::string left_;
+  std::string taken_;
+};
+
+// Blanks and line breaks at both ends removed.
+std::string TrimmedAddress(std::string_view text);
+
+}  // namespace sorrel

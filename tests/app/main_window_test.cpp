@@ -112,7 +112,10 @@ class MainWindowTest : public QObject {
                          0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
     window.SetPicture(gif);
     QCOMPARE(window.Picture().size(), gif.size());
-    QVERIFY(!qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap().isNull());
+    // At the ordinary density the picture is shown as it came.
+    const QPixmap shown = qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap();
+    QCOMPARE(shown.size(), QSize(1, 1));
+    QCOMPARE(shown.devicePixelRatio(), 1.0);
     window.SetPicture(BytesOf("<html>not a picture</html>"));
     QVERIFY(window.Picture().empty());
     QVERIFY(qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap().isNull());

@@ -15,7 +15,7 @@ PlatformServices WithStack(HttpStack& stack, WindowSystem& windows) {
 
 Application::Application(PlatformServices services, const Text& serviceOrigin)
     : window_(serviceOrigin), program_(std::move(services), window_, serviceOrigin) {
-  window_.Bind(program_.Workflows());
+  window_.Bind(program_);
 }
 
 Application::Application(HttpStack& stack, WindowSystem& windows, const Text& serviceOrigin)

@@ -1,16 +1,23 @@
 #include "app/qt/main_window.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
 
 #include "app/main_window_layout.h"
-#include "resolve/resolver.h"
+#include "app/program.h"
 #include "resolve/texts.h"
 #include "text/codepage.h"
 
@@ -40,9 +47,28 @@ void SetColours(QWidget* widget, const QColor& text, const QColor& background) {
   widget->setAutoFillBackground(true);
 }
 
+bool IsEnter(const QKeyEvent* key) {
+  return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+}
+
+// How many characters one edit put in: more than one is a paste, a drop or
+// an input method's word, not a key typed.
+qsizetype InsertedCount(const QString& before, const QString& after) {
+  qsizetype prefix = 0;
+  const qsizetype shorter = std::min(before.size(), after.size());
+  while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
+  qsizetype suffix = 0;
+  while (suffix < shorter - prefix &&
+         before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
+    ++suffix;
+  }
+  return after.size() - prefix - suffix;
+}
+
 }  // namespace
 
-MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent) : QWidget(parent) {
+MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
+    : QWidget(parent), origin_(serviceOrigin) {
   setWindowTitle(ToDisplay(WindowCaption()));
   setObjectName(QStringLiteral("MainWindow"));
 
@@ -121,6 +147,28 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent) : QWidget(par
   }
 
   setFixedSize(kWindowWidth, kWindowHeight);
+
+  // The keyboard follows the road: address, refresh, captcha, resolve, result.
+  setTabOrder(editBox1_, button2_);
+  setTabOrder(button2_, editBox3_);
+  setTabOrder(editBox3_, button1_);
+  setTabOrder(button1_, editBox2_);
+  editBox2_->setTabChangesFocus(true);
+
+  for (QObject* watched : {static_cast<QObject*>(editBox1_), static_cast<QObject*>(editBox3_),
+                           static_cast<QObject*>(picBox1_)}) {
+    watched->installEventFilter(this);
+  }
+  picBox1_->setCursor(Qt::PointingHandCursor);
+  auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+  refreshKey->setAutoRepeat(false);
+  connect(refreshKey, &QShortcut::activated, this, &MainWindow::RunRefresh);
+
+  connect(editBox1_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    addressPrevious_ = addressCurrent_;
+    addressCurrent_ = text;
+  });
+  connect(editBox1_, &QLineEdit::textEdited, this, &MainWindow::OnAddressEdited);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -133,20 +181,160 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (frameWidth > 0 || frameHeight > 0) {
       setFixedSize(kWindowWidth - frameWidth, kWindowHeight - frameHeight);
     }
+    // A window moved to a screen of another density draws its captcha anew.
+    if (QWindow* window = windowHandle()) {
+      connect(window, &QWindow::screenChanged, this, [this] {
+        if (!captcha_.isNull()) ShowCaptcha();
+      });
+    }
   }
 }
 
-void MainWindow::Bind(Resolver& resolver) {
-  connect(button1_, &QPushButton::clicked, this,
-          [&resolver] { resolver.ResolveDownloadAddresses(); });
-  connect(button2_, &QPushButton::clicked, this, [&resolver] { resolver.RefreshCaptcha(); });
+void MainWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::ActivationChange) return;
+  if (isActiveWindow()) {
+    // After the activation has settled, not inside it: the captcha request
+    // that may follow processes events while it waits.
+    QTimer::singleShot(0, this, &MainWindow::OfferClipboard);
+  } else {
+    clipboard_.NoteLeft(QGuiApplication::clipboard()->text().toStdString());
+  }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && (watched == editBox1_ || watched == editBox3_)) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (!IsEnter(key)) return false;
+    // A held key starts nothing more than its first press did.
+    if (key->isAutoRepeat()) return true;
+    if (watched == editBox3_) {
+      RunResolve();
+    } else if (KindOfAddress(editBox1_->text().toStdString(), Utf8FromGbk(origin_)) ==
+               AddressKind::kWrappedLink) {
+      ShowWrappedLink(editBox1_->text());
+    } else {
+      RunRefresh();
+    }
+    return true;
+  }
+  if (event->type() == QEvent::FocusOut && watched == editBox1_) {
+    // A link typed key by key is read when the user moves on, not while it
+    // is half typed, and not when the user merely switches windows.
+    const auto reason = static_cast<QFocusEvent*>(event)->reason();
+    const QString text = editBox1_->text();
+    if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+         reason == Qt::MouseFocusReason) &&
+        text != linkHandled_ &&
+        KindOfAddress(text.toStdString(), Utf8FromGbk(origin_)) == AddressKind::kWrappedLink) {
+      ShowWrappedLink(text);
+    }
+    return false;
+  }
+  if (event->type() == QEvent::MouseButtonPress && watched == picBox1_ &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    RunRefresh();
+    return true;
+  }
+  return false;
+}
+
+void MainWindow::Bind(Program& program) {
+  program_ = &program;
+  // The buttons run as they always have, a refresh nested in a running
+  // resolution included; the count only keeps the keys from piling up.
+  connect(button1_, &QPushButton::clicked, this, [this] {
+    ++running_;
+    program_->Workflows().ResolveDownloadAddresses();
+    --running_;
+  });
+  connect(button2_, &QPushButton::clicked, this, [this] {
+    ++running_;
+    program_->Workflows().RefreshCaptcha();
+    --running_;
+  });
+}
+
+void MainWindow::RunRefresh() {
+  if (!program_ || running_ > 0) return;
+  ++running_;
+  program_->Workflows().RefreshCaptcha();
+  --running_;
+}
+
+void MainWindow::RunResolve() {
+  if (!program_ || running_ > 0 || !button1_->isEnabled()) return;
+  ++running_;
+  program_->Workflows().ResolveDownloadAddresses();
+  --running_;
+}
+
+bool MainWindow::ShowWrappedLink(const QString& link) {
+  linkHandled_ = link;
+  const OpenedLink opened = OpenWrappedLink(link.toStdString());
+  if (!opened.ok) {
+    ShowMessage(opened.notice);
+    return false;
+  }
+  if (program_) {
+    ProgramState& state = program_->State();
+    state.NormalLink = opened.normalLink;
+    state.ThunderLink = opened.thunderLink;
+    state.FlashGetLink = opened.flashGetLink;
+  }
+  SetResultText(opened.resultText);
+  return true;
+}
+
+void MainWindow::OnAddressEdited(const QString& text) {
+  const QString before = addressCurrent_ == text ? addressPrevious_ : addressCurrent_;
+  if (InsertedCount(before, text) <= 1) return;
+  if (KindOfAddress(text.toStdString(), Utf8FromGbk(origin_)) != AddressKind::kWrappedLink) return;
+  ShowWrappedLink(text);
+}
+
+bool MainWindow::OpenAddress(const QString& text) {
+  const std::string address = TrimmedAddress(text.toStdString());
+  const QString shown = QString::fromStdString(address);
+  switch (KindOfAddress(address, Utf8FromGbk(origin_))) {
+    case AddressKind::kWrappedLink:
+      if (!ShowWrappedLink(shown)) return false;
+      editBox1_->setText(shown);
+      return true;
+    case AddressKind::kFilePage:
+      if (!program_ || running_ > 0) return false;
+      editBox1_->setText(shown);
+      RunRefresh();
+      return true;
+    case AddressKind::kOther:
+      break;
+  }
+  ShowMessage(UnknownAddressNotice(Utf8FromGbk(origin_)));
+  return false;
+}
+
+void MainWindow::OfferClipboard() {
+  if (!program_ || running_ > 0 || !isActiveWindow() || QApplication::activeModalWidget()) return;
+  const QString text = QGuiApplication::clipboard()->text();
+  if (clipboard_.Take(text.toStdString(), editBox1_->text().toStdString(), Utf8FromGbk(origin_))) {
+    OpenAddress(text);
+  }
+}
+
+void MainWindow::CopyToClipboard(const QString& text) {
+  clipboard_.NoteOwnCopy(text.toStdString());
+  QGuiApplication::clipboard()->setText(text);
 }
 
 Text MainWindow::AddressText() { return FromDisplay(editBox1_->text()); }
 
 Text MainWindow::CaptchaText() { return FromDisplay(editBox3_->text()); }
 
-void MainWindow::SetResultText(const Text& text) { editBox2_->setPlainText(ToDisplay(text)); }
+void MainWindow::SetResultText(const Text& text) {
+  editBox2_->setPlainText(ToDisplay(text));
+  editBox2_->moveCursor(QTextCursor::Start);
+  editBox2_->verticalScrollBar()->setValue(0);
+}
 
 void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
   button1_->setEnabled(enabled);
@@ -154,15 +342,32 @@ void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
 }
 
 void MainWindow::SetPicture(const ByteSet& picture) {
-  QPixmap pixmap;
-  if (!picture.empty() &&
-      pixmap.loadFromData(picture.data(), static_cast<unsigned>(picture.size()))) {
-    picBox1_->setPixmap(pixmap);
+  QImage image;
+  if (!picture.empty() && image.loadFromData(picture.data(), static_cast<int>(picture.size()))) {
+    captcha_ = image;
     picture_ = picture;
+    ShowCaptcha();
+    // A new captcha wants new letters.
+    editBox3_->clear();
+    editBox3_->setFocus(Qt::OtherFocusReason);
   } else {
     picBox1_->clear();
+    captcha_ = QImage();
     picture_.clear();
   }
+}
+
+void MainWindow::ShowCaptcha() {
+  // On a dense screen each captcha pixel becomes a whole block of screen
+  // pixels, so the letters stay sharp; the picture is drawn one to one.
+  const qreal ratio = devicePixelRatioF();
+  const int factor = std::max(1, qRound(ratio));
+  QPixmap pixmap = QPixmap::fromImage(factor == 1 ? captcha_
+                                                  : captcha_.scaled(captcha_.size() * factor,
+                                                                    Qt::IgnoreAspectRatio,
+                                                                    Qt::FastTransformation));
+  pixmap.setDevicePixelRatio(ratio);
+  picBox1_->setPixmap(pixmap);
 }
 
 ByteSet MainWindow::Picture() { return picture_; }

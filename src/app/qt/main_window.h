@@ -3,8 +3,10 @@
 // it and let it process pending events while they wait.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
+#include "app/address_intake.h"
 #include "resolve/view.h"
 
 class QLabel;
@@ -14,7 +16,7 @@ class QPushButton;
 
 namespace sorrel {
 
-class Resolver;
+class Program;
 
 class MainWindow : public QWidget, public ResolverView {
   Q_OBJECT
@@ -22,8 +24,19 @@ class MainWindow : public QWidget, public ResolverView {
  public:
   explicit MainWindow(const Text& serviceOrigin, QWidget* parent = nullptr);
 
-  // Binds the two buttons to the workflows.
-  void Bind(Resolver& resolver);
+  // Binds the buttons, the keys, the captcha picture and the address box to
+  // the program's workflows.
+  void Bind(Program& program);
+
+  // Opens an address handed to the window from outside (a command line, the
+  // clipboard): a wrapped download-manager link is shown decoded in the
+  // result box with no request; a file page of the service goes into the
+  // address box and its captcha is fetched once; anything else gets one
+  // notice and changes nothing. False when nothing was opened.
+  bool OpenAddress(const QString& text);
+  // Puts `text` on the clipboard as the window's own copy, which the window
+  // does not take back into the address box.
+  void CopyToClipboard(const QString& text);
 
   Text AddressText() override;
   Text CaptchaText() override;
@@ -40,8 +53,31 @@ class MainWindow : public QWidget, public ResolverView {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The workflows as the keys and the clipboard start them: never while
+  // another run the window started is under way.
+  void RunRefresh();
+  void RunResolve();
+  // The address box's wrapped link shown decoded; false for a link that
+  // does not decode, after its notice.
+  bool ShowWrappedLink(const QString& link);
+  void OnAddressEdited(const QString& text);
+  void OfferClipboard();
+  void ShowCaptcha();
+
+  Program* program_ = nullptr;
+  Text origin_;
+  int running_ = 0;
+  ClipboardOffer clipboard_;
+  // The address box's last two texts, for what an edit put in; the last
+  // link that was decoded or refused, so that leaving the box does not ask
+  // twice.
+  QString addressCurrent_;
+  QString addressPrevious_;
+  QString linkHandled_;
   QLabel* label1_ = nullptr;
   QLabel* label2_ = nullptr;
   QLabel* label3_ = nullptr;
@@ -54,6 +90,7 @@ class MainWindow : public QWidget, public ResolverView {
   QPlainTextEdit* editBox2_ = nullptr;
   QLabel* picBox1_ = nullptr;
   ByteSet picture_;
+  QImage captcha_;
   bool sized_ = false;
 };
 

@@ -3,6 +3,7 @@
 
 #include "bench/pages.h"
 #include "resolve/field_harvest.h"
+#include "support/regex_pcre2.h"
 
 namespace sorrel::bench {
 namespace {

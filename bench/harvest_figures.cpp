@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/pages.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/field_harvest.h"
 
 namespace sorrel::bench {
@@ -39,7 +40,7 @@ double ClockMs() {
 #endif
 
 std::size_t HarvestOnce(const Text& page, double& ms) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = test::PlatformRegexObject();
   const double start = ClockMs();
   const std::size_t fields = HarvestFormFields(*regex, page, NoEventPump()).size();
   ms = ClockMs() - start;

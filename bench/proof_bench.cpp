@@ -28,8 +28,8 @@
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
-#include "support/picture.h"
-#include "support/regex_object.h"
+#include "support/picture_qt.h"
+#include "support/regex_pcre2.h"
 #include "support/windows_qt.h"
 
 namespace sorrel::bench {

@@ -2,7 +2,7 @@
 
 #include "http/curl_stack_module.h"
 #include "http/worker_thread.h"
-#include "support/picture.h"
+#include "support/picture_qt.h"
 #include "support/regex_pcre2.h"
 
 namespace sorrel {

@@ -4,7 +4,7 @@
 
 #include "http/wininet_stack.h"
 #include "http/worker_thread.h"
-#include "support/picture.h"
+#include "support/picture_gdiplus.h"
 #include "support/regex_vbscript.h"
 
 namespace sorrel {

@@ -27,9 +27,4 @@ class PictureCodec {
 bool ConvertPicture(PictureCodec& codec, const ByteSet& picture, int format,
                     const Text& fileName = {}, ByteSet* converted = nullptr);
 
-// Provided by the platform's support library.
-PictureCodec& PlatformPictureCodec();
-bool ConvertPicture(const ByteSet& picture, int format, const Text& fileName = {},
-                    ByteSet* converted = nullptr);
-
 }  // namespace sorrel

@@ -61,8 +61,4 @@ class RegexObject {
   Text subject_;
 };
 
-// Provided by the platform's support library.
-std::unique_ptr<RegexEngine> MakePlatformRegexEngine();
-std::unique_ptr<RegexObject> MakePlatformRegexObject();
-
 }  // namespace sorrel

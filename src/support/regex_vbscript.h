@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "support/regex_engine.h"
+#include "support/regex_object.h"
 
 namespace sorrel {
 
@@ -17,6 +18,12 @@ class ComApartment;
 // this thread). `apartment` is kept alive by every object the engine hands
 // out; null lets the caller manage COM itself.
 std::unique_ptr<RegexEngine> MakeVbScriptRegexEngine(std::shared_ptr<ComApartment> apartment);
+
+// The engine for a caller that manages COM on its thread itself, and a
+// RegexObject that opens COM on the calling thread and keeps it open while
+// it or anything it handed out lives.
+std::unique_ptr<RegexEngine> MakePlatformRegexEngine();
+std::unique_ptr<RegexObject> MakePlatformRegexObject();
 
 // CoInitialize on construction, CoUninitialize on destruction, on the same
 // thread; the uninitialisation is skipped when the initialisation failed.

@@ -1,7 +1,7 @@
 // The code-page conversions over arbitrary bytes in every code page used.
 #include "fuzz/fuzz_target.h"
 #include "http/convert.h"
-#include "support/regex_object.h"
+#include "support/regex_pcre2.h"
 #include "text/codepage.h"
 
 SORREL_FUZZ_TARGET(codepage) {

@@ -7,8 +7,8 @@
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "support/notice.h"
-#include "support/picture.h"
-#include "support/regex_object.h"
+#include "support/picture_qt.h"
+#include "support/regex_pcre2.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // ConvertPicture over arbitrary bytes, into every format code.
 #include "fuzz/fuzz_target.h"
-#include "support/picture.h"
+#include "support/picture_qt.h"
 
 SORREL_FUZZ_TARGET(picture) {
   if (size < 1) return 0;

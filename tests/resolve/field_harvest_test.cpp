@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "resolve/engines_for_tests.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -17,7 +18,7 @@ void PrintTo(const FormField& f, std::ostream* out) { *out << f.name << "=" << f
 namespace {
 
 std::vector<FormField> OneSearch(const Text& page) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = test::PlatformRegexObject();
   regex->Search(kInputFieldPattern, page);
   std::vector<FormField> fields;
   for (int k = 1; k <= regex->MatchCount(); ++k) {
@@ -33,7 +34,7 @@ class CountingPump : public EventPump {
 };
 
 std::vector<FormField> Harvested(const Text& page, const HarvestBudget& budget = {}) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = test::PlatformRegexObject();
   CountingPump pump;
   return HarvestFormFields(*regex, page, pump, budget);
 }
@@ -172,7 +173,7 @@ TEST(FieldHarvest, ProcessesEventsBetweenSearches) {
   } pump(page);
   HarvestBudget budget;
   budget.perSearch = 1;
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = test::PlatformRegexObject();
   const auto fields = HarvestFormFields(*regex, page, pump, budget);
   ASSERT_EQ(fields.size(), 5u);
   EXPECT_EQ(fields[4], (FormField{"f4", "v"}));

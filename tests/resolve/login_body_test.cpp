@@ -4,11 +4,10 @@
 #include "http/fake_stack.h"
 #include "http/http_stack.h"
 #include "http/web_access.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "support/notice.h"
-#include "support/picture.h"
-#include "support/regex_object.h"
 
 namespace sorrel {
 namespace {
@@ -25,12 +24,12 @@ class NoNetwork : public HttpStack {
 };
 
 struct Harness {
-  ProgramState state{MakePlatformRegexObject()};
+  ProgramState state{test::PlatformRegexObject()};
   testing::FakeView view;
   test::RecordingWindows windows;
   NoNetwork stack;
   WebClient web{stack, view, windows};
-  Resolver resolver{state, web, view, PlatformPictureCodec(), "http://127.0.0.1:1"};
+  Resolver resolver{state, web, view, test::PlatformPictures(), "http://127.0.0.1:1"};
 };
 
 Text Input(const Text& name, const Text& value) {

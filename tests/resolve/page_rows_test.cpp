@@ -5,6 +5,7 @@
 
 #include "http/fake_stack.h"
 #include "http/web_access.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/fake_view.h"
 #include "resolve/page_rows.h"
 #include "resolve/resolver.h"
@@ -23,11 +24,11 @@ TEST_P(PageRowTest, PostsTheBodyOfItsRow) {
       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
       "Content-Length: " +
       std::to_string(row.page.size()) + "\r\n\r\n";
-  ProgramState state{MakePlatformRegexObject()};
+  ProgramState state{test::PlatformRegexObject()};
   testing::FakeView view;
   test::RecordingWindows windows;
   WebClient web{stack, view, windows};
-  Resolver resolver{state, web, view, PlatformPictureCodec(), "http://127.0.0.1:1"};
+  Resolver resolver{state, web, view, test::PlatformPictures(), "http://127.0.0.1:1"};
   view.address = "http://127.0.0.1:1/file/1";
   view.captcha = "k7p2";
   view.picture = BytesOf("GIF89a shown");

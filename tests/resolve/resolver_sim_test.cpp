@@ -18,8 +18,8 @@
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
 #include "support/notice.h"
-#include "support/picture.h"
-#include "support/regex_object.h"
+#include "support/picture_qt.h"
+#include "support/regex_pcre2.h"
 #include "text/codepage.h"
 
 namespace sorrel {

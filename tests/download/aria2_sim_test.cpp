@@ -23,14 +23,15 @@
 #include "download/link_check.h"
 #include "download/private_engine.h"
 #include "http/curl_stack.h"
+#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "sim/sim_process.h"
 #include "support/notice.h"
-#include "support/picture.h"
-#include "support/regex_object.h"
+#include "support/picture_qt.h"
+#include "support/regex_pcre2.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -82,7 +83,7 @@ struct Service {
     ProcessCookieStore().Clear();
     ProgramState state{MakePlatformRegexObject()};
     testing::FakeView view;
-    WindowSystem windows;
+    test::RecordingWindows windows;
     WebClient web{Stack(), view, windows};
     Resolver resolver(state, web, view, PlatformPictureCodec(), sim->baseUrl());
     view.address = page = sim->url("/file/99");

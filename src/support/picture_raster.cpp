@@ -364,7 +364,8 @@ ByteSet EncodeBmp(const RasterImage& raster) {
   PutLittle(out, data, 4);
   PutLittle(out, 2835, 4);
   PutLittle(out, 2835, 4);
-  PutLittle(out, 0, 8);
+  PutLittle(out, 0, 4);  // colours used
+  PutLittle(out, 0, 4);  // colours important
   for (int y = raster.height - 1; y >= 0; --y) {
     const std::uint8_t* row = rgb.data() + static_cast<size_t>(y) * raster.width * 3;
     for (int x = 0; x < raster.width; ++x) {

@@ -34,7 +34,8 @@ ByteSet Encode(const RasterImage& raster, PictureFormat format) {
   const std::uint32_t stride = (raster.width * 3 + 3) / 4 * 4;
   put(54 + stride * raster.height, 4), put(0, 4), put(54, 4), put(40, 4);
   put(raster.width, 4), put(-raster.height, 4), put(1, 2), put(24, 2), put(0, 4);
-  put(stride * raster.height, 4), put(0, 16);
+  put(stride * raster.height, 4);
+  bmp.resize(bmp.size() + 16, 0);
   for (int y = 0; y < raster.height; ++y) {
     for (int x = 0; x < raster.width; ++x) {
       const std::uint8_t* p = raster.rgba.data() + (y * raster.width + x) * 4;

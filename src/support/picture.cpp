@@ -13,7 +13,7 @@ namespace {
 // C stdio rather than streams: the Windows program links its runtime
 // statically, and streams would bring the whole locale machinery with them.
 void WriteFile(const Text& fileName, const ByteSet& bytes) {
-  std::FILE* file = std::fopen(NativeFileName(fileName).c_str(), "wb");
+  std::FILE* file = OpenFileForWriting(fileName);
   if (!file) return;
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);

@@ -6,6 +6,7 @@
 // beside this header.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -35,8 +36,10 @@ Text MapToSimplifiedChinese(std::string_view gbk);
 Text GbkFromUtf8(std::string_view utf8);
 std::string Utf8FromGbk(std::string_view gbk);
 
-// A code page 936 file name as the platform's narrow file functions take it:
-// UTF-8 on Linux, unchanged on Windows, whose A functions read code page 936.
-std::string NativeFileName(std::string_view gbk);
+// Opens for writing, in binary, the file that code page 936 text names, in
+// the platform's own file names: UTF-8 on Linux, UTF-16 through the W
+// functions on Windows (whose A functions would read the name in whatever
+// code page the system uses). Null when it cannot be opened.
+std::FILE* OpenFileForWriting(std::string_view gbkName);
 
 }  // namespace sorrel

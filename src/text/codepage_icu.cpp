@@ -198,6 +198,8 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
   return out;
 }
 
-std::string NativeFileName(std::string_view gbk) { return Utf8FromGbk(gbk); }
+std::FILE* OpenFileForWriting(std::string_view gbkName) {
+  return std::fopen(Utf8FromGbk(gbkName).c_str(), "wb");
+}
 
 }  // namespace sorrel

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "text/codepage.h"
+#include "text/wide_win32.h"
 
 namespace sorrel {
 
@@ -84,6 +85,19 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
   return out;
 }
 
-std::string NativeFileName(std::string_view gbk) { return std::string(gbk); }
+std::wstring WideFromGbk(std::string_view gbk) {
+  const std::u16string wide = DecodeCodePage(gbk, kCodePageGbk);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+Text GbkFromWide(std::wstring_view wide) {
+  return EncodeCodePage(
+      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()),
+      kCodePageGbk);
+}
+
+std::FILE* OpenFileForWriting(std::string_view gbkName) {
+  return _wfopen(WideFromGbk(gbkName).c_str(), L"wb");
+}
 
 }  // namespace sorrel

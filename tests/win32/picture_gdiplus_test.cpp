@@ -6,12 +6,11 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 
 #include "support/picture.h"
+#include "text/wide_win32.h"
 
 namespace sorrel {
 namespace {
@@ -108,7 +107,9 @@ TEST(PictureGdiplusTest, EveryFormatCodeGivesThatFormat) {
     const Decoded back = AsBmp(converted);
     EXPECT_EQ(back.width, 16);
     EXPECT_EQ(back.height, 12);
-    if (c.format != 2) EXPECT_EQ(back.At(5, 9), FourColours(5, 9));
+    if (c.format != 2) {
+      EXPECT_EQ(back.At(5, 9), FourColours(5, 9));
+    }
   }
 }
 
@@ -171,18 +172,23 @@ TEST(PictureGdiplusTest, BadInputAndUnknownFormatsGiveNothing) {
   }
 }
 
+// The name is code page 936 text; the file must get its Chinese name under
+// any system code page.
 TEST(PictureGdiplusTest, WritesTheConvertedBytesToANamedFile) {
-  char directory[MAX_PATH];
-  ASSERT_GT(GetTempPathA(MAX_PATH, directory), 0u);
-  const std::string path = std::string(directory) + "sorrel_picture_test.png";
-  std::remove(path.c_str());
+  wchar_t directory[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, directory), 0u);
+  const std::wstring path = std::wstring(directory) + L"验证码.png";
+  _wremove(path.c_str());
   ByteSet converted;
-  ASSERT_TRUE(ConvertPicture(Bmp(4, 4, FourColours), 5, path, &converted));
-  std::ifstream file(path, std::ios::binary);
-  const ByteSet written((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_TRUE(ConvertPicture(Bmp(4, 4, FourColours), 5,
+                             GbkFromWide(directory) + "\xD1\xE9\xD6\xA4\xC2\xEB.png", &converted));
+  std::FILE* file = _wfopen(path.c_str(), L"rb");
+  ASSERT_NE(file, nullptr);
+  ByteSet written(converted.size() + 1);
+  written.resize(std::fread(written.data(), 1, written.size(), file));
+  std::fclose(file);
   EXPECT_EQ(written, converted);
-  file.close();
-  std::remove(path.c_str());
+  _wremove(path.c_str());
 }
 
 }  // namespace

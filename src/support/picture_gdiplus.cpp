@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "support/gdiplus_session.h"
+#include "support/gdiplus_image.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -60,43 +60,6 @@ class StreamRef {
  private:
   IStream* stream_;
 };
-
-class ImageRef {
- public:
-  ImageRef() = default;
-  ~ImageRef() { Reset(); }
-  ImageRef(const ImageRef&) = delete;
-  ImageRef& operator=(const ImageRef&) = delete;
-  Gdiplus::GpBitmap** out() {
-    Reset();
-    return &bitmap_;
-  }
-  Gdiplus::GpBitmap* get() const { return bitmap_; }
-  void Reset() {
-    if (bitmap_ != nullptr) gp::GdipDisposeImage(bitmap_);
-    bitmap_ = nullptr;
-  }
-
- private:
-  Gdiplus::GpBitmap* bitmap_ = nullptr;
-};
-
-// A stream over a copy of `bytes` in a global memory block that the stream
-// owns and frees.
-IStream* StreamOver(const ByteSet& bytes) {
-  HGLOBAL block = GlobalAlloc(0, bytes.size());
-  if (block == nullptr) return nullptr;
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream)) || stream == nullptr) {
-    GlobalFree(block);
-    return nullptr;
-  }
-  if (void* target = GlobalLock(block)) {
-    std::memcpy(target, bytes.data(), bytes.size());
-    GlobalUnlock(block);
-  }
-  return stream;
-}
 
 // The bytes written to `stream`: its block's content, as long as the stream
 // says it is (the block itself may be rounded up).
@@ -192,7 +155,7 @@ bool IndexPicture(Gdiplus::GpBitmap* bitmap, int width, int height, IndexedPictu
 
 // Encodes `indexed` through an 8-bit indexed GDI+ bitmap.
 bool SaveIndexed(IndexedPicture& indexed, IStream* output, const CLSID& encoder) {
-  ImageRef bitmap;
+  GdiplusImage bitmap;
   if (gp::GdipCreateBitmapFromScan0(indexed.width, indexed.height, indexed.stride,
                                     PixelFormat8bppIndexed, indexed.indexes.data(),
                                     bitmap.out()) != Gdiplus::Ok) {
@@ -219,10 +182,8 @@ ByteSet GdiplusPictureCodec::Reencode(const ByteSet& picture, PictureFormat form
   if (!session.started()) return {};
   const CLSID encoder = EncoderId(format);
 
-  StreamRef input(StreamOver(picture));
-  if (input.get() == nullptr) return {};
-  ImageRef image;
-  if (gp::GdipCreateBitmapFromStream(input.get(), image.out()) != Gdiplus::Ok) return {};
+  GdiplusImage image;
+  if (!DecodeImage(picture, image)) return {};
   UINT width = 0;
   UINT height = 0;
   gp::GdipGetImageWidth(image.get(), &width);

@@ -4,23 +4,37 @@
 // The interface's member, not the header's alias of MessageBoxA/W.
 #undef MessageBox
 
+#include <string>
+
+#include "text/wide_win32.h"
+
 namespace sorrel {
 
 namespace {
 
 // Buffer sizes of the window title and class name queries, terminating zero
-// included.
+// included: the texts hold at most one byte less.
 constexpr int kTitleBuffer = 256;
 constexpr int kClassNameBuffer = 50;
 
-// A text that `query` (GetWindowTextA or GetClassNameA) copies into a
-// buffer of `size` bytes.
+// The code page 936 text that `query` (GetWindowTextW or GetClassNameW)
+// reads, cut to fit a buffer of `size` bytes without splitting a character.
 template <typename Query>
 Text Queried(Query query, HWND window, int size) {
-  std::string buffer(static_cast<std::size_t>(size), '\0');
+  std::wstring buffer(static_cast<std::size_t>(size), L'\0');
   const int length = query(window, buffer.data(), size);
   buffer.resize(length > 0 && length < size ? static_cast<std::size_t>(length) : 0);
-  return buffer;
+  Text text = GbkFromWide(buffer);
+  const std::size_t limit = static_cast<std::size_t>(size) - 1;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const unsigned char byte = static_cast<unsigned char>(text[end]);
+    const std::size_t next = end + (byte >= 0x81 && byte <= 0xFE ? 2 : 1);
+    if (next > limit) break;
+    end = next;
+  }
+  text.resize(end);
+  return text;
 }
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
@@ -31,8 +45,8 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
     DWORD processId = 0;
     entry.info.threadId = GetWindowThreadProcessId(window, &processId);
     entry.info.processId = processId;
-    entry.info.title = Queried(GetWindowTextA, window, kTitleBuffer);
-    entry.info.className = Queried(GetClassNameA, window, kClassNameBuffer);
+    entry.info.title = Queried(GetWindowTextW, window, kTitleBuffer);
+    entry.info.className = Queried(GetClassNameW, window, kClassNameBuffer);
   }
   reinterpret_cast<std::vector<WindowSystem::TopLevel>*>(list)->push_back(std::move(entry));
   return TRUE;
@@ -52,8 +66,8 @@ std::uint32_t Win32WindowSystem::CurrentProcessId() { return GetCurrentProcessId
 
 int Win32WindowSystem::MessageBox(WindowHandle owner, const Text& message, const Text& title,
                                   int style) {
-  return MessageBoxA(reinterpret_cast<HWND>(owner), message.c_str(), title.c_str(),
-                     static_cast<UINT>(style));
+  return MessageBoxW(reinterpret_cast<HWND>(owner), WideFromGbk(message).c_str(),
+                     WideFromGbk(title).c_str(), static_cast<UINT>(style));
 }
 
 }  // namespace sorrel

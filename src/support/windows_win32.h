@@ -1,7 +1,7 @@
 // The window system of the native Windows program: the desktop's top-level
-// windows through EnumWindows, and MessageBoxA for the notice box. Titles
-// and class names are read through the A functions, in the program's code
-// page.
+// windows through EnumWindows, and MessageBoxW for the notice box. Titles and
+// class names are read through the W functions and, like the notice's texts,
+// cross to code page 936 explicitly, whatever the system's code page.
 #pragma once
 
 #include "support/notice.h"

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Usage: gui_end_to_end.sh SIM WINE EXE PROBE
-# One resolution through the program's window, as a user does it: type the
-# file page address, press 刷新验证码, read the captcha the demo service drew
-# (its test mode tells), type it, press 获取下载地址 and read the result box.
+# Resolutions through the program's window, as a user does them: read the
+# caption and the control texts, press 获取下载地址 with empty boxes, paste
+# the file page address, press 刷新验证码, paste a wrong captcha in Chinese,
+# type the captcha the demo service drew and read the result box.
+# The road runs twice, under a Chinese system code page (zh_CN.UTF-8 gives
+# wine ANSI code page 936) and under a Western one (C.UTF-8, code page 1252):
+# every text read back through the system's UTF-16 side must be the literal
+# Chinese one in both, and the service must receive the same bytes from both.
 # Needs an X display (the caller runs it inside xvfb-run) and xdotool.
 set -euo pipefail
 sim="$1" wine="$2" exe="$3" probe="$4"
@@ -19,12 +24,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The system locale of the road being run; the script's own tools work on bytes.
+locale=""
+export LC_ALL=C
+
 fail() {
-  echo "gui_end_to_end.sh: $*" >&2
+  echo "gui_end_to_end.sh: [$locale] $*" >&2
   exit 1
 }
 
-"$sim" --port 0 --test-mode >"$work/sim.out" 2>/dev/null &
+code=k7Q2
+"$sim" --port 0 --test-mode --fixed-code "$code" >"$work/sim.out" 2>/dev/null &
 sim_pid=$!
 for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
 base="$(head -n1 "$work/sim.out")"
@@ -42,7 +52,23 @@ get() {
   printf '%s' "${response#*$'\r\n\r\n'}"
 }
 
-probe() { "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+# Waits until the service has answered COUNT requests for PATH.
+await_requests() {
+  local path="$1" count="$2" seen=0
+  for _ in $(seq 100); do
+    seen="$(get /__test/log | grep -c "\"request_line\":\"[A-Z]* $path" || true)"
+    [ "$seen" -ge "$count" ] && return 0
+    sleep 0.2
+  done
+  fail "the service saw $seen requests for $path, not $count"
+}
+
+probe() { LC_ALL="$locale" "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+
+expect() {
+  local what="$1" shown="$2" wanted="$3"
+  [ "$shown" = "$wanted" ] || fail "$what reads '$shown', not '$wanted'"
+}
 
 click() {
   local x y
@@ -51,8 +77,10 @@ click() {
   sleep 0.3
 }
 
+# Types over the box's text on the keyboard.
 type_into() {
   click "$1"
+  xdotool key --delay 30 End $(printf 'BackSpace %.0s' $(seq 12))
   xdotool type --delay 30 "$2"
   local shown=""
   for _ in $(seq 20); do
@@ -63,45 +91,97 @@ type_into() {
   fail "$1 shows '$shown' after typing '$2'"
 }
 
-SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
-app_pid=$!
-"$wine" "$probe" wait 60 || fail "the main window did not appear"
-[ "$(probe text Button1)" = "获取下载地址" ] || fail "Button1 reads '$(probe text Button1)'"
+# Pastes over the box's text from the clipboard, as Unicode text.
+paste_into() {
+  probe paste "$1" "$(printf '%s' "$2" | od -An -tx1 | tr -d ' \n')" || fail "cannot paste into $1"
+  expect "$1 after pasting" "$(probe text "$1")" "$2"
+}
 
-type_into EditBox1 "$base/file/83264445"
-click Button2
-code=""
-for _ in $(seq 100); do
-  code="$(get /__test/captcha || true)"
-  [ -n "$code" ] && break
-  sleep 0.2
-done
-[ -n "$code" ] || fail "no captcha was requested"
-# The captcha request is answered before the picture is converted and shown.
-sleep 1
-type_into EditBox3 "$code"
-click Button1
+expect_notice() {
+  expect "the notice" "$(probe notice)" "$1"
+  probe notice-ok || fail "the notice '$1' did not close"
+}
 
-result=""
-for _ in $(seq 150); do
-  result="$(probe text EditBox2)"
-  [ -n "$result" ] && [ "$(probe enabled Button1)" = 1 ] && break
-  sleep 0.2
-done
-printf '%s\n' "$result"
-for part in "普通下载地址：" "迅雷下载地址：" "快车下载地址：" "$base/dl/"; do
-  case "$result" in *"$part"*) ;; *) fail "the result box lacks '$part'" ;; esac
-done
-[ "$(probe text Button1)" = "获取下载地址" ] || fail "Button1 was not restored"
+road() {
+  locale="$1"
+  LC_ALL="$locale" SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
+  app_pid=$!
+  LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
 
-probe close
-for _ in $(seq 100); do
-  kill -0 "$app_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if kill -0 "$app_pid" 2>/dev/null; then fail "the program did not end after its window closed"; fi
-status=0
-wait "$app_pid" || status=$?
-app_pid=""
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
-echo "gui_end_to_end.sh: resolved $base/file/83264445"
+  expect "the caption" "$(probe text Main)" \
+    "Sorrel网盘下载地址解析工具【Orrinwood专版   www.sorrel-resolver.example】"
+  local example="    $base/file/83264445"
+  for pair in "Label1=地址：" "Label2=验证码：" "Label3=请输入左边的验证码" \
+    "Label5=sorrel-resolver 1.0 · 仅供学习交流" "Button1=获取下载地址" "Button2=刷新验证码" \
+    "Label4=地址示例：
+
+$example
+
+$example
+
+    *目前Sorrel网盘的下载格式基本统一了，输入上面类型的地址基本不会出错."; do
+    expect "${pair%%=*}" "$(probe text "${pair%%=*}")" "${pair#*=}"
+  done
+
+  click Button1
+  expect_notice $'信息：\n地址或验证码不得为空'
+
+  paste_into EditBox1 "$base/file/83264445"
+  local pictures
+  pictures="$(get /__test/log | grep -c '"request_line":"GET /randcodeV2' || true)"
+  click Button2
+  await_requests /randcodeV2 $((pictures + 1))
+  # The captcha request is answered before the picture is converted and shown.
+  sleep 1
+
+  paste_into EditBox3 "验证"
+  click Button1
+  expect_notice $'信息：\n验证码输入错误，请重新输入。'
+  await_requests /randcodeV2 $((pictures + 2))
+  sleep 1
+  type_into EditBox3 "$code"
+  click Button1
+
+  local result=""
+  for _ in $(seq 150); do
+    result="$(probe text EditBox2)"
+    [ -n "$result" ] && [ "$(probe enabled Button1)" = 1 ] && break
+    sleep 0.2
+  done
+  local link
+  link="$(sed -n '3p' <<<"$result")"
+  case "$link" in "$base/dl/"*) ;; *) fail "the result box shows no download address: $result" ;; esac
+  for part in $'普通下载地址：\n\n'"$link"$'\n\n迅雷下载地址：\n\nthunder://' \
+    $'\n\n快车下载地址：\n\nflashget://'; do
+    case "$result" in *"$part"*) ;; *) fail "the result box lacks '$part': $result" ;; esac
+  done
+  expect "the copied result" "$(probe copy EditBox2)" "$result"
+  expect "Button1 afterwards" "$(probe text Button1)" "获取下载地址"
+
+  probe close
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app_pid" 2>/dev/null; then fail "the program did not end after its window closed"; fi
+  local status=0
+  wait "$app_pid" || status=$?
+  app_pid=""
+  [ "$status" -eq 0 ] || fail "the program ended with status $status"
+
+  # What the service received, byte for byte, with the session it handed
+  # out in place of its cookie's value.
+  get '/__test/log?clear=1' | sed -n 's/.*"raw_base64":"\([^"]*\)".*/\1/p' |
+    while read -r raw; do base64 -d <<<"$raw"; done |
+    sed 's/sorrel_sid=[0-9a-zA-Z]*/sorrel_sid=SESSION/g' >"$work/requests.$1"
+  grep -qF "randcode=$(printf '\xd1\xe9\xd6\xa4')&Comfirm=yes" "$work/requests.$1" ||
+    fail "the wrong captcha did not go out in code page 936"
+  echo "gui_end_to_end.sh: [$1] resolved $base/file/83264445 to $link"
+}
+
+get '/__test/log?clear=1' >/dev/null
+road zh_CN.UTF-8
+road C.UTF-8
+cmp "$work/requests.zh_CN.UTF-8" "$work/requests.C.UTF-8" ||
+  fail "the service received other bytes under the Western code page"
+echo "gui_end_to_end.sh: $(grep -c '^[A-Z]* /' "$work/requests.C.UTF-8") requests alike under both code pages"

@@ -1,32 +1,171 @@
 // Looks at a running sorrel-resolver.exe from outside, for the end-to-end
-// test script: finds its main window by class and a control by name.
+// test script: finds its main window by class and a control by name. It reads
+// everything back through the system's UTF-16 side (GetWindowTextW,
+// WM_GETTEXT of the W controls, the clipboard's Unicode text) and prints it
+// as UTF-8, so what it shows does not depend on the system's code page or on
+// the program's own conversions.
 //   sorrel_probe wait SECONDS        exit 0 once the main window exists
 //   sorrel_probe center CONTROL      screen coordinates of the control's centre
-//   sorrel_probe text CONTROL        the control's text (WM_GETTEXT), as UTF-8
+//   sorrel_probe text CONTROL        the control's text (Main: the caption)
 //   sorrel_probe enabled CONTROL     1 or 0
+//   sorrel_probe copy CONTROL        selects all of the control's text, lets the
+//                                    control copy it, prints the clipboard
+//   sorrel_probe paste CONTROL HEX   puts the UTF-8 text HEX (hex digits) on the
+//                                    clipboard and lets the control paste it
+//                                    over all of its text
+//   sorrel_probe notice              title and text of the program's open
+//                                    message box, on two lines
+//   sorrel_probe notice-ok           presses its OK button, waits until it goes
 //   sorrel_probe close               asks the main window to close
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/win32/main_window.h"
-#include "text/codepage.h"
 
 namespace {
 
-HWND MainWindow() { return FindWindowA(sorrel::kMainWindowClass, nullptr); }
+HWND MainWindow() { return FindWindowW(sorrel::kMainWindowClass, nullptr); }
 
-HWND ControlOf(const char* name) {
-  const int id = sorrel::ControlId(name);
+HWND ControlOf(const std::string& name) {
   HWND window = MainWindow();
+  if (name == "Main") return window;
+  const int id = sorrel::ControlId(name.c_str());
   return (window == nullptr || id == 0) ? nullptr : GetDlgItem(window, id);
 }
 
 int Fail(const char* what) {
   std::fprintf(stderr, "sorrel_probe: %s\n", what);
   return 1;
+}
+
+void Print(const std::wstring& text) {
+  if (text.empty()) return;
+  const int size = static_cast<int>(text.size());
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), needed, nullptr, nullptr);
+  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+}
+
+std::wstring Caption(HWND window) {
+  wchar_t buffer[1024] = {};
+  return std::wstring(buffer, static_cast<std::size_t>(GetWindowTextW(window, buffer, 1024)));
+}
+
+// A control of another process answers WM_GETTEXT itself; GetWindowTextW
+// would read only the caption the system keeps, which an edit box does not.
+std::wstring ControlText(HWND control) {
+  const LRESULT length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const LRESULT copied = SendMessageW(control, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                      reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(copied));
+  return text;
+}
+
+bool OpenClipboardPatiently() {
+  for (int i = 0; i < 50; ++i) {
+    if (OpenClipboard(nullptr)) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboardPatiently()) return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = chars;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+bool EmptyTheClipboard() {
+  if (!OpenClipboardPatiently()) return false;
+  EmptyClipboard();
+  CloseClipboard();
+  return true;
+}
+
+bool SetClipboardText(const std::wstring& text) {
+  const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  if (block == nullptr) return false;
+  std::memcpy(GlobalLock(block), text.c_str(), bytes);
+  GlobalUnlock(block);
+  if (!OpenClipboardPatiently()) {
+    GlobalFree(block);
+    return false;
+  }
+  EmptyClipboard();
+  const bool set = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+  if (!set) GlobalFree(block);
+  CloseClipboard();
+  return set;
+}
+
+std::wstring FromHexUtf8(const char* hex) {
+  std::string utf8;
+  for (const char* p = hex; p[0] != '\0' && p[1] != '\0'; p += 2) {
+    utf8 += static_cast<char>(std::strtoul(std::string(p, 2).c_str(), nullptr, 16));
+  }
+  const int size = static_cast<int>(utf8.size());
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(needed), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), needed);
+  return text;
+}
+
+struct BoxSearch {
+  DWORD processId;
+  HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM search) {
+  auto* s = reinterpret_cast<BoxSearch*>(search);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  wchar_t className[16] = {};
+  GetClassNameW(window, className, 16);
+  if (processId == s->processId && IsWindowVisible(window) &&
+      std::wstring(className) == L"#32770") {
+    s->box = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The program's visible message box, waiting up to ten seconds for it.
+HWND Notice() {
+  HWND main = MainWindow();
+  if (main == nullptr) return nullptr;
+  BoxSearch search{0, nullptr};
+  GetWindowThreadProcessId(main, &search.processId);
+  for (int i = 0; i < 100 && search.box == nullptr; ++i) {
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (search.box == nullptr) Sleep(100);
+  }
+  return search.box;
+}
+
+// The message of a box: its one static child that shows text.
+BOOL CALLBACK FindMessage(HWND child, LPARAM found) {
+  wchar_t className[16] = {};
+  GetClassNameW(child, className, 16);
+  if (_wcsicmp(className, L"Static") == 0 && !Caption(child).empty()) {
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+  }
+  return TRUE;
 }
 
 }  // namespace
@@ -45,8 +184,24 @@ int main(int argc, char** argv) {
   if (command == "close") {
     HWND window = MainWindow();
     if (window == nullptr) return Fail("no main window");
-    PostMessageA(window, WM_CLOSE, 0, 0);
+    PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;
+  }
+  if (command.rfind("notice", 0) == 0) {
+    HWND box = Notice();
+    if (box == nullptr) return Fail("no message box");
+    if (command == "notice") {
+      HWND message = nullptr;
+      EnumChildWindows(box, FindMessage, reinterpret_cast<LPARAM>(&message));
+      Print(Caption(box) + L"\n" + (message != nullptr ? Caption(message) : L""));
+      return 0;
+    }
+    if (command == "notice-ok") {
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(100);
+      return IsWindow(box) ? Fail("the message box stays open") : 0;
+    }
+    return Fail("unknown command");
   }
   if (argc < 3) return Fail("no control name");
   HWND control = ControlOf(argv[2]);
@@ -58,17 +213,25 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "text") {
-    const LRESULT length = SendMessageA(control, WM_GETTEXTLENGTH, 0, 0);
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const LRESULT copied = SendMessageA(control, WM_GETTEXT, static_cast<WPARAM>(text.size()),
-                                        reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(copied));
-    const std::string utf8 = sorrel::Utf8FromGbk(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    Print(control == MainWindow() ? Caption(control) : ControlText(control));
     return 0;
   }
   if (command == "enabled") {
     std::printf("%d\n", IsWindowEnabled(control) ? 1 : 0);
+    return 0;
+  }
+  if (command == "copy") {
+    if (!EmptyTheClipboard()) return Fail("the clipboard cannot be opened");
+    SendMessageW(control, EM_SETSEL, 0, -1);
+    SendMessageW(control, WM_COPY, 0, 0);
+    Print(ClipboardText());
+    return 0;
+  }
+  if (command == "paste") {
+    if (argc < 4) return Fail("no text to paste");
+    if (!SetClipboardText(FromHexUtf8(argv[3]))) return Fail("the clipboard cannot be filled");
+    SendMessageW(control, EM_SETSEL, 0, -1);
+    SendMessageW(control, WM_PASTE, 0, 0);
     return 0;
   }
   return Fail("unknown command");

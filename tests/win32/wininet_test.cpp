@@ -128,6 +128,26 @@ TEST_F(WinInetTest, TimedPostWithOwnCookieTextSendsOnlyThat) {
   EXPECT_EQ(request.substr(request.size() - 3), "k=v");
 }
 
+// WinInet's A functions take the program's bytes as they are, whatever the
+// system's code page (the suite runs under a Chinese and a Western one):
+// "验证码" in code page 936 in the request line, a header line, the cookie
+// text and the body.
+TEST_F(WinInetTest, CodePage936BytesGoOutUnchanged) {
+  const Text chinese = "\xD1\xE9\xD6\xA4\xC2\xEB";
+  Text url = Url("/__test/echo?q=") + chinese;
+  const Text request = TextOf(web_.TimedWebAccess(url, {.method = 1,
+                                                        .headers = "X-Name: " + chinese + "\r\n",
+                                                        .postData = BytesOf("randcode=" + chinese),
+                                                        .cookies = "name=" + chinese}));
+  for (const Text& part : {Text("POST /__test/echo?q=\xD1\xE9\xD6\xA4\xC2\xEB HTTP/1.1\r\n"),
+                           Text("\r\nX-Name: \xD1\xE9\xD6\xA4\xC2\xEB\r\n"),
+                           Text("\r\nCookie: name=\xD1\xE9\xD6\xA4\xC2\xEB\r\n"),
+                           Text("\r\n\r\nrandcode=\xD1\xE9\xD6\xA4\xC2\xEB")}) {
+    EXPECT_TRUE(Has(request, part)) << Utf8FromGbk(part) << " missing from\n" << request;
+  }
+  EXPECT_EQ(request.substr(request.size() - 15), "randcode=\xD1\xE9\xD6\xA4\xC2\xEB");
+}
+
 TEST_F(WinInetTest, TimedRequestWithoutCookieTextUsesTheStore) {
   Text page = Url("/file/83264445");
   web_.GetPageText(page);

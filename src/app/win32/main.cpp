@@ -20,7 +20,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     window.Show(showCommand);
 
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
       sorrel::MainWindow::Dispatch(window.Handle(), message);
     }
   }

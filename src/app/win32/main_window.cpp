@@ -11,8 +11,8 @@
 #include "app/main_window_layout.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
-#include "support/gdiplus_session.h"
-#include "text/codepage.h"
+#include "support/gdiplus_image.h"
+#include "text/wide_win32.h"
 
 namespace sorrel {
 
@@ -53,26 +53,26 @@ DWORD StyleOf(const ControlPlacement& placement) {
   return common;
 }
 
-const char* ClassOf(ControlKind kind) {
+const wchar_t* ClassOf(ControlKind kind) {
   switch (kind) {
     case ControlKind::Button:
-      return "BUTTON";
+      return L"BUTTON";
     case ControlKind::Edit:
-      return "EDIT";
+      return L"EDIT";
     case ControlKind::Label:
     case ControlKind::Picture:
-      return "STATIC";
+      return L"STATIC";
   }
-  return "STATIC";
+  return L"STATIC";
 }
 
 // The font the system uses for message boxes: the platform's default
 // user-interface font, which covers the program's Chinese texts.
 HFONT MessageFont() {
-  NONCLIENTMETRICSA metrics{};
+  NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
-  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-    return CreateFontIndirectA(&metrics.lfMessageFont);
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    return CreateFontIndirectW(&metrics.lfMessageFont);
   }
   return nullptr;
 }
@@ -81,28 +81,13 @@ HFONT MessageFont() {
 // decoded.
 HBITMAP DecodePicture(const ByteSet& picture) {
   GdiplusSession session;
-  if (!session.started() || picture.empty()) return nullptr;
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, picture.size());
-  if (block == nullptr) return nullptr;
-  if (void* target = GlobalLock(block)) {
-    std::memcpy(target, picture.data(), picture.size());
-    GlobalUnlock(block);
-  }
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream)) || stream == nullptr) {
-    GlobalFree(block);
-    return nullptr;
-  }
+  GdiplusImage image;
+  if (!session.started() || !DecodeImage(picture, image)) return nullptr;
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const Gdiplus::ARGB background =
+      0xFF000000u | GetRValue(face) << 16 | GetGValue(face) << 8 | GetBValue(face);
   HBITMAP bitmap = nullptr;
-  Gdiplus::GpBitmap* image = nullptr;
-  if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream, &image) == Gdiplus::Ok) {
-    const Gdiplus::ARGB background = 0xFF000000u | GetRValue(GetSysColor(COLOR_BTNFACE)) << 16 |
-                                     GetGValue(GetSysColor(COLOR_BTNFACE)) << 8 |
-                                     GetBValue(GetSysColor(COLOR_BTNFACE));
-    Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image, &bitmap, background);
-    Gdiplus::DllExports::GdipDisposeImage(image);
-  }
-  stream->Release();
+  Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image.get(), &bitmap, background);
   return bitmap;
 }
 
@@ -116,34 +101,38 @@ int ControlId(const char* controlName) {
 }
 
 Text WindowText(HWND window) {
-  const int length = GetWindowTextLengthA(window);
+  const int length = GetWindowTextLengthW(window);
   if (length <= 0) return {};
-  std::string buffer(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = GetWindowTextA(window, buffer.data(), length + 1);
+  std::wstring buffer(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, buffer.data(), length + 1);
   buffer.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return buffer;
+  return GbkFromWide(buffer);
+}
+
+void SetControlText(HWND window, const Text& text) {
+  SetWindowTextW(window, WideFromGbk(text).c_str());
 }
 
 MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin) : instance_(instance) {
-  WNDCLASSEXA windowClass{};
+  WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProcedure;
   windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
   windowClass.hIconSm = windowClass.hIcon;
-  windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kMainWindowClass;
-  RegisterClassExA(&windowClass);
+  RegisterClassExW(&windowClass);
 
   font_ = MessageFont();
   white_ = CreateSolidBrush(kWhite);
   silver_ = CreateSolidBrush(kSilver);
   grey_ = CreateSolidBrush(kGrey);
 
-  const Text caption = WindowCaption();
+  const std::wstring caption = WideFromGbk(WindowCaption());
   window_ =
-      CreateWindowExA(0, kMainWindowClass, caption.c_str(),
+      CreateWindowExW(0, kMainWindowClass, caption.c_str(),
                       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                       CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, this);
   if (window_ != nullptr) CreateControls(serviceOrigin);
@@ -160,15 +149,15 @@ MainWindow::~MainWindow() {
 
 void MainWindow::CreateControls(const Text& serviceOrigin) {
   for (const ControlPlacement& placement : kControls) {
-    const Text text = InitialText(placement.name, serviceOrigin);
+    const std::wstring text = WideFromGbk(InitialText(placement.name, serviceOrigin));
     const DWORD extended = placement.kind == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0;
     HWND control =
-        CreateWindowExA(extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement),
+        CreateWindowExW(extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement),
                         placement.left, placement.top, placement.width, placement.height, window_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.name))),
                         instance_, nullptr);
     if (control != nullptr && font_ != nullptr) {
-      SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }
   }
 }
@@ -185,13 +174,13 @@ HWND MainWindow::Control(const char* controlName) const {
 LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
   }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self == nullptr || self->window_ == nullptr) {
     if (message == WM_DESTROY) PostQuitMessage(0);
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
   }
   return self->Handle(message, wParam, lParam);
 }
@@ -230,7 +219,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return DefWindowProcA(window_, message, wParam, lParam);
+  return DefWindowProcW(window_, message, wParam, lParam);
 }
 
 LRESULT MainWindow::Colour(HDC dc, HWND control) {
@@ -259,7 +248,7 @@ void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
   if (shown_ == nullptr) return;
   BITMAP size{};
-  GetObjectA(shown_, sizeof size, &size);
+  GetObjectW(shown_, sizeof size, &size);
   HDC source = CreateCompatibleDC(item.hDC);
   HGDIOBJ previous = SelectObject(source, shown_);
   BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, size.bmWidth, size.bmHeight, source, 0, 0,
@@ -271,9 +260,9 @@ void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
 bool MainWindow::Dispatch(HWND window, const MSG& message) {
   if (message.message == WM_QUIT) return false;
   MSG copy = message;
-  if (window != nullptr && IsWindow(window) && IsDialogMessageA(window, &copy)) return true;
+  if (window != nullptr && IsWindow(window) && IsDialogMessageW(window, &copy)) return true;
   TranslateMessage(&copy);
-  DispatchMessageA(&copy);
+  DispatchMessageW(&copy);
   return true;
 }
 
@@ -281,14 +270,12 @@ Text MainWindow::AddressText() { return WindowText(Control("EditBox1")); }
 
 Text MainWindow::CaptchaText() { return WindowText(Control("EditBox3")); }
 
-void MainWindow::SetResultText(const Text& text) {
-  SetWindowTextA(Control("EditBox2"), text.c_str());
-}
+void MainWindow::SetResultText(const Text& text) { SetControlText(Control("EditBox2"), text); }
 
 void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
   HWND button = Control("Button1");
   EnableWindow(button, enabled ? TRUE : FALSE);
-  SetWindowTextA(button, caption.c_str());
+  SetControlText(button, caption);
 }
 
 void MainWindow::SetPicture(const ByteSet& picture) {
@@ -306,14 +293,15 @@ void MainWindow::SetPicture(const ByteSet& picture) {
 ByteSet MainWindow::Picture() { return picture_; }
 
 void MainWindow::ShowMessage(const Text& message) {
-  MessageBoxA(nullptr, message.c_str(), texts::MessageBoxTitle().c_str(), MB_OK | MB_TASKMODAL);
+  MessageBoxW(nullptr, WideFromGbk(message).c_str(), WideFromGbk(texts::MessageBoxTitle()).c_str(),
+              MB_OK | MB_TASKMODAL);
 }
 
 // A WM_QUIT met here belongs to the outer message loop: it is posted again
 // so that the loop ends once the running workflow has returned.
 void MainWindow::ProcessPendingEvents() {
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       PostQuitMessage(static_cast<int>(message.wParam));
       return;

@@ -1,7 +1,9 @@
 // The one window of the native Windows program, with its eleven controls,
 // over plain Win32 controls. It is also the workflows' view: they read and
 // write the controls through it and let it process pending messages while
-// they wait. Texts go through the A functions, in code page 936.
+// they wait. It speaks UTF-16 to the system through the W functions; its
+// texts cross that edge through the code page 936 conversions of
+// text/wide_win32.h, so they read the same whatever the system's code page.
 #pragma once
 
 #include <windows.h>
@@ -14,7 +16,7 @@ class Resolver;
 
 // The main window's class name and the child-window identifier of each
 // control, for tools that find them from outside (tests).
-inline constexpr const char* kMainWindowClass = "SorrelResolverMainWindow";
+inline constexpr const wchar_t* kMainWindowClass = L"SorrelResolverMainWindow";
 // 0 for a name that is not one of the eleven controls.
 int ControlId(const char* controlName);
 
@@ -67,7 +69,9 @@ class MainWindow : public ResolverView {
   Resolver* resolver_ = nullptr;
 };
 
-// Code page 936 text of a window, through GetWindowTextA.
+// The text of a window or control as code page 936 text, through
+// GetWindowTextW, and its replacement through SetWindowTextW.
 Text WindowText(HWND window);
+void SetControlText(HWND window, const Text& text);
 
 }  // namespace sorrel

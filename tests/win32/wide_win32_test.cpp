@@ -38,6 +38,7 @@ TEST(WideEdgeTest, CharactersCodePage936LacksTakeTheBestFitOrAQuestionMark) {
            Case{"feminine ordinal as a", L"\u00AA", "a"},
            Case{"A with diaeresis", L"\u00C4", "?"},
            Case{"Hangul syllable", L"\uD55C", "?"},
+           Case{"beyond the Basic Multilingual Plane", L"\U0001F600", "?"},
            Case{"mixed", L"\u9A8C\u00B5\uD55C\u00AA1", "\xD1\xE9\xA6\xCC?a1"},
        }) {
     EXPECT_EQ(GbkFromWide(c.wide), c.gbk) << c.label;

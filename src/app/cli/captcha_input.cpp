@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,10 @@ namespace {
 // A captcha narrower than this many columns is enlarged; its characters
 // are only a few pixels high.
 constexpr int kReadableColumns = 80;
+
+// How long a program that has given its line (or run out of time) may take
+// to end before it is stopped.
+constexpr int kEndGraceMs = 200;
 
 struct Rgb {
   int r, g, b;
@@ -179,10 +184,19 @@ ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& p
   // Once the line is read, or the time is up, the program has no more to
   // give: it gets a moment to end on its own, then it is stopped.
   int status = 0;
-  bool ended = false;
-  for (int i = 0; i < 20 && !ended; ++i) {
+  bool ended = waitpid(child, &status, WNOHANG) == child;
+  if (!ended) {
+    // A process descriptor becomes readable when the program ends.
+    const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+    if (pidFd >= 0) {
+      pollfd p{pidFd, POLLIN, 0};
+      while (poll(&p, 1, kEndGraceMs) < 0 && errno == EINTR) {
+      }
+      close(pidFd);
+    } else {
+      usleep(kEndGraceMs * 1000);
+    }
     ended = waitpid(child, &status, WNOHANG) == child;
-    if (!ended) usleep(10000);
   }
   if (!ended) {
     kill(-child, SIGKILL);

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     sorrel::Application program(sorrel::QtPlatformServices(), sorrel::ServiceOrigin());
     program.Window().installEventFilter(&firstPaint);
     program.Window().show();
+    program.WarmAfterFirstPaint();
     code = QApplication::exec();
   }
   return code;

@@ -12,4 +12,10 @@ namespace sorrel {
 // copy of the regular-expression factory is gone.
 PlatformServices PlatformEngines(WindowSystem& windows);
 
+// Does ahead, on the calling thread, what the first captcha and the first
+// resolution would otherwise do on the window's: load the HTTP stack, build
+// the code-page tables, load the picture decoders. For a thread started
+// after the window's first paint; harmless to run more than once.
+void WarmPlatformEngines();
+
 }  // namespace sorrel

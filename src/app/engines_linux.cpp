@@ -4,14 +4,40 @@
 #include "http/worker_thread.h"
 #include "support/picture_qt.h"
 #include "support/regex_pcre2.h"
+#include "text/codepage.h"
 
 namespace sorrel {
 
-PlatformServices PlatformEngines(WindowSystem& windows) {
-  // libcurl is loaded at the first request, not at start.
+namespace {
+
+// libcurl is loaded at the first request, not at start.
+LoadedCurlStack& Stack() {
   static auto* stack = new LoadedCurlStack();
-  return {*stack, PlatformThreads(), [] { return MakePcre2RegexEngine(); }, PlatformPictureCodec(),
+  return *stack;
+}
+
+// The smallest GIF: one white pixel.
+const ByteSet kPixel = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
+                        0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04,
+                        0x01, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x01,
+                        0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+
+}  // namespace
+
+PlatformServices PlatformEngines(WindowSystem& windows) {
+  return {Stack(), PlatformThreads(), [] { return MakePcre2RegexEngine(); }, PlatformPictureCodec(),
           windows};
+}
+
+void WarmPlatformEngines() {
+  // The module, libcurl's set-up and the cookie file behind it.
+  Stack().CookieLine("http://127.0.0.1/");
+  // Converters are per thread, their tables shared by the process.
+  for (unsigned codePage : {kCodePageGbk, kCodePageBig5, kCodePageUtf8}) {
+    EncodeCodePage(DecodeCodePage("a", codePage), codePage);
+  }
+  // The image plugins: the captcha is decoded and the window shows a GIF.
+  PlatformPictureCodec().Reencode(kPixel, PictureFormat::kGif);
 }
 
 }  // namespace sorrel

@@ -18,4 +18,7 @@ PlatformServices PlatformEngines(WindowSystem& windows) {
           PlatformPictureCodec(), windows};
 }
 
+// WinInet, GDI+ and the code-page tables are the system's, mapped at start.
+void WarmPlatformEngines() {}
+
 }  // namespace sorrel

@@ -1,5 +1,8 @@
 #include "app/qt/application.h"
 
+#include <QEvent>
+#include <QTimer>
+
 #include "app/engines.h"
 
 namespace sorrel {
@@ -21,6 +24,22 @@ Application::Application(PlatformServices services, const Text& serviceOrigin)
 Application::Application(HttpStack& stack, WindowSystem& windows, const Text& serviceOrigin)
     : Application(WithStack(stack, windows), serviceOrigin) {}
 
-Application::~Application() = default;
+Application::~Application() {
+  window_.removeEventFilter(&firstPaint_);
+  if (warm_.joinable()) warm_.join();
+}
+
+void Application::WarmAfterFirstPaint() { window_.installEventFilter(&firstPaint_); }
+
+bool Application::FirstPaint::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Paint) {
+    watched->removeEventFilter(this);
+    // After this paint has reached the screen, not before it.
+    QTimer::singleShot(0, watched, [this] {
+      if (!application_.warm_.joinable()) application_.warm_ = std::thread(WarmPlatformEngines);
+    });
+  }
+  return false;
+}
 
 }  // namespace sorrel

@@ -2,6 +2,9 @@
 // its two buttons drive.
 #pragma once
 
+#include <QObject>
+#include <thread>
+
 #include "app/platform_services.h"
 #include "app/program.h"
 #include "app/qt/main_window.h"
@@ -17,12 +20,27 @@ class Application {
   ~Application();
 
   MainWindow& Window() { return window_; }
+  // Once the window has painted for the first time, does on a thread of its
+  // own what the first clicks would otherwise wait for (the platform's
+  // engines warmed), so that they feel like every later one.
+  void WarmAfterFirstPaint();
   ProgramState& State() { return program_.State(); }
   Resolver& Workflows() { return program_.Workflows(); }
 
  private:
+  class FirstPaint : public QObject {
+   public:
+    explicit FirstPaint(Application& application) : application_(application) {}
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+   private:
+    Application& application_;
+  };
+
   MainWindow window_;
   Program program_;
+  FirstPaint firstPaint_{*this};
+  std::thread warm_;
 };
 
 }  // namespace sorrel

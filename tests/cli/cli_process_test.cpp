@@ -54,9 +54,13 @@ Ran RunCli(const std::vector<std::string>& args, Stdin stdinMode = Stdin::kText,
   cargv.push_back(nullptr);
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return {};
+  // The service's cookies are kept in the test's own folder, not the user's.
+  const std::string data =
+      (fs::temp_directory_path() / ("sorrel_cli_data_" + std::to_string(getpid()))).string();
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     if (stdinMode == Stdin::kClosed) {
       close(STDIN_FILENO);
@@ -123,6 +127,7 @@ exec ")sh" + (*dir_ / "ask").string() +
     Script("silent", "exit 0");
   }
   static void TearDownTestSuite() {
+    fs::remove_all(fs::temp_directory_path() / ("sorrel_cli_data_" + std::to_string(getpid())));
     fs::remove_all(*dir_);
     delete dir_;
   }

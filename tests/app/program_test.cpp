@@ -1,0 +1,80 @@
+// The program reaches every platform engine through the services it was
+// given, and through nothing else.
+#include "app/program.h"
+
+#include <gtest/gtest.h>
+
+#include "http/fake_stack.h"
+#include "http/worker_thread.h"
+#include "resolve/engines_for_tests.h"
+#include "resolve/fake_view.h"
+#include "support/picture.h"
+
+namespace sorrel {
+namespace {
+
+// The process's own threads, counted.
+class CountingThreads : public ThreadSystem {
+ public:
+  int started = 0;
+  std::unique_ptr<WorkerThread> Start(std::function<void()> work) override {
+    ++started;
+    return PlatformThreads().Start(std::move(work));
+  }
+  WaitResult Wait(WorkerThread* thread, std::uint32_t milliseconds) override {
+    return PlatformThreads().Wait(thread, milliseconds);
+  }
+  std::uint32_t TickCount() override { return PlatformThreads().TickCount(); }
+};
+
+// Turns any bytes into the same picture.
+class FixedPictures : public PictureCodec {
+ public:
+  ByteSet Reencode(const ByteSet&, PictureFormat format) override {
+    return format == PictureFormat::kGif ? BytesOf("GIF89a-fixed") : ByteSet();
+  }
+};
+
+TEST(Program, ReachesEachEngineThroughItsServices) {
+  // Abandoned request workers may outlive the test.
+  static auto* stack = new test::FakeHttpStack();
+  stack->script.body =
+      "<img id='vfcode' src='/randcodeV2.php?rand=\" 输入上方\n"
+      "<input name=\"file_id\" value=\"7\">";
+  stack->script.rawHeaders = "HTTP/1.1 200 OK\r\n\r\n";
+  CountingThreads threads;
+  int regexEngines = 0;
+  FixedPictures pictures;
+  test::RecordingWindows windows;
+  testing::FakeView view;
+  Program program({*stack, threads,
+                   [&regexEngines] {
+                     ++regexEngines;
+                     return test::TestEngines().regexEngines();
+                   },
+                   pictures, windows},
+                  view, "http://127.0.0.1:9");
+  EXPECT_EQ(&program.Http(), stack);
+
+  view.address = "http://127.0.0.1:9/file/1";
+  program.Workflows().RefreshCaptcha();
+  EXPECT_EQ(view.picture, BytesOf("GIF89a-fixed"));
+  EXPECT_EQ(threads.started, 1);
+
+  view.captcha = "k7p2";
+  program.Workflows().ResolveDownloadAddresses();
+  EXPECT_EQ(threads.started, 2);
+  EXPECT_GE(regexEngines, 1);
+  EXPECT_EQ(program.State().FieldValues[0], "7");
+  EXPECT_EQ(view.outcomes,
+            (std::vector<ResolveOutcome>{ResolveOutcome::Resolved, ResolveOutcome::NoAddress}));
+
+  Text url = "http://127.0.0.1:9/";
+  WebAccessArgs badMethod;
+  badMethod.method = 7;
+  program.Web().WebAccess(url, badMethod);
+  EXPECT_EQ(windows.messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace sorrel

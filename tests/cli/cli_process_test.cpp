@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/loopback_server.h"
@@ -426,7 +427,11 @@ TEST(CliCommandLineTest, ExitStatusesAndStreams) {
                                                      {"--captcha-program"},
                                                      {"--origin", "ftp://x", "x"},
                                                      {"decode", "--json", "x"},
-                                                     {"-i", "/nonexistent/地址.txt"}};
+                                                     {"-i", "/nonexistent/地址.txt"},
+                                                     {"--wait", "x"},
+                                                     {"--dir", "/tmp", "x"},
+                                                     {"--aria2=ftp://x", "x"},
+                                                     {"--aria2", "--aria2-secret-file", "f", "x"}};
   for (const auto& args : bad) {
     const Ran ran = RunCli(args);
     EXPECT_EQ(ran.status, 2) << testing::PrintToString(args);
@@ -446,6 +451,111 @@ TEST(CliCommandLineTest, ExitStatusesAndStreams) {
             "thunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==\n"
             "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9leGFtcGxlLmNvbS9hLnR4dFtGTEFTSEdFVF0=&sorrel\n"
             "qqdl://aHR0cDovL2V4YW1wbGUuY29tL2EudHh0\n");
+}
+
+// A file of the test's own in the demo service, and a folder for the
+// downloads and the engine's data.
+struct Downloadable {
+  explicit Downloadable(const fs::path& root) : dir(root / "handoff") {
+    fs::remove_all(dir);
+    fs::create_directories(dir / "in");
+    content.resize(50000);
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 251);
+    std::ofstream(dir / "in" / "样本 数据.bin", std::ios::binary) << content;
+  }
+  std::string Arg() const { return "99=" + (dir / "in" / "样本 数据.bin").string(); }
+  std::string content;
+  fs::path dir;
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(CliTest, CheckTellsNameSizeAndStatus) {
+  Downloadable file(*dir_);
+  test::SimProcess sim({"--test-mode", "--file", file.Arg()});
+  test::SimProcess stale({"--test-mode", "--file", file.Arg(), "--token-seconds", "0"});
+  ASSERT_TRUE(sim.ok() && stale.ok());
+  const Ran ran = Resolve(sim, {"--json", "--check", sim.url("/file/99")});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  ASSERT_EQ(ran.Json().size(), 1u);
+  const json line = ran.Json()[0];
+  EXPECT_EQ(line["name"], "样本 数据.bin");
+  EXPECT_EQ(line["size"], 50000);
+  EXPECT_EQ(line["link_status"], "ok");
+
+  auto env = Env(stale);
+  const Ran expired =
+      RunCli({"--captcha-program", ScriptPath("ask"), "--check", stale.url("/file/99")},
+             Stdin::kText, {}, env);
+  EXPECT_EQ(expired.status, 1);
+  EXPECT_NE(expired.out.find("链接检查：下载地址已过期，请重新获取。（expired）"),
+            std::string::npos)
+      << expired.out;
+  EXPECT_NE(expired.err.find(": 下载地址已过期，请重新获取。\n"), std::string::npos) << expired.err;
+}
+
+TEST_F(CliTest, APrivateEngineDownloadsTheFileAndEndsWithTheCommand) {
+  Downloadable file(*dir_);
+  test::SimProcess sim({"--test-mode", "--file", file.Arg()});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  auto env = Env(sim);
+  env["XDG_DATA_HOME"] = (file.dir / "data").string();
+  const Ran ran = RunCli({"--captcha-program", ScriptPath("ask"), "--json", "--aria2", "--dir",
+                          (file.dir / "out").string(), sim.url("/file/99")},
+                         Stdin::kText, {}, env);
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  ASSERT_EQ(ran.Json().size(), 1u) << ran.out;
+  const json line = ran.Json()[0];
+  EXPECT_EQ(std::string(line["gid"]).size(), 16u);
+  EXPECT_EQ(line["download"], "complete");
+  EXPECT_EQ(ReadAll(file.dir / "out" / "样本 数据.bin"), file.content);
+  EXPECT_TRUE(fs::exists(file.dir / "data" / "sorrel-resolver" / "aria2.session"));
+  // Nothing of the engine is left running: no aria2c holds our folder.
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(cmdline), {});
+    EXPECT_EQ(text.find((file.dir / "out").string()), std::string::npos) << entry.path();
+  }
+}
+
+TEST_F(CliTest, ARemoteEngineTakesItsSecretFromAFile) {
+  Downloadable file(*dir_);
+  test::SimProcess sim({"--test-mode", "--file", file.Arg()});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  // An engine of the test's own, as a home server would run it.
+  const int port = 20000 + getpid() % 20000;
+  const std::string secret = "t0ps3cret";
+  const pid_t engine = fork();
+  if (engine == 0) {
+    const std::string args[] = {"--enable-rpc", "--rpc-listen-port=" + std::to_string(port),
+                                "--rpc-secret=" + secret, "--dir=" + (file.dir / "remote").string(),
+                                "--stop-with-process=" + std::to_string(getppid())};
+    execlp("aria2c", "aria2c", "-q", args[0].c_str(), args[1].c_str(), args[2].c_str(),
+           args[3].c_str(), args[4].c_str(), nullptr);
+    _exit(127);
+  }
+  const std::string rpc = "--aria2=http://127.0.0.1:" + std::to_string(port) + "/jsonrpc";
+  std::ofstream(file.dir / "secret") << secret << "\n";
+  std::ofstream(file.dir / "wrong") << "nope\n";
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const Ran ran = Resolve(sim, {"--json", rpc, "--aria2-secret-file",
+                                (file.dir / "secret").string(), "--wait", sim.url("/file/99")});
+  const Ran wrong = Resolve(
+      sim, {rpc, "--aria2-secret-file", (file.dir / "wrong").string(), sim.url("/file/99")});
+  kill(engine, SIGTERM);
+  waitpid(engine, nullptr, 0);
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  ASSERT_EQ(ran.Json().size(), 1u) << ran.out;
+  EXPECT_EQ(ran.Json()[0]["download"], "complete");
+  EXPECT_EQ(ReadAll(file.dir / "remote" / "样本 数据.bin"), file.content);
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(
+      wrong.err.find(": aria2 拒绝了请求：密钥不对（Unauthorized）。请检查 aria2 的 RPC 密钥。\n"),
+      std::string::npos)
+      << wrong.err;
 }
 
 }  // namespace

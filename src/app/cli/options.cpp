@@ -88,12 +88,28 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     };
     const bool known = name == "--json" || name == "-q" || name == "--quiet" || name == "-i" ||
                        name == "--input" || name == "--tries" || name == "--origin" ||
-                       name == "--captcha-program" || name == "--captcha-file";
+                       name == "--captcha-program" || name == "--captcha-file" ||
+                       name == "--aria2" || name == "--aria2-secret-file" || name == "--dir" ||
+                       name == "--wait" || name == "--check";
     if (!known) return Failure("未知的选项：" + argument);
     if (!resolving) return Failure("选项 " + name + " 只用于解析文件页面");
-    if (name == "--json" || name == "-q" || name == "--quiet") {
+    if (name == "--json" || name == "-q" || name == "--quiet" || name == "--wait" ||
+        name == "--check") {
       if (hasValue) return Failure("选项 " + name + " 不带值");
-      (name == "--json" ? options.json : options.quiet) = true;
+      (name == "--json"    ? options.json
+       : name == "--wait"  ? options.wait
+       : name == "--check" ? options.check
+                           : options.quiet) = true;
+      continue;
+    }
+    // The engine's address only after "=": a bare --aria2 is the private
+    // engine, and the next argument stays an address to resolve.
+    if (name == "--aria2") {
+      options.aria2 = true;
+      options.aria2Address = value;
+      if (hasValue && value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0) {
+        return Failure("--aria2= 需要以 http:// 或 https:// 开头的 JSON-RPC 地址");
+      }
       continue;
     }
     if (!takeValue()) return Failure("选项 " + name + " 缺少值");
@@ -107,6 +123,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         return Failure("--origin 需要以 http:// 或 https:// 开头的地址");
       }
       options.origin = value;
+    } else if (name == "--aria2-secret-file") {
+      if (value.empty()) return Failure("--aria2-secret-file 需要一个文件路径");
+      options.aria2SecretFile = value;
+    } else if (name == "--dir") {
+      if (value.empty()) return Failure("--dir 需要一个文件夹");
+      options.dir = value;
     } else if (name == "--captcha-program") {
       if (value.empty()) return Failure("--captcha-program 需要一个程序");
       options.captchaProgram = value;
@@ -117,6 +139,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (!options.captchaProgram.empty() && !options.captchaFile.empty()) {
     return Failure("--captcha-program 和 --captcha-file 只能选一个");
+  }
+  if ((options.wait || !options.dir.empty()) && !options.aria2) {
+    return Failure("--wait 和 --dir 需要与 --aria2 一起使用");
+  }
+  if (!options.aria2SecretFile.empty() && options.aria2Address.empty()) {
+    return Failure("--aria2-secret-file 需要与 --aria2=地址 一起使用");
   }
   if (options.operands.empty() && options.inputFiles.empty()) {
     return Failure(resolving ? "缺少文件页面地址" : "缺少要处理的链接或地址");
@@ -190,6 +218,19 @@ const char* HelpText() {
          "      --tries N             验证码错误时换一张新图再试，每个地址最多 N 次（默认 3）。\n"
          "      --origin 地址         本次使用的服务地址（默认为内置地址或环境变量\n"
          "                            SORREL_SERVICE_ORIGIN）。\n"
+         "      --check               检查得到的普通下载地址是否还能下载（只取第一个字节），\n"
+         "                            给出文件名、大小和链接状态 link_status：ok、expired、\n"
+         "                            gone、html、unreachable、timeout 之一。\n"
+         "      --aria2[=地址]        把文件交给 aria2 下载。地址是 aria2 的 JSON-RPC 地址，\n"
+         "                            例如 http://127.0.0.1:6800/jsonrpc；不带地址时启动一个\n"
+         "                            本工具自己的 aria2c（只在本机回环地址上监听，随本工具\n"
+         "                            退出，下载到用户的下载文件夹），并等待下载完成。\n"
+         "      --aria2-secret-file 文件\n"
+         "                            从文件的第一行读取 aria2 的 RPC "
+         "密钥（密钥不放在命令行上）。\n"
+         "      --dir 文件夹          本次下载到该文件夹。\n"
+         "      --wait                等待下载结束；标准错误是终端时显示进度条。\n"
+         "                            JSON 中的 download 为 complete 或 error。\n"
          "  -q, --quiet               标准错误上不写进度和失败说明。\n"
          "      --version             显示版本。\n"
          "  -h, --help                显示本说明。\n"
@@ -204,7 +245,8 @@ const char* HelpText() {
          "说明原因，然后继续处理下一个。encode 为每个地址写三行：迅雷、快车、QQ旋风链接。\n"
          "\n"
          "退出状态：\n"
-         "  0  全部地址（链接）都处理成功\n"
+         "  0  全部地址（链接）都处理成功（带 --aria2 时都已交给 aria2；带 --wait 时\n"
+         "     都已下载完成；带 --check 时链接都有效）\n"
          "  1  至少有一个失败\n"
          "  2  命令行有误（用法写在标准错误上，标准输出上什么也不写）\n";
 }

@@ -20,6 +20,14 @@ struct Options {
   std::string origin;  // empty: the built-in one or SORREL_SERVICE_ORIGIN
   std::string captchaProgram;
   std::string captchaFile;
+  // Hand each resolved file to aria2: at `aria2Address`, or to a private
+  // engine when that is empty.
+  bool aria2 = false;
+  std::string aria2Address;
+  std::string aria2SecretFile;
+  std::string dir;  // the download folder for this run; empty: the engine's
+  bool wait = false;
+  bool check = false;
 };
 
 struct ParsedCommandLine {

@@ -13,6 +13,7 @@
 
 #include "app/cli/captcha_input.h"
 #include "app/cli/commands.h"
+#include "app/cli/hand_off.h"
 #include "app/headless_engines.h"
 #include "app/program.h"
 #include "resolve/service_origin.h"
@@ -80,6 +81,7 @@ struct Result {
   ResolveOutcome outcome = ResolveOutcome::Invalid;
   std::string message;  // overrides the status's own when set
   std::string normal, thunder, flashget;
+  HandOffResult handOff;
 };
 
 Result Ended(ResolveOutcome outcome, std::string message = {}) {
@@ -162,7 +164,8 @@ class Resolution {
         stdinTaken_(stdinTaken),
         progress_(count > 1 && !options.quiet && isatty(STDERR_FILENO)),
         program_(HeadlessPlatformEngines(), view_,
-                 options.origin.empty() ? ServiceOrigin() : GbkFromUtf8(options.origin)) {}
+                 options.origin.empty() ? ServiceOrigin() : GbkFromUtf8(options.origin)),
+        handOff_(options, program_.Http(), program_.Services().threads) {}
 
   ~Resolution() {
     if (!pictureDir_.empty()) {
@@ -202,6 +205,10 @@ class Resolution {
         result.normal = Utf8FromGbk(state.NormalLink);
         result.thunder = Utf8FromGbk(state.ThunderLink);
         result.flashget = Utf8FromGbk(state.FlashGetLink);
+        if (handOff_.Wanted()) {
+          ClearProgress();
+          result.handOff = handOff_.Run(result.normal, address);
+        }
         return result;
       }
       if (view_.outcome != ResolveOutcome::WrongCaptcha || attempt >= options_.tries) {
@@ -294,6 +301,7 @@ class Resolution {
   std::string pictureDir_;
   CommandLineView view_;
   Program program_;
+  HandOff handOff_;
 };
 
 void PrintJson(const std::string& address, const Result& result) {
@@ -305,11 +313,38 @@ void PrintJson(const std::string& address, const Result& result) {
     line["normal"] = result.normal;
     line["thunder"] = result.thunder;
     line["flashget"] = result.flashget;
+    const HandOffResult& handOff = result.handOff;
+    if (handOff.check) {
+      line["name"] = handOff.check->name;
+      if (handOff.check->size >= 0) line["size"] = handOff.check->size;
+      line["link_status"] = LinkStatusName(handOff.check->status);
+    }
+    if (!handOff.gid.empty()) line["gid"] = handOff.gid;
+    if (!handOff.download.empty()) line["download"] = handOff.download;
+    if (!handOff.message.empty()) line["message"] = handOff.message;
   } else {
     line["message"] = result.message.empty() ? status.message : result.message;
   }
   const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   std::printf("%s\n", text.c_str());
+}
+
+void PrintHandOff(const std::string& address, const HandOffResult& handOff, bool quiet) {
+  if (handOff.check) {
+    const LinkCheck& check = *handOff.check;
+    std::printf("\n链接检查：%s（%s）文件名：%s，大小：%s\n",
+                LinkStatusSentence(check.status).c_str(),
+                std::string(LinkStatusName(check.status)).c_str(), check.name.c_str(),
+                HumanSize(check.size).c_str());
+  }
+  if (!handOff.gid.empty()) {
+    std::printf("\n已交给 aria2 下载，GID：%s%s\n", handOff.gid.c_str(),
+                handOff.download == "complete" ? "，已下载完成" : "");
+  }
+  if (!handOff.ok && !quiet && !handOff.message.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "sorrel-resolve: %s: %s\n", address.c_str(), handOff.message.c_str());
+  }
 }
 
 }  // namespace
@@ -326,7 +361,7 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
     const Result result = resolution.Resolve(address);
     resolution.ClearProgress();
     const bool ok = result.outcome == ResolveOutcome::Resolved;
-    if (!ok) status = kExitFailed;
+    if (!ok || !result.handOff.ok) status = kExitFailed;
     if (options.json) {
       PrintJson(address, result);
     } else if (ok) {
@@ -335,6 +370,7 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
       std::printf("普通下载地址：\n\n%s\n\n迅雷下载地址：\n\n%s\n\n快车下载地址：\n\n%s\n",
                   result.normal.c_str(), result.thunder.c_str(), result.flashget.c_str());
       printedBlock = true;
+      PrintHandOff(address, result.handOff, options.quiet);
     } else if (!options.quiet) {
       const Status s = StatusOf(result.outcome);
       std::fflush(stdout);

@@ -1,0 +1,55 @@
+// One window per user session. The first start listens on a local socket in
+// the user's runtime folder; a later start hands its argument (a link, a
+// page address or nothing) to that window over it and ends.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+namespace sorrel {
+
+class MainWindow;
+
+class SingleWindow : public QObject {
+  Q_OBJECT
+
+ public:
+  // `socketPath` is where the running program listens; the default is the
+  // user's own.
+  explicit SingleWindow(QString socketPath = DefaultSocketPath(), QObject* parent = nullptr);
+  ~SingleWindow() override;
+
+  static QString DefaultSocketPath();
+
+  enum class Start { kFirst, kHandedOver };
+  // Hands `argument` to the running program, or else becomes the one later
+  // starts reach. A socket that nobody answers is what a crashed program
+  // left: it is removed and taken over. Two starts at once take turns.
+  Start Claim(const QString& argument);
+
+ signals:
+  // A later start's argument; empty when it only wants the window.
+  void Received(const QString& argument);
+
+ private:
+  bool HandOver(const QString& argument);
+  void Listen();
+  void Accept();
+
+  QString socketPath_;
+  QLocalServer* server_ = nullptr;
+};
+
+// The command line's link or address: the first argument, or empty.
+QString HandedArgument(const QStringList& arguments);
+
+// Brings `window` to the front and opens `argument` in it the way a paste
+// does; an empty argument only brings it to the front.
+void OpenHanded(MainWindow& window, const QString& argument);
+
+// Every later start reaching `single` opens its argument in `window`.
+void ServeLaterStarts(SingleWindow& single, MainWindow& window);
+
+}  // namespace sorrel

@@ -8,6 +8,7 @@
 #include "app/platform_services.h"
 #include "app/program.h"
 #include "app/qt/main_window.h"
+#include "app/qt/result_menu.h"
 
 namespace sorrel {
 
@@ -26,6 +27,7 @@ class Application {
   void WarmAfterFirstPaint();
   ProgramState& State() { return program_.State(); }
   Resolver& Workflows() { return program_.Workflows(); }
+  ResultMenu& Menu() { return menu_; }
 
  private:
   class FirstPaint : public QObject {
@@ -39,6 +41,7 @@ class Application {
 
   MainWindow window_;
   Program program_;
+  ResultMenu menu_{window_, program_};
   FirstPaint firstPaint_{*this};
   std::thread warm_;
 };

@@ -16,6 +16,11 @@
 //   sorrel_probe notice              title and text of the program's open
 //                                    message box, on two lines
 //   sorrel_probe notice-ok           presses its OK button, waits until it goes
+//   sorrel_probe notice-yes, notice-no  presses that button of a Yes/No box
+//   sorrel_probe windows             the number of main windows
+//   sorrel_probe register-links      chooses the system-menu item that makes
+//                                    the program the links' opener
+//   sorrel_probe unregister-links    chooses the item that undoes it
 //   sorrel_probe close               asks the main window to close
 #include <windows.h>
 
@@ -187,6 +192,23 @@ int main(int argc, char** argv) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;
   }
+  if (command == "windows") {
+    int count = 0;
+    for (HWND w = FindWindowExW(nullptr, nullptr, sorrel::kMainWindowClass, nullptr); w != nullptr;
+         w = FindWindowExW(nullptr, w, sorrel::kMainWindowClass, nullptr)) {
+      ++count;
+    }
+    std::printf("%d\n", count);
+    return 0;
+  }
+  if (command == "register-links" || command == "unregister-links") {
+    HWND window = MainWindow();
+    if (window == nullptr) return Fail("no main window");
+    const UINT item = command == "register-links" ? sorrel::kRegisterLinksCommand
+                                                  : sorrel::kUnregisterLinksCommand;
+    PostMessageW(window, WM_SYSCOMMAND, item, 0);
+    return 0;
+  }
   if (command.rfind("notice", 0) == 0) {
     HWND box = Notice();
     if (box == nullptr) return Fail("no message box");
@@ -196,8 +218,9 @@ int main(int argc, char** argv) {
       Print(Caption(box) + L"\n" + (message != nullptr ? Caption(message) : L""));
       return 0;
     }
-    if (command == "notice-ok") {
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
+    if (command == "notice-ok" || command == "notice-yes" || command == "notice-no") {
+      const WPARAM button = command == "notice-ok" ? IDOK : command == "notice-yes" ? IDYES : IDNO;
+      PostMessageW(box, WM_COMMAND, button, 0);
       for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(100);
       return IsWindow(box) ? Fail("the message box stays open") : 0;
     }

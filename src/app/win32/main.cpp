@@ -1,14 +1,19 @@
-// Start-up and exit of the native Windows program: the platform services
-// (whose regular-expression engines open COM on this thread), the window,
-// the program that its two buttons drive, and the message loop.
+// Start-up and exit of the native Windows program: a later start hands its
+// argument to the running window and ends; the first one makes the platform
+// services (whose regular-expression engines open COM on this thread), the
+// window, the program that its buttons drive, and runs the message loop.
 #include <windows.h>
 
 #include "app/program.h"
 #include "app/win32/main_window.h"
 #include "app/win32/platform_win32.h"
+#include "app/win32/single_window.h"
 #include "resolve/service_origin.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  const std::wstring argument = sorrel::HandedArgument(GetCommandLineW());
+  const sorrel::SessionLock session;
+  if (session.HandOver(argument)) return 0;
   // Leaving the inner scope is the exit routine: the program, then the
   // window go; COM is closed last, with these services.
   const sorrel::PlatformServices services = sorrel::Win32PlatformServices();
@@ -16,8 +21,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     sorrel::MainWindow window(instance, sorrel::ServiceOrigin());
     if (!window.Created()) return 1;
     sorrel::Program program(services, window, sorrel::ServiceOrigin());
-    window.Bind(program.Workflows());
+    window.Bind(program);
     window.Show(showCommand);
+    if (!argument.empty()) window.OpenHanded(argument);
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -8,10 +8,14 @@
 #include <cstring>
 #include <string>
 
+#include "app/address_intake.h"
 #include "app/main_window_layout.h"
+#include "app/program.h"
+#include "app/win32/link_registration.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "support/gdiplus_image.h"
+#include "text/codepage.h"
 #include "text/wide_win32.h"
 
 namespace sorrel {
@@ -19,6 +23,37 @@ namespace sorrel {
 namespace {
 
 constexpr int kFirstControlId = 100;
+// Posted to itself: a later start's text, opened outside its WM_COPYDATA.
+constexpr UINT kOpenHandedMessage = WM_APP + 1;
+
+constexpr const wchar_t* kRegisterLinksItem = L"设为迅雷、快车、qqdl 链接的默认打开方式";
+constexpr const wchar_t* kUnregisterLinksItem = L"撤销迅雷、快车、qqdl 链接的默认打开方式";
+constexpr const wchar_t* kReplaceQuestion = L"迅雷、快车或 qqdl 链接现在由其他程序打开：\r\n\r\n";
+constexpr const wchar_t* kReplaceQuestionEnd =
+    L"\r\n要改由本工具打开吗？\r\n选“否”只登记还没有程序打开的链接。";
+constexpr const wchar_t* kRegistryFailed = L"无法写入注册表，设置没有全部完成。";
+
+std::wstring OwnPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string Utf8FromWide(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), needed, nullptr, nullptr);
+  return utf8;
+}
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
@@ -113,7 +148,8 @@ void SetControlText(HWND window, const Text& text) {
   SetWindowTextW(window, WideFromGbk(text).c_str());
 }
 
-MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin) : instance_(instance) {
+MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin)
+    : instance_(instance), origin_(serviceOrigin) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProcedure;
@@ -135,7 +171,13 @@ MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin) : instance
       CreateWindowExW(0, kMainWindowClass, caption.c_str(),
                       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                       CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, this);
-  if (window_ != nullptr) CreateControls(serviceOrigin);
+  if (window_ != nullptr) {
+    CreateControls(serviceOrigin);
+    HMENU menu = GetSystemMenu(window_, FALSE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kRegisterLinksCommand, kRegisterLinksItem);
+    AppendMenuW(menu, MF_STRING, kUnregisterLinksCommand, kUnregisterLinksItem);
+  }
 }
 
 MainWindow::~MainWindow() {
@@ -188,19 +230,43 @@ LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM w
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
-      if (HIWORD(wParam) == BN_CLICKED && resolver_ != nullptr) {
+      if (HIWORD(wParam) == BN_CLICKED && program_ != nullptr) {
         // Button2 stays clickable inside a running resolution and runs
         // nested in it; Button1 is disabled while its own workflow runs.
         if (LOWORD(wParam) == ControlId("Button1")) {
-          resolver_->ResolveDownloadAddresses();
+          RunWorkflow(true);
           return 0;
         }
         if (LOWORD(wParam) == ControlId("Button2")) {
-          resolver_->RefreshCaptcha();
+          RunWorkflow(false);
           return 0;
         }
       }
       break;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == kRegisterLinksCommand) {
+        RegisterLinks();
+        return 0;
+      }
+      if ((wParam & 0xFFF0) == kUnregisterLinksCommand) {
+        UnregisterLinks();
+        return 0;
+      }
+      break;
+    case WM_COPYDATA: {
+      // The sender waits for this answer: the text is opened once it has it.
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      if (data == nullptr || data->dwData != kOpenTextTag) break;
+      handed_.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+      PostMessageW(window_, kOpenHandedMessage, 0, 0);
+      return TRUE;
+    }
+    case kOpenHandedMessage: {
+      const std::wstring text = std::move(handed_);
+      handed_.clear();
+      OpenHanded(text);
+      return 0;
+    }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
       return Colour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -255,6 +321,84 @@ void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
          SRCCOPY);
   SelectObject(source, previous);
   DeleteDC(source);
+}
+
+void MainWindow::Bind(Program& program) { program_ = &program; }
+
+void MainWindow::RunWorkflow(bool resolve) {
+  ++running_;
+  if (resolve) {
+    program_->Workflows().ResolveDownloadAddresses();
+  } else {
+    program_->Workflows().RefreshCaptcha();
+  }
+  --running_;
+}
+
+bool MainWindow::OpenAddress(const std::wstring& text) {
+  const std::string address = TrimmedAddress(Utf8FromWide(text));
+  const std::string origin = Utf8FromGbk(origin_);
+  switch (KindOfAddress(address, origin)) {
+    case AddressKind::kWrappedLink: {
+      const OpenedLink opened = OpenWrappedLink(address);
+      if (!opened.ok) {
+        ShowMessage(opened.notice);
+        return false;
+      }
+      if (program_ != nullptr) {
+        ProgramState& state = program_->State();
+        state.NormalLink = opened.normalLink;
+        state.ThunderLink = opened.thunderLink;
+        state.FlashGetLink = opened.flashGetLink;
+      }
+      SetControlText(Control("EditBox1"), GbkFromUtf8(address));
+      SetResultText(opened.resultText);
+      return true;
+    }
+    case AddressKind::kFilePage:
+      if (program_ == nullptr || running_ > 0) return false;
+      SetControlText(Control("EditBox1"), GbkFromUtf8(address));
+      RunWorkflow(false);
+      return true;
+    case AddressKind::kOther:
+      break;
+  }
+  ShowMessage(UnknownAddressNotice(origin));
+  return false;
+}
+
+void MainWindow::OpenHanded(const std::wstring& text) {
+  if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
+  SetForegroundWindow(window_);
+  bool blank = true;
+  for (wchar_t c : text) blank = blank && (c == L' ' || c == L'\t' || c == L'\r' || c == L'\n');
+  if (!blank) OpenAddress(text);
+}
+
+void MainWindow::RegisterLinks() {
+  const std::wstring path = OwnPath();
+  if (path.empty()) {
+    MessageBoxW(window_, kRegistryFailed, WideFromGbk(texts::MessageBoxTitle()).c_str(), MB_OK);
+    return;
+  }
+  const std::vector<std::wstring> foreign = ForeignOpeners(path);
+  bool replace = false;
+  if (!foreign.empty()) {
+    std::wstring question = kReplaceQuestion;
+    for (const std::wstring& command : foreign) question += command + L"\r\n";
+    question += kReplaceQuestionEnd;
+    replace = MessageBoxW(window_, question.c_str(), WideFromGbk(texts::MessageBoxTitle()).c_str(),
+                          MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  }
+  if (!RegisterLinkOpener(path, replace)) {
+    MessageBoxW(window_, kRegistryFailed, WideFromGbk(texts::MessageBoxTitle()).c_str(), MB_OK);
+  }
+}
+
+void MainWindow::UnregisterLinks() {
+  if (!UnregisterLinkOpener(OwnPath())) {
+    MessageBoxW(window_, kRegistryFailed, WideFromGbk(texts::MessageBoxTitle()).c_str(), MB_OK);
+  }
 }
 
 bool MainWindow::Dispatch(HWND window, const MSG& message) {

@@ -8,15 +8,24 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "resolve/view.h"
 
 namespace sorrel {
 
-class Resolver;
+class Program;
 
 // The main window's class name and the child-window identifier of each
 // control, for tools that find them from outside (tests).
 inline constexpr const wchar_t* kMainWindowClass = L"SorrelResolverMainWindow";
+// The system-menu items that make the program the user's opener of the
+// three link schemes and undo that (WM_SYSCOMMAND identifiers).
+inline constexpr UINT kRegisterLinksCommand = 0x0100;
+inline constexpr UINT kUnregisterLinksCommand = 0x0110;
+// The WM_COPYDATA tag of a text handed over by a later start: UTF-16, no
+// terminating zero.
+inline constexpr ULONG_PTR kOpenTextTag = 0x534F524C;
 // 0 for a name that is not one of the eleven controls.
 int ControlId(const char* controlName);
 
@@ -33,8 +42,17 @@ class MainWindow : public ResolverView {
   HWND Control(const char* controlName) const;
   void Show(int showCommand);
 
-  // Binds the two buttons to the workflows.
-  void Bind(Resolver& resolver) { resolver_ = &resolver; }
+  // Binds the two buttons to the program's workflows.
+  void Bind(Program& program);
+
+  // Opens an address handed to the window from outside (the command line, a
+  // later start): a wrapped download-manager link is shown decoded in the
+  // result box with no request; a file page of the service goes into the
+  // address box and its captcha is fetched once; anything else gets one
+  // notice and changes nothing. False when nothing was opened.
+  bool OpenAddress(const std::wstring& text);
+  // Brings the window to the front, then opens `text` unless it is empty.
+  void OpenHanded(const std::wstring& text);
 
   // Dispatches one message of the thread's queue, with the keyboard moving
   // the focus between the controls. False for WM_QUIT.
@@ -56,6 +74,9 @@ class MainWindow : public ResolverView {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls(const Text& serviceOrigin);
   LRESULT Colour(HDC dc, HWND control);
+  void RegisterLinks();
+  void UnregisterLinks();
+  void RunWorkflow(bool resolve);
   void DrawPicture(const DRAWITEMSTRUCT& item);
 
   HINSTANCE instance_;
@@ -66,7 +87,10 @@ class MainWindow : public ResolverView {
   HBRUSH grey_ = nullptr;
   HBITMAP shown_ = nullptr;
   ByteSet picture_;
-  Resolver* resolver_ = nullptr;
+  Program* program_ = nullptr;
+  Text origin_;
+  int running_ = 0;
+  std::wstring handed_;
 };
 
 // The text of a window or control as code page 936 text, through

@@ -1,0 +1,161 @@
+#include "app/win32/link_registration.h"
+
+#include <optional>
+
+namespace sorrel {
+
+namespace {
+
+constexpr const wchar_t* kClasses = L"Software\\Classes\\";
+constexpr const wchar_t* kSaved = L"Software\\sorrel-resolver\\Replaced\\";
+constexpr const wchar_t* kCommandKey = L"\\shell\\open\\command";
+constexpr const wchar_t* kUrlProtocol = L"URL Protocol";
+// Names of the values kept for one scheme.
+constexpr const wchar_t* kSavedExisted = L"Existed";
+constexpr const wchar_t* kSavedDefault = L"Default";
+constexpr const wchar_t* kSavedUrlProtocol = L"URL Protocol";
+constexpr const wchar_t* kSavedCommand = L"Command";
+
+std::optional<std::wstring> ReadString(const std::wstring& key, const wchar_t* name) {
+  DWORD bytes = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name,
+                   RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, nullptr,
+                   &bytes) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name,
+                   RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, value.data(),
+                   &bytes) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.resize(wcsnlen(value.c_str(), value.size()));
+  return value;
+}
+
+bool WriteString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+  HKEY handle = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &handle, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+  const bool written =
+      RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     bytes) == ERROR_SUCCESS;
+  RegCloseKey(handle);
+  return written;
+}
+
+// Writes `value`, or deletes the value when there is none.
+bool PutBack(const std::wstring& key, const wchar_t* name,
+             const std::optional<std::wstring>& value) {
+  if (value) return WriteString(key, name, *value);
+  const LSTATUS status = RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), name);
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool KeyExists(const std::wstring& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(handle);
+  return true;
+}
+
+bool DeleteTree(const std::wstring& key) {
+  const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return false;
+  const LSTATUS removed = RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+  return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+std::wstring OpenCommand(const std::wstring& programPath) {
+  return L"\"" + programPath + L"\" \"%1\"";
+}
+
+std::vector<std::wstring> ForeignOpeners(const std::wstring& programPath) {
+  std::vector<std::wstring> foreign;
+  for (const wchar_t* scheme : kLinkSchemes) {
+    const auto command = ReadString(kClasses + std::wstring(scheme) + kCommandKey, nullptr);
+    if (command && !command->empty() && *command != OpenCommand(programPath)) {
+      foreign.push_back(*command);
+    }
+  }
+  return foreign;
+}
+
+bool RegisterLinkOpener(const std::wstring& programPath, bool replaceForeign) {
+  bool ok = true;
+  for (const wchar_t* scheme : kLinkSchemes) {
+    const std::wstring key = kClasses + std::wstring(scheme);
+    const std::wstring commandKey = key + kCommandKey;
+    const std::wstring saved = kSaved + std::wstring(scheme);
+    const auto command = ReadString(commandKey, nullptr);
+    const bool ours = command && *command == OpenCommand(programPath);
+    if (ours) continue;
+    if (command && !command->empty() && !replaceForeign) continue;
+    // What was there first is kept once: a second registration over the
+    // program's own entries must not save those as the earlier ones.
+    if (!KeyExists(saved)) {
+      const DWORD existed = KeyExists(key) ? 1 : 0;
+      HKEY handle = nullptr;
+      if (RegCreateKeyExW(HKEY_CURRENT_USER, saved.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          &handle, nullptr) != ERROR_SUCCESS) {
+        ok = false;
+        continue;
+      }
+      RegSetValueExW(handle, kSavedExisted, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&existed),
+                     sizeof existed);
+      RegCloseKey(handle);
+      const std::pair<const wchar_t*, std::optional<std::wstring>> values[] = {
+          {kSavedDefault, ReadString(key, nullptr)},
+          {kSavedUrlProtocol, ReadString(key, kUrlProtocol)},
+          {kSavedCommand, command}};
+      for (const auto& [name, value] : values) {
+        if (value) ok = WriteString(saved, name, *value) && ok;
+      }
+    }
+    ok = WriteString(key, nullptr, L"URL:" + std::wstring(scheme)) && ok;
+    ok = WriteString(key, kUrlProtocol, L"") && ok;
+    ok = WriteString(commandKey, nullptr, OpenCommand(programPath)) && ok;
+  }
+  return ok;
+}
+
+bool UnregisterLinkOpener(const std::wstring& programPath) {
+  bool ok = true;
+  for (const wchar_t* scheme : kLinkSchemes) {
+    const std::wstring key = kClasses + std::wstring(scheme);
+    const std::wstring commandKey = key + kCommandKey;
+    const std::wstring saved = kSaved + std::wstring(scheme);
+    const auto command = ReadString(commandKey, nullptr);
+    if (command && *command == OpenCommand(programPath)) {
+      if (!KeyExists(saved)) {
+        ok = DeleteTree(key) && ok;
+        continue;
+      }
+      DWORD existed = 0;
+      DWORD bytes = sizeof existed;
+      RegGetValueW(HKEY_CURRENT_USER, saved.c_str(), kSavedExisted, RRF_RT_REG_DWORD, nullptr,
+                   &existed, &bytes);
+      if (existed == 0) {
+        ok = DeleteTree(key) && ok;
+      } else {
+        ok = PutBack(key, nullptr, ReadString(saved, kSavedDefault)) && ok;
+        ok = PutBack(key, kUrlProtocol, ReadString(saved, kSavedUrlProtocol)) && ok;
+        ok = PutBack(commandKey, nullptr, ReadString(saved, kSavedCommand)) && ok;
+      }
+    }
+    ok = DeleteTree(saved) && ok;
+  }
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\sorrel-resolver\\Replaced");
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\sorrel-resolver");
+  return ok;
+}
+
+}  // namespace sorrel

@@ -6,10 +6,13 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "app/qt/application.h"
+#include "app/qt/download_settings.h"
+#include "app/qt/downloads_window.h"
 #include "app/qt/platform_qt.h"
 #include "app/qt/single_window.h"
 
@@ -77,8 +80,8 @@ class SingleWindowTest : public QObject {
     SingleWindow single(Socket());
     QCOMPARE(single.Claim(kThunder), SingleWindow::Start::kFirst);
     Application program(QtPlatformServices(), "http://127.0.0.1:1");
-    ServeLaterStarts(single, program.Window());
-    OpenHanded(program.Window(), kThunder);
+    ServeLaterStarts(single, program);
+    OpenHanded(program, kThunder);
     QTRY_VERIFY(ResultText(program).contains(kThunderAddress));
 
     QCOMPARE(Run(QStringLiteral(SORREL_RESOLVER_BINARY), {kFlashGet}, Environment()), 0);
@@ -91,6 +94,27 @@ class SingleWindowTest : public QObject {
     QTRY_COMPARE(received.size(), 1);
     QCOMPARE(received.at(0).at(0).toString(), QString());
     QVERIFY(ResultText(program).contains(kFlashGetAddress));
+    // Off by default: nothing went to a download engine.
+    QCOMPARE(program.Menu().Downloads(), nullptr);
+  }
+
+  void aLinkOpenedFromOutsideGoesToAria2WhenTheUserSaysSo() {
+    DownloadSettings settings;
+    settings.address = QStringLiteral("http://127.0.0.1:1/jsonrpc");
+    settings.sendOpenedLinks = true;
+    QVERIFY(settings.Save());
+    QVERIFY(DownloadSettings::Load().sendOpenedLinks);
+    SingleWindow single(Socket());
+    QCOMPARE(single.Claim(QString()), SingleWindow::Start::kFirst);
+    Application program(QtPlatformServices(), "http://127.0.0.1:1");
+    ServeLaterStarts(single, program);
+    program.Window().show();
+    QCOMPARE(Run(QStringLiteral(SORREL_RESOLVER_BINARY), {kFlashGet}, Environment()), 0);
+    QTRY_VERIFY(ResultText(program).contains(kFlashGetAddress));
+    QVERIFY(program.Menu().Downloads() != nullptr);
+    QTRY_COMPARE(program.Menu().Downloads()->Table()->rowCount(), 1);
+    settings.sendOpenedLinks = false;
+    QVERIFY(settings.Save());
   }
 
   void aSocketLeftByAKilledProgramDoesNotStopAStart() {
@@ -142,7 +166,7 @@ class SingleWindowTest : public QObject {
     SingleWindow single(Socket());
     QCOMPARE(single.Claim(QString()), SingleWindow::Start::kFirst);
     Application program(QtPlatformServices(), "http://127.0.0.1:1");
-    ServeLaterStarts(single, program.Window());
+    ServeLaterStarts(single, program);
     program.Window().show();
     QCOMPARE(Run(QStringLiteral("xdg-open"), {kClicked}, environment), 0);
     QTRY_VERIFY(ResultText(program).contains(kClickedAddress));
@@ -151,5 +175,13 @@ class SingleWindowTest : public QObject {
 
 }  // namespace sorrel
 
-QTEST_MAIN(sorrel::SingleWindowTest)
+int main(int argc, char** argv) {
+  // The user's settings are the test's own.
+  static QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.filePath("config").toUtf8());
+  qputenv("XDG_DATA_HOME", config.filePath("data").toUtf8());
+  QApplication app(argc, argv);
+  sorrel::SingleWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "single_window_test.moc"

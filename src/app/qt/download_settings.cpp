@@ -1,5 +1,6 @@
 #include "app/qt/download_settings.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
@@ -14,7 +15,7 @@ namespace sorrel {
 DownloadSettings DownloadSettings::Load() {
   QSettings store(QSettings::IniFormat, QSettings::UserScope, "sorrel-resolver", "sorrel-resolver");
   return {store.value("aria2/address").toString(), store.value("aria2/secret").toString(),
-          store.value("aria2/folder").toString()};
+          store.value("aria2/folder").toString(), store.value("links/sendToAria2", false).toBool()};
 }
 
 bool DownloadSettings::Save() const {
@@ -25,6 +26,7 @@ bool DownloadSettings::Save() const {
   store.setValue("aria2/address", address.trimmed());
   store.setValue("aria2/secret", secret);
   store.setValue("aria2/folder", folder.trimmed());
+  store.setValue("links/sendToAria2", sendOpenedLinks);
   store.sync();
   return store.status() == QSettings::NoError &&
          QFile::setPermissions(store.fileName(), privateFile);
@@ -34,7 +36,11 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
     : QDialog(parent),
       address_(new QLineEdit(settings.address, this)),
       secret_(new QLineEdit(settings.secret, this)),
-      folder_(new QLineEdit(settings.folder, this)) {
+      folder_(new QLineEdit(settings.folder, this)),
+      sendOpenedLinks_(new QCheckBox(
+          QString::fromUtf8("从别处打开的迅雷、快车、qqdl 链接直接交给 aria2 下载"), this)) {
+  sendOpenedLinks_->setObjectName("SendOpenedLinks");
+  sendOpenedLinks_->setChecked(settings.sendOpenedLinks);
   setWindowTitle(QString::fromUtf8("aria2 下载设置"));
   address_->setObjectName("Aria2Address");
   address_->setPlaceholderText(QString::fromUtf8("留空时启动本工具自己的 aria2c"));
@@ -55,6 +61,7 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
   form->addRow(QString::fromUtf8("aria2 RPC 地址："), address_);
   form->addRow(QString::fromUtf8("RPC 密钥："), secret_);
   form->addRow(QString::fromUtf8("下载文件夹："), folderRow);
+  form->addRow(sendOpenedLinks_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setText(QString::fromUtf8("确定"));
   buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("取消"));
@@ -65,7 +72,7 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
 }
 
 DownloadSettings DownloadSettingsDialog::Settings() const {
-  return {address_->text(), secret_->text(), folder_->text()};
+  return {address_->text(), secret_->text(), folder_->text(), sendOpenedLinks_->isChecked()};
 }
 
 }  // namespace sorrel

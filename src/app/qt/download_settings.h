@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
 class QLineEdit;
 
 namespace sorrel {
@@ -15,6 +16,9 @@ struct DownloadSettings {
   QString address;
   QString secret;
   QString folder;
+  // A link opened from outside (a click elsewhere, the command line) goes to
+  // the engine at once.
+  bool sendOpenedLinks = false;
 
   static DownloadSettings Load();
   // False when the file could not be written.
@@ -32,6 +36,7 @@ class DownloadSettingsDialog : public QDialog {
   QLineEdit* address_;
   QLineEdit* secret_;
   QLineEdit* folder_;
+  QCheckBox* sendOpenedLinks_;
 };
 
 }  // namespace sorrel

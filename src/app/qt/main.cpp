@@ -15,12 +15,12 @@ int main(int argc, char** argv) {
   int code = 0;
   {
     sorrel::Application program(sorrel::QtPlatformServices(), sorrel::ServiceOrigin());
-    sorrel::MainWindow& window = program.Window();
-    sorrel::ServeLaterStarts(single, window);
-    window.show();
+    sorrel::ServeLaterStarts(single, program);
+    program.Window().show();
     program.WarmAfterFirstPaint();
     // Opened from the event loop, once the window is up.
-    QTimer::singleShot(0, &window, [&window, argument] { sorrel::OpenHanded(window, argument); });
+    QTimer::singleShot(0, &program.Window(),
+                       [&program, argument] { sorrel::OpenHanded(program, argument); });
     code = QApplication::exec();
   }
   return code;

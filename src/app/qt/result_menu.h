@@ -24,9 +24,10 @@ class ResultMenu : public QObject {
   // The menu as a right click opens it, at `position` in the result box.
   QMenu* Open(const QPoint& position);
   DownloadsWindow* Downloads() const { return downloads_.get(); }
+  // The resolved normal address to the engine, as the menu item does.
+  void SendToAria2();
 
  private:
-  void SendToAria2();
   void Check();
   void ShowCheck(int status, const QString& name, qint64 size);
   void EditSettings();

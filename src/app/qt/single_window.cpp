@@ -7,7 +7,10 @@
 #include <QStandardPaths>
 #include <memory>
 
-#include "app/qt/main_window.h"
+#include "app/address_intake.h"
+#include "app/qt/application.h"
+#include "app/qt/download_settings.h"
+#include "resolve/link_codec.h"
 
 namespace sorrel {
 
@@ -85,17 +88,22 @@ QString HandedArgument(const QStringList& arguments) {
   return arguments.size() > 1 ? arguments.at(1) : QString();
 }
 
-void OpenHanded(MainWindow& window, const QString& argument) {
+void OpenHanded(Application& program, const QString& argument) {
+  MainWindow& window = program.Window();
   window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
   window.show();
   window.raise();
   window.activateWindow();
-  if (!argument.trimmed().isEmpty()) window.OpenAddress(argument);
+  if (argument.trimmed().isEmpty()) return;
+  const bool link = IsWrappedLink(TrimmedAddress(argument.toStdString()));
+  if (window.OpenAddress(argument) && link && DownloadSettings::Load().sendOpenedLinks) {
+    program.Menu().SendToAria2();
+  }
 }
 
-void ServeLaterStarts(SingleWindow& single, MainWindow& window) {
-  QObject::connect(&single, &SingleWindow::Received, &window,
-                   [&window](const QString& argument) { OpenHanded(window, argument); });
+void ServeLaterStarts(SingleWindow& single, Application& program) {
+  QObject::connect(&single, &SingleWindow::Received, &program.Window(),
+                   [&program](const QString& argument) { OpenHanded(program, argument); });
 }
 
 }  // namespace sorrel

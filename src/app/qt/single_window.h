@@ -10,7 +10,7 @@ class QLocalServer;
 
 namespace sorrel {
 
-class MainWindow;
+class Application;
 
 class SingleWindow : public QObject {
   Q_OBJECT
@@ -45,11 +45,12 @@ class SingleWindow : public QObject {
 // The command line's link or address: the first argument, or empty.
 QString HandedArgument(const QStringList& arguments);
 
-// Brings `window` to the front and opens `argument` in it the way a paste
-// does; an empty argument only brings it to the front.
-void OpenHanded(MainWindow& window, const QString& argument);
+// Brings the window to the front and opens `argument` in it the way a paste
+// does; an empty argument only brings it to the front. A link goes on to
+// aria2 when the user's download settings say so.
+void OpenHanded(Application& program, const QString& argument);
 
-// Every later start reaching `single` opens its argument in `window`.
-void ServeLaterStarts(SingleWindow& single, MainWindow& window);
+// Every later start reaching `single` opens its argument in the window.
+void ServeLaterStarts(SingleWindow& single, Application& program);
 
 }  // namespace sorrel

@@ -23,8 +23,7 @@ QString FromGbk(const Text& text) { return QString::fromStdString(Utf8FromGbk(te
 
 }  // namespace
 
-ResultMenu::ResultMenu(MainWindow& window, Program& program)
-    : window_(window), program_(program) {
+ResultMenu::ResultMenu(MainWindow& window, Program& program) : window_(window), program_(program) {
   QWidget* box = window.Control("EditBox2");
   box->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(box, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { Open(at); });

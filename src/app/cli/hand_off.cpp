@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -53,7 +54,11 @@ Aria2Client* HandOff::Engine(std::string& error) {
   Aria2Endpoint endpoint;
   if (options_.aria2Address.empty()) {
     PrivateEngineOptions engineOptions;
-    engineOptions.downloadDir = options_.dir;
+    // The engine's own folder is not ours: a relative folder is made whole.
+    std::error_code ignored;
+    if (!options_.dir.empty()) {
+      engineOptions.downloadDir = std::filesystem::absolute(options_.dir, ignored).string();
+    }
     engine_ = PrivateEngine::Start(stack_, threads_, engineOptions, engineError_);
     if (!engine_) {
       error = engineError_;
@@ -108,7 +113,7 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
   Aria2Download download;
   download.address = normal;
   download.fileName = name;
-  download.dir = options_.dir;
+  download.dir = engine_ ? engine_->DownloadDir() : options_.dir;
   download.referer = page;
   download.userAgent = std::string(kPageUserAgent);
   download.cookieLine = stack_.CookieLine(normal);

@@ -8,16 +8,20 @@
 # wine ANSI code page 936) and under a Western one (C.UTF-8, code page 1252):
 # every text read back through the system's UTF-16 side must be the literal
 # Chinese one in both, and the service must receive the same bytes from both.
-# Needs an X display (the caller runs it inside xvfb-run) and xdotool.
+# Then the keys, the captcha click, pasted links and the clipboard: each key
+# and click makes exactly the requests of its button, a link needs none.
+# Needs an X display (the caller runs it inside xvfb-run), xdotool and xclip.
 set -euo pipefail
 sim="$1" wine="$2" exe="$3" probe="$4"
 [ -n "${DISPLAY:-}" ] || { echo "gui_end_to_end.sh: no X display, skipped" >&2; exit 77; }
 command -v xdotool >/dev/null || { echo "gui_end_to_end.sh: xdotool is missing" >&2; exit 1; }
+command -v xclip >/dev/null || { echo "gui_end_to_end.sh: xclip is missing" >&2; exit 1; }
 
 work="$(mktemp -d)"
-sim_pid="" app_pid=""
+sim_pid="" app_pid="" clip_pids=()
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  for pid in "${clip_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -185,3 +189,144 @@ road C.UTF-8
 cmp "$work/requests.zh_CN.UTF-8" "$work/requests.C.UTF-8" ||
   fail "the service received other bytes under the Western code page"
 echo "gui_end_to_end.sh: $(grep -c '^[A-Z]* /' "$work/requests.C.UTF-8") requests alike under both code pages"
+
+# The request lines the service logged, the captcha's random number masked.
+requests() {
+  get /__test/log | sed -n 's/.*"request_line":"\([^"]*\)".*/\1/p' |
+    sed -E '/^GET \/file\//!s/[0-9]+ HTTP/# HTTP/'
+}
+# The requests after the first N, once there are WANTED of them.
+requests_after() {
+  local n="$1" wanted="$2" got=""
+  for _ in $(seq 50); do
+    got="$(requests | tail -n +$((n + 1)))"
+    [ "$(grep -c . <<<"$got")" -ge "$wanted" ] && break
+    sleep 0.2
+  done
+  sleep 0.5
+  requests | tail -n +$((n + 1))
+}
+count() { requests | grep -c . || true; }
+# A captcha refresh: the file page at PATH, then the picture.
+expect_refresh() {
+  local what="$1" seen="$2" path="$3"
+  expect "the first request of $what" "$(sed -n 1p <<<"$seen")" "GET $path HTTP/1.1"
+  case "$(sed -n 2p <<<"$seen")" in "GET /randcodeV2.php"*) ;; *) fail "$what fetched no captcha: $seen" ;; esac
+  expect "the requests of $what" "$(grep -c . <<<"$seen")" 2
+}
+# Puts TEXT on the X clipboard, as another program would.
+clip() {
+  printf '%s' "$1" >"$work/clip"
+  xclip -quiet -selection clipboard -i "$work/clip" >/dev/null 2>&1 &
+  clip_pids+=($!)
+  sleep 1
+}
+
+hands() {
+  locale=zh_CN.UTF-8
+  local page="$base/file/83264445" n by_button decoded
+  decoded=$'普通下载地址：\n\nhttp://dl.example/f/a.zip\n\n'
+  decoded+=$'迅雷下载地址：\n\nthunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo=\n\n'
+  decoded+=$'快车下载地址：\n\nflashget://W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL2YvYS56aXBbRkxBU0hHRVRd&sorrel'
+  get '/__test/log?clear=1' >/dev/null
+
+  # A file page on the clipboard at start: the address box takes it and the
+  # captcha comes once.
+  clip "$page"
+  LC_ALL="$locale" SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
+  app_pid=$!
+  LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
+  expect_refresh "the clipboard" "$(requests_after 0 2)" "/file/83264445"
+  expect "the address from the clipboard" "$(probe text EditBox1)" "$page"
+  expect "the focus after a captcha" "$(probe focus)" EditBox3
+
+  n="$(count)"
+  click Button2
+  by_button="$(requests_after "$n" 2)"
+  for how in Enter F5 picture; do
+    type_into EditBox3 "abc"
+    n="$(count)"
+    case "$how" in
+      Enter) click EditBox1 && xdotool key Return ;;
+      F5) xdotool key F5 ;;
+      picture) click PicBox1 ;;
+    esac
+    expect "the requests of $how" "$(requests_after "$n" 2)" "$by_button"
+    expect "the captcha box after $how" "$(probe text EditBox3)" ""
+    expect "the focus after $how" "$(probe focus)" EditBox3
+  done
+
+  # The resolution, by the button and by Enter in the captcha box, each on a
+  # captcha of its own: the service takes each captcha once.
+  for how in button Enter; do
+    n="$(count)"
+    click Button2
+    requests_after "$n" 2 >/dev/null
+    type_into EditBox3 "$code"
+    n="$(count)"
+    if [ "$how" = button ]; then
+      click Button1
+      by_button="$(requests_after "$n" 2)"
+    else
+      xdotool key Return
+      expect "the requests of Enter in the captcha box" "$(requests_after "$n" 2)" "$by_button"
+    fi
+  done
+  expect "the focus after a resolution" "$(probe focus)" EditBox3
+  case "$(probe text EditBox2)" in $'普通下载地址：\n\n'"$base/dl/"*) ;; *) fail "Enter gave no addresses" ;; esac
+
+  # Tab follows the road.
+  click EditBox1
+  for control in Button2 EditBox3 Button1 EditBox2; do
+    xdotool key Tab
+    sleep 0.3
+    expect "the focus after Tab" "$(probe focus)" "$control"
+  done
+
+  # A pasted link shows its addresses with no request; a broken one, a notice.
+  clip "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo="
+  click EditBox1
+  n="$(count)"
+  xdotool key ctrl+a ctrl+v
+  sleep 1
+  expect "the pasted link's result" "$(probe text EditBox2)" "$decoded"
+  clip "thunder://QUF!!"
+  click EditBox1
+  xdotool key ctrl+a ctrl+v
+  expect_notice $'信息：\n无法识别的链接：链接里的 Base64 编码有误。'
+  expect "the result after a broken link" "$(probe text EditBox2)" "$decoded"
+  expect "the requests of the pastes" "$(requests_after "$n" 0)" ""
+
+  # The clipboard once: a page copied elsewhere is taken, and only once; what
+  # was copied while the window was active is not; a link is decoded.
+  probe deactivate
+  clip "$page?from=elsewhere"
+  probe activate
+  expect_refresh "the clipboard" "$(requests_after "$n" 2)" "/file/83264445?from=elsewhere"
+  expect "the address from the clipboard" "$(probe text EditBox1)" "$page?from=elsewhere"
+  n="$(count)"
+  probe deactivate
+  probe activate
+  clip "$page?from=inside"
+  probe deactivate
+  probe activate
+  expect "the requests of known clipboards" "$(requests_after "$n" 0)" ""
+  expect "the address" "$(probe text EditBox1)" "$page?from=elsewhere"
+  probe deactivate
+  clip "qqdl://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA=="
+  probe activate
+  sleep 1
+  expect "the result of a link from the clipboard" "$(probe text EditBox2)" "$decoded"
+  expect "the requests of a link" "$(requests_after "$n" 0)" ""
+
+  probe close
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  wait "$app_pid" || true
+  app_pid=""
+  echo "gui_end_to_end.sh: keys, picture, paste and clipboard make the requests of their buttons"
+}
+
+hands

@@ -21,6 +21,11 @@
 //   sorrel_probe register-links      chooses the system-menu item that makes
 //                                    the program the links' opener
 //   sorrel_probe unregister-links    chooses the item that undoes it
+//   sorrel_probe focus               the name of the control with the focus
+//   sorrel_probe clipboard           the clipboard's Unicode text
+//   sorrel_probe deactivate          tells the main window it lost activation
+//   sorrel_probe activate            brings it back to the foreground and
+//                                    tells it it is active again
 //   sorrel_probe close               asks the main window to close
 #include <windows.h>
 
@@ -207,6 +212,35 @@ int main(int argc, char** argv) {
     const UINT item = command == "register-links" ? sorrel::kRegisterLinksCommand
                                                   : sorrel::kUnregisterLinksCommand;
     PostMessageW(window, WM_SYSCOMMAND, item, 0);
+    return 0;
+  }
+  if (command == "focus") {
+    HWND window = MainWindow();
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (window == nullptr || !GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) {
+      return Fail("no main window");
+    }
+    for (const char* name : {"EditBox1", "EditBox2", "EditBox3", "Button1", "Button2"}) {
+      if (info.hwndFocus != nullptr && info.hwndFocus == ControlOf(name)) {
+        std::printf("%s\n", name);
+        return 0;
+      }
+    }
+    std::printf("none\n");
+    return 0;
+  }
+  if (command == "clipboard") {
+    Print(ClipboardText());
+    return 0;
+  }
+  // With no window manager on the virtual display nothing else takes the
+  // activation away, so the probe says it happened.
+  if (command == "deactivate" || command == "activate") {
+    HWND window = MainWindow();
+    if (window == nullptr) return Fail("no main window");
+    if (command == "activate") SetForegroundWindow(window);
+    SendMessageW(window, WM_ACTIVATE, command == "activate" ? WA_ACTIVE : WA_INACTIVE, 0);
     return 0;
   }
   if (command.rfind("notice", 0) == 0) {

@@ -5,6 +5,7 @@
 
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -54,6 +55,11 @@ std::string Utf8FromWide(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), needed, nullptr, nullptr);
   return utf8;
 }
+// Posted on activation: the clipboard is looked at once the activation has
+// settled, since a captcha request may follow.
+constexpr UINT kOfferClipboard = WM_APP + 2;
+// The keyboard follows the road: address, refresh, captcha, resolve, result.
+constexpr const char* kTabOrder[] = {"EditBox1", "Button2", "EditBox3", "Button1", "EditBox2"};
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
@@ -77,7 +83,8 @@ DWORD StyleOf(const ControlPlacement& placement) {
     case ControlKind::Button:
       return common | WS_TABSTOP | BS_PUSHBUTTON;
     case ControlKind::Picture:
-      return common | SS_OWNERDRAW;
+      // SS_NOTIFY: a click on the captcha fetches a new one.
+      return common | SS_OWNERDRAW | SS_NOTIFY;
     case ControlKind::Edit:
       if (Is(placement.name, "EditBox2")) {
         return common | WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_READONLY |
@@ -126,7 +133,52 @@ HBITMAP DecodePicture(const ByteSet& picture) {
   return bitmap;
 }
 
+std::wstring WideText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  if (length <= 0) return {};
+  std::wstring buffer(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, buffer.data(), length + 1);
+  buffer.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
+  return buffer;
+}
+
+std::string Utf8(std::wstring_view wide) {
+  return EncodeCodePage(std::u16string(wide.begin(), wide.end()), kCodePageUtf8);
+}
+
+std::wstring WideFromUtf8(std::string_view utf8) {
+  const std::u16string wide = DecodeCodePage(utf8, kCodePageUtf8);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+// How many characters one change put in: more than one is a paste, a drop
+// or an input method's word, not a key typed.
+std::size_t InsertedCount(const std::wstring& before, const std::wstring& after) {
+  std::size_t prefix = 0;
+  const std::size_t shorter = std::min(before.size(), after.size());
+  while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
+  std::size_t suffix = 0;
+  while (suffix < shorter - prefix &&
+         before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
+    ++suffix;
+  }
+  return after.size() - prefix - suffix;
+}
+
 }  // namespace
+
+std::wstring ClipboardText(HWND owner) {
+  std::wstring text;
+  if (!OpenClipboard(owner)) return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text.assign(chars, wcsnlen(chars, GlobalSize(data) / sizeof(wchar_t)));
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
 
 int ControlId(const char* controlName) {
   for (std::size_t i = 0; i < kControls.size(); ++i) {
@@ -149,7 +201,7 @@ void SetControlText(HWND window, const Text& text) {
 }
 
 MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin)
-    : instance_(instance), origin_(serviceOrigin) {
+    : instance_(instance), origin_(Utf8FromGbk(serviceOrigin)) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProcedure;
@@ -161,16 +213,22 @@ MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin)
   windowClass.lpszClassName = kMainWindowClass;
   RegisterClassExW(&windowClass);
 
+  // The program declares itself DPI-aware: on a denser screen it lays its
+  // pixels out scaled, and the system's message font already is.
+  if (HDC screen = GetDC(nullptr)) {
+    dpi_ = std::max(96, GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+  }
   font_ = MessageFont();
   white_ = CreateSolidBrush(kWhite);
   silver_ = CreateSolidBrush(kSilver);
   grey_ = CreateSolidBrush(kGrey);
 
   const std::wstring caption = WideFromGbk(WindowCaption());
-  window_ =
-      CreateWindowExW(0, kMainWindowClass, caption.c_str(),
-                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
-                      CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, this);
+  window_ = CreateWindowExW(0, kMainWindowClass, caption.c_str(),
+                            WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                            CW_USEDEFAULT, Scaled(kWindowWidth), Scaled(kWindowHeight), nullptr,
+                            nullptr, instance, this);
   if (window_ != nullptr) {
     CreateControls(serviceOrigin);
     HMENU menu = GetSystemMenu(window_, FALSE);
@@ -193,11 +251,11 @@ void MainWindow::CreateControls(const Text& serviceOrigin) {
   for (const ControlPlacement& placement : kControls) {
     const std::wstring text = WideFromGbk(InitialText(placement.name, serviceOrigin));
     const DWORD extended = placement.kind == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0;
-    HWND control =
-        CreateWindowExW(extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement),
-                        placement.left, placement.top, placement.width, placement.height, window_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.name))),
-                        instance_, nullptr);
+    HWND control = CreateWindowExW(
+        extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement), Scaled(placement.left),
+        Scaled(placement.top), Scaled(placement.width), Scaled(placement.height), window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.name))), instance_,
+        nullptr);
     if (control != nullptr && font_ != nullptr) {
       SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     }
@@ -208,6 +266,8 @@ void MainWindow::Show(int showCommand) {
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
 }
+
+int MainWindow::Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
 HWND MainWindow::Control(const char* controlName) const {
   return GetDlgItem(window_, ControlId(controlName));
@@ -230,15 +290,26 @@ LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM w
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
+      if (LOWORD(wParam) == ControlId("EditBox1")) {
+        if (HIWORD(wParam) == EN_CHANGE) AddressChanged();
+        if (HIWORD(wParam) == EN_KILLFOCUS) AddressLeft();
+        return 0;
+      }
       if (HIWORD(wParam) == BN_CLICKED && program_ != nullptr) {
         // Button2 stays clickable inside a running resolution and runs
-        // nested in it; Button1 is disabled while its own workflow runs.
+        // nested in it; Button1 is disabled while its own workflow runs. The
+        // count only keeps the keys from piling up.
         if (LOWORD(wParam) == ControlId("Button1")) {
           RunWorkflow(true);
           return 0;
         }
         if (LOWORD(wParam) == ControlId("Button2")) {
           RunWorkflow(false);
+          return 0;
+        }
+        // STN_CLICKED has the value of BN_CLICKED.
+        if (LOWORD(wParam) == ControlId("PicBox1")) {
+          RunRefresh();
           return 0;
         }
       }
@@ -267,6 +338,25 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       OpenHanded(text);
       return 0;
     }
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        if (HWND focus = GetFocus(); focus != nullptr && IsChild(window_, focus)) {
+          lastFocus_ = focus;
+        }
+        clipboard_.NoteLeft(Utf8(ClipboardText(window_)));
+      } else {
+        PostMessageW(window_, kOfferClipboard, 0, 0);
+      }
+      break;
+    case kOfferClipboard:
+      OfferClipboard();
+      return 0;
+    case WM_SETFOCUS:
+      // The window hands the keyboard to the control that had it, as a
+      // dialog does.
+      SetFocus(lastFocus_ != nullptr && IsWindowEnabled(lastFocus_) ? lastFocus_
+                                                                    : Control("EditBox1"));
+      return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
       return Colour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
@@ -317,8 +407,12 @@ void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
   GetObjectW(shown_, sizeof size, &size);
   HDC source = CreateCompatibleDC(item.hDC);
   HGDIOBJ previous = SelectObject(source, shown_);
-  BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, size.bmWidth, size.bmHeight, source, 0, 0,
-         SRCCOPY);
+  // On a dense screen each captcha pixel becomes a whole block of screen
+  // pixels, repeated rather than blended, so the letters stay sharp.
+  const int factor = std::max(1, (dpi_ + 48) / 96);
+  SetStretchBltMode(item.hDC, COLORONCOLOR);
+  StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, size.bmWidth * factor,
+             size.bmHeight * factor, source, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
   SelectObject(source, previous);
   DeleteDC(source);
 }
@@ -333,38 +427,6 @@ void MainWindow::RunWorkflow(bool resolve) {
     program_->Workflows().RefreshCaptcha();
   }
   --running_;
-}
-
-bool MainWindow::OpenAddress(const std::wstring& text) {
-  const std::string address = TrimmedAddress(Utf8FromWide(text));
-  const std::string origin = Utf8FromGbk(origin_);
-  switch (KindOfAddress(address, origin)) {
-    case AddressKind::kWrappedLink: {
-      const OpenedLink opened = OpenWrappedLink(address);
-      if (!opened.ok) {
-        ShowMessage(opened.notice);
-        return false;
-      }
-      if (program_ != nullptr) {
-        ProgramState& state = program_->State();
-        state.NormalLink = opened.normalLink;
-        state.ThunderLink = opened.thunderLink;
-        state.FlashGetLink = opened.flashGetLink;
-      }
-      SetControlText(Control("EditBox1"), GbkFromUtf8(address));
-      SetResultText(opened.resultText);
-      return true;
-    }
-    case AddressKind::kFilePage:
-      if (program_ == nullptr || running_ > 0) return false;
-      SetControlText(Control("EditBox1"), GbkFromUtf8(address));
-      RunWorkflow(false);
-      return true;
-    case AddressKind::kOther:
-      break;
-  }
-  ShowMessage(UnknownAddressNotice(origin));
-  return false;
 }
 
 void MainWindow::OpenHanded(const std::wstring& text) {
@@ -403,6 +465,11 @@ void MainWindow::UnregisterLinks() {
 
 bool MainWindow::Dispatch(HWND window, const MSG& message) {
   if (message.message == WM_QUIT) return false;
+  if (message.message == WM_KEYDOWN && window != nullptr && IsWindow(window) &&
+      (message.hwnd == window || IsChild(window, message.hwnd))) {
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self != nullptr && self->Key(message)) return true;
+  }
   MSG copy = message;
   if (window != nullptr && IsWindow(window) && IsDialogMessageW(window, &copy)) return true;
   TranslateMessage(&copy);
@@ -414,10 +481,18 @@ Text MainWindow::AddressText() { return WindowText(Control("EditBox1")); }
 
 Text MainWindow::CaptchaText() { return WindowText(Control("EditBox3")); }
 
-void MainWindow::SetResultText(const Text& text) { SetControlText(Control("EditBox2"), text); }
+void MainWindow::SetResultText(const Text& text) {
+  HWND box = Control("EditBox2");
+  SetControlText(box, text);
+  // The start of the text in sight.
+  SendMessageW(box, EM_SETSEL, 0, 0);
+  SendMessageW(box, WM_VSCROLL, SB_TOP, 0);
+}
 
 void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
   HWND button = Control("Button1");
+  // A disabled button cannot keep the keyboard: it goes to the captcha box.
+  if (!enabled && GetFocus() == button) SetFocus(Control("EditBox3"));
   EnableWindow(button, enabled ? TRUE : FALSE);
   SetControlText(button, caption);
 }
@@ -428,6 +503,10 @@ void MainWindow::SetPicture(const ByteSet& picture) {
   shown_ = decoded;
   if (decoded != nullptr) {
     picture_ = picture;
+    // A new captcha wants new letters.
+    HWND captcha = Control("EditBox3");
+    SetWindowTextW(captcha, L"");
+    SetFocus(captcha);
   } else {
     picture_.clear();
   }
@@ -452,6 +531,151 @@ void MainWindow::ProcessPendingEvents() {
     }
     Dispatch(window_, message);
   }
+}
+
+bool MainWindow::Key(const MSG& message) {
+  // A held key starts nothing beyond its first press.
+  const bool repeated = (message.lParam & (1L << 30)) != 0;
+  switch (message.wParam) {
+    case VK_F5:
+      if (!repeated) RunRefresh();
+      return true;
+    case VK_RETURN:
+      if (message.hwnd == Control("EditBox3")) {
+        if (!repeated) RunResolve();
+        return true;
+      }
+      if (message.hwnd == Control("EditBox1")) {
+        if (!repeated) {
+          const std::wstring text = WideText(message.hwnd);
+          if (KindOfAddress(Utf8(text), origin_) == AddressKind::kWrappedLink) {
+            ShowWrappedLink(text);
+          } else {
+            RunRefresh();
+          }
+        }
+        return true;
+      }
+      return false;
+    case VK_TAB: {
+      if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+      constexpr int n = static_cast<int>(std::size(kTabOrder));
+      int at = -1;
+      for (int i = 0; i < n; ++i) {
+        if (Control(kTabOrder[i]) == GetFocus()) at = i;
+      }
+      const int step = GetKeyState(VK_SHIFT) < 0 ? n - 1 : 1;
+      HWND next = Control(kTabOrder[at < 0 ? 0 : (at + step) % n]);
+      wchar_t kind[16] = {};
+      GetClassNameW(next, kind, 16);
+      if (lstrcmpiW(kind, L"EDIT") == 0) SendMessageW(next, EM_SETSEL, 0, -1);
+      SetFocus(next);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void MainWindow::RunRefresh() {
+  if (program_ == nullptr || running_ > 0) return;
+  ++running_;
+  program_->Workflows().RefreshCaptcha();
+  --running_;
+}
+
+void MainWindow::RunResolve() {
+  if (program_ == nullptr || running_ > 0 || !IsWindowEnabled(Control("Button1"))) return;
+  ++running_;
+  program_->Workflows().ResolveDownloadAddresses();
+  --running_;
+}
+
+bool MainWindow::ShowWrappedLink(const std::wstring& link) {
+  linkHandled_ = link;
+  const OpenedLink opened = OpenWrappedLink(Utf8(link));
+  if (!opened.ok) {
+    ShowMessage(opened.notice);
+    return false;
+  }
+  if (program_ != nullptr) {
+    ProgramState& state = program_->State();
+    state.NormalLink = opened.normalLink;
+    state.ThunderLink = opened.thunderLink;
+    state.FlashGetLink = opened.flashGetLink;
+  }
+  SetResultText(opened.resultText);
+  return true;
+}
+
+void MainWindow::SetAddress(const std::wstring& text) {
+  settingAddress_ = true;
+  SetWindowTextW(Control("EditBox1"), text.c_str());
+  settingAddress_ = false;
+  addressBefore_ = text;
+}
+
+void MainWindow::AddressChanged() {
+  const std::wstring text = WideText(Control("EditBox1"));
+  const std::wstring before = addressBefore_;
+  addressBefore_ = text;
+  if (settingAddress_ || InsertedCount(before, text) <= 1) return;
+  if (KindOfAddress(Utf8(text), origin_) == AddressKind::kWrappedLink) ShowWrappedLink(text);
+}
+
+void MainWindow::AddressLeft() {
+  // A link typed key by key is read when the user moves on within the
+  // window, not while it is half typed, nor when the user switches away.
+  if (GetForegroundWindow() != window_) return;
+  const std::wstring text = WideText(Control("EditBox1"));
+  if (text != linkHandled_ && KindOfAddress(Utf8(text), origin_) == AddressKind::kWrappedLink) {
+    ShowWrappedLink(text);
+  }
+}
+
+bool MainWindow::OpenAddress(std::wstring_view text) {
+  const std::string address = TrimmedAddress(Utf8(text));
+  const std::wstring shown = WideFromUtf8(address);
+  switch (KindOfAddress(address, origin_)) {
+    case AddressKind::kWrappedLink:
+      if (!ShowWrappedLink(shown)) return false;
+      SetAddress(shown);
+      return true;
+    case AddressKind::kFilePage:
+      if (program_ == nullptr || running_ > 0) return false;
+      SetAddress(shown);
+      RunRefresh();
+      return true;
+    case AddressKind::kOther:
+      break;
+  }
+  ShowMessage(UnknownAddressNotice(origin_));
+  return false;
+}
+
+void MainWindow::OfferClipboard() {
+  if (program_ == nullptr || running_ > 0 || GetForegroundWindow() != window_) return;
+  const std::wstring text = ClipboardText(window_);
+  if (clipboard_.Take(Utf8(text), Utf8(WideText(Control("EditBox1"))), origin_)) {
+    OpenAddress(text);
+  }
+}
+
+void MainWindow::CopyToClipboard(std::wstring_view text) {
+  clipboard_.NoteOwnCopy(Utf8(text));
+  if (!OpenClipboard(window_)) return;
+  EmptyClipboard();
+  if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
+    if (auto* chars = static_cast<wchar_t*>(GlobalLock(memory))) {
+      std::copy(text.begin(), text.end(), chars);
+      chars[text.size()] = L'\0';
+      GlobalUnlock(memory);
+      if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) GlobalFree(memory);
+    } else {
+      GlobalFree(memory);
+    }
+  }
+  CloseClipboard();
 }
 
 }  // namespace sorrel

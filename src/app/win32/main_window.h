@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
+#include "app/address_intake.h"
 #include "resolve/view.h"
 
 namespace sorrel {
@@ -42,17 +44,21 @@ class MainWindow : public ResolverView {
   HWND Control(const char* controlName) const;
   void Show(int showCommand);
 
-  // Binds the two buttons to the program's workflows.
+  // Binds the buttons, the keys, the captcha picture and the address box to
+  // the program's workflows.
   void Bind(Program& program);
 
   // Opens an address handed to the window from outside (the command line, a
-  // later start): a wrapped download-manager link is shown decoded in the
-  // result box with no request; a file page of the service goes into the
-  // address box and its captcha is fetched once; anything else gets one
-  // notice and changes nothing. False when nothing was opened.
-  bool OpenAddress(const std::wstring& text);
+  // later start, the clipboard): a wrapped download-manager link is shown
+  // decoded in the result box with no request; a file page of the service
+  // goes into the address box and its captcha is fetched once; anything else
+  // gets one notice and changes nothing. False when nothing was opened.
+  bool OpenAddress(std::wstring_view text);
   // Brings the window to the front, then opens `text` unless it is empty.
   void OpenHanded(const std::wstring& text);
+  // Puts `text` on the clipboard as the window's own copy, which the window
+  // does not take back into the address box.
+  void CopyToClipboard(std::wstring_view text);
 
   // Dispatches one message of the thread's queue, with the keyboard moving
   // the focus between the controls. False for WM_QUIT.
@@ -78,6 +84,20 @@ class MainWindow : public ResolverView {
   void UnregisterLinks();
   void RunWorkflow(bool resolve);
   void DrawPicture(const DRAWITEMSTRUCT& item);
+  // Enter, F5 and Tab as the window answers them; false for other keys.
+  bool Key(const MSG& message);
+  // The workflows as the keys, the picture and the clipboard start them:
+  // never while another run the window started is under way.
+  void RunRefresh();
+  void RunResolve();
+  // The address box's wrapped link shown decoded; false for a link that
+  // does not decode, after its notice.
+  bool ShowWrappedLink(const std::wstring& link);
+  void AddressChanged();
+  void AddressLeft();
+  void OfferClipboard();
+  void SetAddress(const std::wstring& text);
+  int Scaled(int pixels) const;
 
   HINSTANCE instance_;
   HWND window_ = nullptr;
@@ -88,10 +108,23 @@ class MainWindow : public ResolverView {
   HBITMAP shown_ = nullptr;
   ByteSet picture_;
   Program* program_ = nullptr;
-  Text origin_;
+  std::string origin_;  // UTF-8
+  // Dots per inch of the screen; the fixed layout is in pixels at 96.
+  int dpi_ = 96;
   int running_ = 0;
   std::wstring handed_;
+  ClipboardOffer clipboard_;
+  // The address box as it read before its latest change, for what an edit
+  // put in; the last link in it that was decoded or refused, so that
+  // leaving the box does not ask twice.
+  std::wstring addressBefore_;
+  std::wstring linkHandled_;
+  bool settingAddress_ = false;
+  HWND lastFocus_ = nullptr;
 };
+
+// The clipboard's Unicode text; empty when it holds none or is busy.
+std::wstring ClipboardText(HWND owner);
 
 // The text of a window or control as code page 936 text, through
 // GetWindowTextW, and its replacement through SetWindowTextW.

@@ -3,8 +3,10 @@
 // output read as a script reads it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -526,7 +528,17 @@ TEST_F(CliTest, ARemoteEngineTakesItsSecretFromAFile) {
   test::SimProcess sim({"--test-mode", "--file", file.Arg()});
   ASSERT_TRUE(sim.ok()) << sim.error();
   // An engine of the test's own, as a home server would run it.
-  const int port = 20000 + getpid() % 20000;
+  const int port = [] {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    close(s);
+    return static_cast<int>(ntohs(address.sin_port));
+  }();
   const std::string secret = "t0ps3cret";
   const pid_t engine = fork();
   if (engine == 0) {
@@ -540,7 +552,18 @@ TEST_F(CliTest, ARemoteEngineTakesItsSecretFromAFile) {
   const std::string rpc = "--aria2=http://127.0.0.1:" + std::to_string(port) + "/jsonrpc";
   std::ofstream(file.dir / "secret") << secret << "\n";
   std::ofstream(file.dir / "wrong") << "nope\n";
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Ready once its port takes a connection.
+  for (int i = 0; i < 100; ++i) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool up = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(s);
+    if (up) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   const Ran ran = Resolve(sim, {"--json", rpc, "--aria2-secret-file",
                                 (file.dir / "secret").string(), "--wait", sim.url("/file/99")});
   const Ran wrong = Resolve(

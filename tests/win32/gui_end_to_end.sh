@@ -329,4 +329,35 @@ hands() {
   echo "gui_end_to_end.sh: keys, picture, paste and clipboard make the requests of their buttons"
 }
 
+# A dense screen (192 dots per inch): the layout doubles and the captcha is
+# drawn in whole 2-by-2 blocks. The prefix goes back to 96 afterwards.
+dense() {
+  locale=zh_CN.UTF-8
+  local n
+  "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
+  LC_ALL="$locale" SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
+  app_pid=$!
+  LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
+  expect "EditBox1 at 192 dpi" "$(probe size EditBox1)" "768 64"
+  expect "PicBox1 at 192 dpi" "$(probe size PicBox1)" "400 210"
+  paste_into EditBox1 "$base/file/83264445"
+  n="$(count)"
+  click Button2
+  requests_after "$n" 2 >/dev/null
+  sleep 1
+  read -r mixed colours < <(probe blocks PicBox1 2)
+  [ "${mixed:-1}" -eq 0 ] || fail "$mixed blocks of the captcha are blurred"
+  [ "${colours:-0}" -gt 2 ] || fail "the picture box shows no captcha"
+  probe close
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  wait "$app_pid" || true
+  app_pid=""
+  "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  echo "gui_end_to_end.sh: at 192 dpi the layout doubles and the captcha stays sharp"
+}
+
 hands
+dense

@@ -26,13 +26,19 @@
 //   sorrel_probe deactivate          tells the main window it lost activation
 //   sorrel_probe activate            brings it back to the foreground and
 //                                    tells it it is active again
+//   sorrel_probe size CONTROL        the control's width and height in pixels
+//   sorrel_probe blocks CONTROL N    reads the control from the screen: how many
+//                                    of its N-by-N blocks are not of one colour,
+//                                    and how many colours it shows
 //   sorrel_probe close               asks the main window to close
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "app/win32/main_window.h"
 
@@ -267,6 +273,55 @@ int main(int argc, char** argv) {
     RECT r{};
     GetWindowRect(control, &r);
     std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (command == "size") {
+    RECT r{};
+    GetWindowRect(control, &r);
+    std::printf("%ld %ld\n", r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
+  if (command == "blocks") {
+    const int n = argc > 3 ? std::atoi(argv[3]) : 2;
+    RECT r{};
+    GetWindowRect(control, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (n < 1 || width <= 0 || height <= 0) return Fail("nothing to read");
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, previous);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> pixels(static_cast<std::size_t>(width) * height);
+    GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    std::set<DWORD> colours;
+    int mixed = 0;
+    for (int y = 0; y + n <= height; y += n) {
+      for (int x = 0; x + n <= width; x += n) {
+        const DWORD first = pixels[static_cast<std::size_t>(y) * width + x] & 0xFFFFFF;
+        colours.insert(first);
+        bool one = true;
+        for (int dy = 0; dy < n; ++dy) {
+          for (int dx = 0; dx < n; ++dx) {
+            one = one &&
+                  (pixels[static_cast<std::size_t>(y + dy) * width + x + dx] & 0xFFFFFF) == first;
+          }
+        }
+        if (!one) ++mixed;
+      }
+    }
+    std::printf("%d %zu\n", mixed, colours.size());
     return 0;
   }
   if (command == "text") {

@@ -224,7 +224,8 @@ clip() {
 
 hands() {
   locale=zh_CN.UTF-8
-  local page="$base/file/83264445" n by_button decoded
+  local page="$base/file/83264445" n by_button decoded decoded_normal copies x y
+  decoded_normal="http://dl.example/f/a.zip"
   decoded=$'普通下载地址：\n\nhttp://dl.example/f/a.zip\n\n'
   decoded+=$'迅雷下载地址：\n\nthunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo=\n\n'
   decoded+=$'快车下载地址：\n\nflashget://W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL2YvYS56aXBbRkxBU0hHRVRd&sorrel'
@@ -296,6 +297,19 @@ hands() {
   expect_notice $'信息：\n无法识别的链接：链接里的 Base64 编码有误。'
   expect "the result after a broken link" "$(probe text EditBox2)" "$decoded"
   expect "the requests of the pastes" "$(requests_after "$n" 0)" ""
+
+  # The result box's menu copies each address of the link shown.
+  copies=("$decoded_normal" "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo="
+    "flashget://$(printf '[FLASHGET]%s[FLASHGET]' "$decoded_normal" | base64 -w0)&sorrel")
+  for item in 1 2 3; do
+    read -r x y < <(probe center EditBox2) || fail "no control EditBox2"
+    xdotool mousemove --sync "$x" "$y" click 3
+    sleep 0.5
+    # shellcheck disable=SC2046
+    xdotool key $(printf 'Down %.0s' $(seq "$item")) Return
+    sleep 0.5
+    expect "menu item $item of the result box" "$(xclip -o -selection clipboard)" "${copies[$((item - 1))]}"
+  done
 
   # The clipboard once: a page copied elsewhere is taken, and only once; what
   # was copied while the window was active is not; a link is decoded.

@@ -33,6 +33,8 @@ constexpr const wchar_t* kReplaceQuestion = L"迅雷、快车或 qqdl 链接现�
 constexpr const wchar_t* kReplaceQuestionEnd =
     L"\r\n要改由本工具打开吗？\r\n选“否”只登记还没有程序打开的链接。";
 constexpr const wchar_t* kRegistryFailed = L"无法写入注册表，设置没有全部完成。";
+constexpr const wchar_t* kCopyItems[] = {L"复制普通下载地址", L"复制迅雷下载地址",
+                                         L"复制快车下载地址"};
 
 std::wstring OwnPath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -470,6 +472,18 @@ bool MainWindow::Dispatch(HWND window, const MSG& message) {
     auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self != nullptr && self->Key(message)) return true;
   }
+  // A right click on the result box opens the program's menu in place of
+  // the edit control's own.
+  if (message.message == WM_RBUTTONUP && window != nullptr && IsWindow(window)) {
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self != nullptr && message.hwnd == self->Control("EditBox2")) {
+      POINT at{static_cast<short>(LOWORD(message.lParam)),
+               static_cast<short>(HIWORD(message.lParam))};
+      ClientToScreen(message.hwnd, &at);
+      self->ShowResultMenu(at);
+      return true;
+    }
+  }
   MSG copy = message;
   if (window != nullptr && IsWindow(window) && IsDialogMessageW(window, &copy)) return true;
   TranslateMessage(&copy);
@@ -676,6 +690,22 @@ void MainWindow::CopyToClipboard(std::wstring_view text) {
     }
   }
   CloseClipboard();
+}
+
+void MainWindow::ShowResultMenu(POINT at) {
+  if (program_ == nullptr) return;
+  const ProgramState& state = program_->State();
+  const Text* links[] = {&state.NormalLink, &state.ThunderLink, &state.FlashGetLink};
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return;
+  for (UINT_PTR i = 0; i < 3; ++i) {
+    AppendMenuW(menu, MF_STRING | (links[i]->empty() ? MF_GRAYED : MF_ENABLED), i + 1,
+                kCopyItems[i]);
+  }
+  const int chosen = static_cast<int>(TrackPopupMenu(
+      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
+  DestroyMenu(menu);
+  if (chosen >= 1 && chosen <= 3) CopyToClipboard(WideFromGbk(*links[chosen - 1]));
 }
 
 }  // namespace sorrel

@@ -86,6 +86,8 @@ class MainWindow : public ResolverView {
   void DrawPicture(const DRAWITEMSTRUCT& item);
   // Enter, F5 and Tab as the window answers them; false for other keys.
   bool Key(const MSG& message);
+  // The result box's menu at `at` (screen): the three addresses to the clipboard.
+  void ShowResultMenu(POINT at);
   // The workflows as the keys, the picture and the clipboard start them:
   // never while another run the window started is under way.
   void RunRefresh();

@@ -75,6 +75,12 @@ OpenedLink OpenWrappedLink(std::string_view link) {
   return opened;
 }
 
+void KeepOpenedLink(const OpenedLink& opened, ProgramState& state) {
+  state.NormalLink = opened.normalLink;
+  state.ThunderLink = opened.thunderLink;
+  state.FlashGetLink = opened.flashGetLink;
+}
+
 Text UnknownAddressNotice(std::string_view origin) {
   return GbkFromUtf8("无法识别的链接：它既不是 thunder://、flashget:// 或 qqdl:// 链接，也不是 " +
                      std::string(origin) + "/file/… 这样的文件页地址。");

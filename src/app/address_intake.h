@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "resolve/program_state.h"
 #include "text/text.h"
 
 namespace sorrel {
@@ -31,6 +32,9 @@ struct OpenedLink {
 };
 
 OpenedLink OpenWrappedLink(std::string_view link);
+// Puts a decoded link's three addresses where a resolution leaves them, so
+// the copy and send items serve both alike.
+void KeepOpenedLink(const OpenedLink& opened, ProgramState& state);
 // Code page 936: the notice for text that is neither a link nor a page.
 Text UnknownAddressNotice(std::string_view origin);
 

@@ -24,7 +24,7 @@
 
 #include "app/qt/application.h"
 #include "app/qt/downloads_window.h"
-#include "http/curl_stack.h"
+#include "app/window_test_support.h"
 #include "sim/sim_process.h"
 #include "support/windows_qt.h"
 
@@ -32,12 +32,8 @@ namespace sorrel {
 
 namespace {
 
-HttpStack& Stack() {
-  static auto* stack = new CurlHttpStack();
-  return *stack;
-}
-
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+HttpStack& Stack() { return test::WindowStack(); }
+using test::Utf8;
 
 // A right click on the result box; the menu it opens.
 QMenu* RightClick(MainWindow& window) {

@@ -18,7 +18,7 @@
 #include <functional>
 
 #include "app/qt/application.h"
-#include "http/curl_stack.h"
+#include "app/window_test_support.h"
 #include "sim/sim_process.h"
 #include "support/windows_qt.h"
 
@@ -26,12 +26,8 @@ namespace sorrel {
 
 namespace {
 
-HttpStack& Stack() {
-  static auto* stack = new CurlHttpStack();
-  return *stack;
-}
-
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+HttpStack& Stack() { return test::WindowStack(); }
+using test::Utf8;
 
 // Closes every modal box that opens while armed, noting the texts.
 struct BoxCloser {

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "app/qt/application.h"
-#include "http/curl_stack.h"
+#include "app/window_test_support.h"
 #include "sim/sim_process.h"
 #include "support/windows_qt.h"
 
@@ -21,12 +21,8 @@ namespace sorrel {
 
 namespace {
 
-HttpStack& Stack() {
-  static auto* stack = new CurlHttpStack();
-  return *stack;
-}
-
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+HttpStack& Stack() { return test::WindowStack(); }
+using test::Utf8;
 
 // Closes the next modal box that opens, noting its title and text.
 struct BoxCloser {

@@ -276,12 +276,7 @@ bool MainWindow::ShowWrappedLink(const QString& link) {
     ShowMessage(opened.notice);
     return false;
   }
-  if (program_) {
-    ProgramState& state = program_->State();
-    state.NormalLink = opened.normalLink;
-    state.ThunderLink = opened.thunderLink;
-    state.FlashGetLink = opened.flashGetLink;
-  }
+  if (program_) KeepOpenedLink(opened, program_->State());
   SetResultText(opened.resultText);
   return true;
 }

@@ -612,12 +612,7 @@ bool MainWindow::ShowWrappedLink(const std::wstring& link) {
     ShowMessage(opened.notice);
     return false;
   }
-  if (program_ != nullptr) {
-    ProgramState& state = program_->State();
-    state.NormalLink = opened.normalLink;
-    state.ThunderLink = opened.thunderLink;
-    state.FlashGetLink = opened.flashGetLink;
-  }
+  if (program_ != nullptr) KeepOpenedLink(opened, program_->State());
   SetResultText(opened.resultText);
   return true;
 }

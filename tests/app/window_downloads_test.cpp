@@ -62,10 +62,11 @@ struct BoxAnswer {
   QString text;
   int answered = 0;
   QMessageBox::StandardButton button = QMessageBox::Ok;
+  QObject guard;  // owns the polls, so none outlives the answerer
 
   void Arm(QMessageBox::StandardButton with) {
     button = with;
-    QTimer::singleShot(20, [this] { Poll(); });
+    QTimer::singleShot(20, &guard, [this] { Poll(); });
   }
   void Poll() {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -74,7 +75,7 @@ struct BoxAnswer {
       box->button(button)->click();
       return;
     }
-    QTimer::singleShot(20, [this] { Poll(); });
+    QTimer::singleShot(20, &guard, [this] { Poll(); });
   }
 };
 

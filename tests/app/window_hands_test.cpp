@@ -29,16 +29,15 @@ namespace {
 HttpStack& Stack() { return test::WindowStack(); }
 using test::Utf8;
 
-// Closes every modal box that opens while armed, noting the texts.
+// Closes every modal box that opens while it lives, noting the texts. Its
+// timers belong to `guard`, so none fires once the closer has gone.
 struct BoxCloser {
   QStringList texts;
-  bool armed = true;
+  QObject guard;
 
   BoxCloser() { Poll(); }
-  ~BoxCloser() { armed = false; }
   void Poll() {
-    QTimer::singleShot(20, [this] {
-      if (!armed) return;
+    QTimer::singleShot(20, &guard, [this] {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         texts << box->text();
         box->button(QMessageBox::Ok)->click();

@@ -29,9 +29,10 @@ struct BoxCloser {
   QString title;
   QString text;
   int closed = 0;
+  QObject guard;  // owns the polls, so none outlives the closer
 
   void Arm() {
-    QTimer::singleShot(20, [this] { Poll(); });
+    QTimer::singleShot(20, &guard, [this] { Poll(); });
   }
   void Poll() {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -41,7 +42,7 @@ struct BoxCloser {
       box->button(QMessageBox::Ok)->click();
       return;
     }
-    QTimer::singleShot(20, [this] { Poll(); });
+    QTimer::singleShot(20, &guard, [this] { Poll(); });
   }
 };
 

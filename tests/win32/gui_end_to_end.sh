@@ -12,17 +12,18 @@
 # and click makes exactly the requests of its button, a link needs none.
 # Needs an X display (the caller runs it inside xvfb-run), xdotool and xclip.
 set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh"
 sim="$1" wine="$2" exe="$3" probe="$4"
 [ -n "${DISPLAY:-}" ] || { echo "gui_end_to_end.sh: no X display, skipped" >&2; exit 77; }
 command -v xdotool >/dev/null || { echo "gui_end_to_end.sh: xdotool is missing" >&2; exit 1; }
 command -v xclip >/dev/null || { echo "gui_end_to_end.sh: xclip is missing" >&2; exit 1; }
 
 work="$(mktemp -d)"
-sim_pid="" app_pid="" clip_pids=()
+app_pid="" clip_pids=()
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   for pid in "${clip_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  sim_stop
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -38,11 +39,8 @@ fail() {
 }
 
 code=k7Q2
-"$sim" --port 0 --test-mode --fixed-code "$code" >"$work/sim.out" 2>/dev/null &
-sim_pid=$!
-for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-base="$(head -n1 "$work/sim.out")"
-[ -n "$base" ] || fail "the demo service printed no address"
+sim_start "$sim" --port 0 --test-mode --fixed-code "$code" || fail "the demo service printed no address"
+base="$sim_origin"
 port="${base##*:}"
 
 # The body of a GET to the service, through bash's own TCP client.
@@ -101,6 +99,26 @@ paste_into() {
   expect "$1 after pasting" "$(probe text "$1")" "$2"
 }
 
+# Starts the program against the service and waits for its window.
+launch() {
+  LC_ALL="$locale" SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
+  app_pid=$!
+  LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
+}
+
+# Closes the window; the program must end. Sets app_status.
+close_app() {
+  probe close
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app_pid" 2>/dev/null; then fail "the program did not end after its window closed"; fi
+  app_status=0
+  wait "$app_pid" || app_status=$?
+  app_pid=""
+}
+
 expect_notice() {
   expect "the notice" "$(probe notice)" "$1"
   probe notice-ok || fail "the notice '$1' did not close"
@@ -108,9 +126,7 @@ expect_notice() {
 
 road() {
   locale="$1"
-  LC_ALL="$locale" SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
-  app_pid=$!
-  LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
+  launch
 
   expect "the caption" "$(probe text Main)" \
     "Sorrel网盘下载地址解析工具【Orrinwood专版   www.sorrel-resolver.example】"
@@ -162,16 +178,8 @@ $example
   expect "the copied result" "$(probe copy EditBox2)" "$result"
   expect "Button1 afterwards" "$(probe text Button1)" "获取下载地址"
 
-  probe close
-  for _ in $(seq 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$app_pid" 2>/dev/null; then fail "the program did not end after its window closed"; fi
-  local status=0
-  wait "$app_pid" || status=$?
-  app_pid=""
-  [ "$status" -eq 0 ] || fail "the program ended with status $status"
+  close_app
+  [ "$app_status" -eq 0 ] || fail "the program ended with status $app_status"
 
   # What the service received, byte for byte, with the session it handed
   # out in place of its cookie's value.
@@ -221,6 +229,23 @@ clip() {
   clip_pids+=($!)
   sleep 1
 }
+# The file page taken from the clipboard after the first N requests, with QUERY.
+expect_page_taken() {
+  expect_refresh "the clipboard" "$(requests_after "$1" 2)" "/file/83264445$2"
+  expect "the address from the clipboard" "$(probe text EditBox1)" "$base/file/83264445$2"
+}
+# TEXT copied elsewhere, while the window is not active.
+copy_elsewhere() {
+  probe deactivate
+  clip "$1"
+  probe activate
+}
+# TEXT pasted over the address box by keys.
+paste_keys() {
+  clip "$1"
+  click EditBox1
+  xdotool key ctrl+a ctrl+v
+}
 
 hands() {
   locale=zh_CN.UTF-8
@@ -234,11 +259,8 @@ hands() {
   # A file page on the clipboard at start: the address box takes it and the
   # captcha comes once.
   clip "$page"
-  LC_ALL="$locale" SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
-  app_pid=$!
-  LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
-  expect_refresh "the clipboard" "$(requests_after 0 2)" "/file/83264445"
-  expect "the address from the clipboard" "$(probe text EditBox1)" "$page"
+  launch
+  expect_page_taken 0 ""
   expect "the focus after a captcha" "$(probe focus)" EditBox3
 
   n="$(count)"
@@ -285,15 +307,11 @@ hands() {
   done
 
   # A pasted link shows its addresses with no request; a broken one, a notice.
-  clip "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo="
-  click EditBox1
   n="$(count)"
-  xdotool key ctrl+a ctrl+v
+  paste_keys "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo="
   sleep 1
   expect "the pasted link's result" "$(probe text EditBox2)" "$decoded"
-  clip "thunder://QUF!!"
-  click EditBox1
-  xdotool key ctrl+a ctrl+v
+  paste_keys "thunder://QUF!!"
   expect_notice $'信息：\n无法识别的链接：链接里的 Base64 编码有误。'
   expect "the result after a broken link" "$(probe text EditBox2)" "$decoded"
   expect "the requests of the pastes" "$(requests_after "$n" 0)" ""
@@ -313,11 +331,8 @@ hands() {
 
   # The clipboard once: a page copied elsewhere is taken, and only once; what
   # was copied while the window was active is not; a link is decoded.
-  probe deactivate
-  clip "$page?from=elsewhere"
-  probe activate
-  expect_refresh "the clipboard" "$(requests_after "$n" 2)" "/file/83264445?from=elsewhere"
-  expect "the address from the clipboard" "$(probe text EditBox1)" "$page?from=elsewhere"
+  copy_elsewhere "$page?from=elsewhere"
+  expect_page_taken "$n" "?from=elsewhere"
   n="$(count)"
   probe deactivate
   probe activate
@@ -326,20 +341,12 @@ hands() {
   probe activate
   expect "the requests of known clipboards" "$(requests_after "$n" 0)" ""
   expect "the address" "$(probe text EditBox1)" "$page?from=elsewhere"
-  probe deactivate
-  clip "qqdl://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA=="
-  probe activate
+  copy_elsewhere "qqdl://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA=="
   sleep 1
   expect "the result of a link from the clipboard" "$(probe text EditBox2)" "$decoded"
   expect "the requests of a link" "$(requests_after "$n" 0)" ""
 
-  probe close
-  for _ in $(seq 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  wait "$app_pid" || true
-  app_pid=""
+  close_app
   echo "gui_end_to_end.sh: keys, picture, paste and clipboard make the requests of their buttons"
 }
 
@@ -349,9 +356,7 @@ dense() {
   locale=zh_CN.UTF-8
   local n
   "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
-  LC_ALL="$locale" SORREL_SERVICE_ORIGIN="$base" "$wine" "$exe" &
-  app_pid=$!
-  LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
+  launch
   expect "EditBox1 at 192 dpi" "$(probe size EditBox1)" "768 64"
   expect "PicBox1 at 192 dpi" "$(probe size PicBox1)" "400 210"
   paste_into EditBox1 "$base/file/83264445"
@@ -362,13 +367,7 @@ dense() {
   read -r mixed colours < <(probe blocks PicBox1 2)
   [ "${mixed:-1}" -eq 0 ] || fail "$mixed blocks of the captcha are blurred"
   [ "${colours:-0}" -gt 2 ] || fail "the picture box shows no captcha"
-  probe close
-  for _ in $(seq 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  wait "$app_pid" || true
-  app_pid=""
+  close_app
   "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
   echo "gui_end_to_end.sh: at 192 dpi the layout doubles and the captcha stays sharp"
 }

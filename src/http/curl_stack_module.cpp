@@ -25,7 +25,11 @@ HttpStack* LoadedCurlStack::Loaded() {
     std::string reasons;
     for (const std::string& path : candidates_) {
       // RTLD_NODELETE: the module's code must outlive every handle to it.
-      void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+      // RTLD_LAZY: the functions of libcurl's own libraries are bound at
+      // their first call, as in any program linked with libcurl, rather than
+      // all of them now; the module itself is linked to be bound in full
+      // here, so that a libcurl without a function it calls fails this load.
+      void* module = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
       if (module == nullptr) {
         if (const char* reason = dlerror()) reasons += std::string("\n  ") + reason;
         continue;

@@ -388,6 +388,22 @@ TEST_F(CliTest, ACaptchaProgramThatHangsOrSaysNothingGivesNoCode) {
   }
 }
 
+// The program is run as execvp runs it: found on PATH, and a script
+// without "#!" through the shell.
+TEST_F(CliTest, TheCaptchaProgramIsSearchedOnThePathAndMayLackAHashBang) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const fs::path path = *dir_ / "no-hash-bang";
+  std::ofstream(path) << "exec '" << ScriptPath("ask") << "' \"$1\"\n";
+  fs::permissions(path, fs::perms::owner_all);
+  auto env = Env(sim);
+  env["PATH"] = dir_->string() + ":" + std::getenv("PATH");
+  const Ran ran = RunCli({"--json", "--captcha-program", "no-hash-bang", sim.url(kExample)},
+                         Stdin::kText, {}, env);
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+  EXPECT_EQ(AskLog().size(), 1u);
+}
+
 TEST_F(CliTest, NonAsciiFileNamesComeBackThroughEveryForm) {
   const fs::path files = *dir_ / "files";
   fs::create_directories(files);

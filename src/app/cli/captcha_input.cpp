@@ -130,7 +130,11 @@ ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& p
   }
   std::vector<char*> argv = {const_cast<char*>(program.c_str()),
                              const_cast<char*>(picturePath.c_str()), nullptr};
-  const pid_t child = fork();
+  // vfork rather than fork: the child only sets itself up and calls execvp
+  // (which keeps its search of PATH and its shell for a script without
+  // "#!"), so this process's memory need not be copied for it. This thread
+  // resumes once the child has started the program or given up.
+  const pid_t child = vfork();
   if (child == 0) {
     // Its own process group, so that a stopped program takes its children
     // with it.
@@ -151,7 +155,6 @@ ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& p
     answer.error = "无法运行验证码程序 " + program + "：" + std::strerror(errno);
     return answer;
   }
-  setpgid(child, child);
   int execError = 0;
   const bool execFailed = read(execFds[0], &execError, sizeof execError) == sizeof execError;
   close(execFds[0]);

@@ -3,16 +3,19 @@
 // maps to the private use area), and the callbacks below reproduce what
 // Windows does with flags 0: every malformed sequence becomes one U+FFFD,
 // every UTF-16 unit the target code page lacks becomes one "?".
-#include <unicode/translit.h>
+#include <dlfcn.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/unistr.h>
 #include <unicode/utf16.h>
+#include <unicode/utrans.h>
+#include <unicode/uvernum.h>
 
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 
 #include "text/codepage.h"
@@ -106,26 +109,77 @@ std::string EncodeGbkStrict(const icu::UnicodeString& text) {
   return out;
 }
 
-std::once_flag simplifierOnce;
+// ICU's transforms live in libicui18n, which only Big5 pages need: it is
+// loaded at their first conversion, so that a program that never meets one
+// starts without it. ICU's C functions carry its version in their names.
+#define SORREL_ICU_NAME(name) SORREL_ICU_STRING(name)
+#define SORREL_ICU_STRING(name) #name
+
+struct Transforms {
+  decltype(&utrans_openU) open;
+  decltype(&utrans_clone) clone;
+  decltype(&utrans_transUChars) transliterate;
+  decltype(&utrans_close) close;
+};
+
+// Null when the library or one of its functions is missing.
+const Transforms* LoadedTransforms() {
+  static const Transforms* loaded = []() -> const Transforms* {
+    void* library = dlopen("libicui18n.so." U_ICU_VERSION_SHORT, RTLD_LAZY | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    auto find = [library](const char* name, auto& function) {
+      function =
+          reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+      return function != nullptr;
+    };
+    static Transforms transforms;
+    const bool found = find(SORREL_ICU_NAME(utrans_openU), transforms.open) &&
+                       find(SORREL_ICU_NAME(utrans_clone), transforms.clone) &&
+                       find(SORREL_ICU_NAME(utrans_transUChars), transforms.transliterate) &&
+                       find(SORREL_ICU_NAME(utrans_close), transforms.close);
+    return found ? &transforms : nullptr;
+  }();
+  return loaded;
+}
+
+struct TransformCloser {
+  void operator()(UTransliterator* transform) const { LoadedTransforms()->close(transform); }
+};
+using TransformPtr = std::unique_ptr<UTransliterator, TransformCloser>;
+
 std::mutex simplifierMutex;
-icu::Transliterator* simplifier = nullptr;
 
 // A private copy of the traditional-to-simplified transliterator; null when
-// ICU's data lacks it.
-std::unique_ptr<icu::Transliterator> CloneSimplifier() {
-  std::call_once(simplifierOnce, [] {
+// ICU or its data lacks it.
+TransformPtr CloneSimplifier() {
+  const Transforms* transforms = LoadedTransforms();
+  if (transforms == nullptr) return nullptr;
+  // Kept until the process ends; each use works on a copy.
+  static UTransliterator* const simplifier = [transforms] {
+    const std::u16string id = u"Traditional-Simplified";
     UErrorCode error = U_ZERO_ERROR;
-    icu::Transliterator* created =
-        icu::Transliterator::createInstance("Traditional-Simplified", UTRANS_FORWARD, error);
-    if (U_SUCCESS(error)) {
-      simplifier = created;
-    } else {
-      delete created;
-    }
-  });
+    TransformPtr created(transforms->open(reinterpret_cast<const UChar*>(id.data()),
+                                          static_cast<int32_t>(id.size()), UTRANS_FORWARD, nullptr,
+                                          0, nullptr, &error));
+    return U_SUCCESS(error) ? created.release() : nullptr;
+  }();
   if (simplifier == nullptr) return nullptr;
   std::lock_guard<std::mutex> lock(simplifierMutex);
-  return std::unique_ptr<icu::Transliterator>(simplifier->clone());
+  UErrorCode error = U_ZERO_ERROR;
+  TransformPtr copy(transforms->clone(simplifier, &error));
+  if (U_FAILURE(error)) copy.reset();
+  return copy;
+}
+
+// The simplified form of one UTF-16 unit; empty when the transform fails.
+icu::UnicodeString Simplified(UTransliterator* simplifier, char16_t unit) {
+  UChar text[16] = {static_cast<UChar>(unit)};
+  int32_t length = 1;
+  int32_t limit = 1;
+  UErrorCode error = U_ZERO_ERROR;
+  LoadedTransforms()->transliterate(simplifier, text, &length, 16, 0, &limit, &error);
+  if (U_FAILURE(error)) return {};
+  return icu::UnicodeString(text, length);
 }
 
 }  // namespace
@@ -169,8 +223,8 @@ std::string EncodeCodePage(std::u16string_view text, unsigned codePage) {
 // (or that GBK lacks) leaves the original character in place.
 Text MapToSimplifiedChinese(std::string_view gbk) {
   Text out(gbk);
-  std::unique_ptr<icu::Transliterator> transliterator = CloneSimplifier();
-  if (!transliterator) return out;
+  const TransformPtr simplifier = CloneSimplifier();
+  if (!simplifier) return out;
   std::unordered_map<std::string, std::string> mapped;
   for (size_t at = 0; at + 1 < out.size();) {
     const auto lead = static_cast<unsigned char>(out[at]);
@@ -185,8 +239,7 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
       std::string replacement = original;
       const std::u16string wide = DecodeCodePage(original, kCodePageGbk);
       if (wide.size() == 1 && wide[0] != u'\uFFFD') {
-        icu::UnicodeString character(static_cast<UChar>(wide[0]));
-        transliterator->transliterate(character);
+        const icu::UnicodeString character = Simplified(simplifier.get(), wide[0]);
         const std::string encoded = EncodeGbkStrict(character);
         if (encoded.size() == original.size()) replacement = encoded;
       }

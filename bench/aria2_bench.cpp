@@ -25,11 +25,10 @@
 #include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "sim/sim_process.h"
-#include "support/picture_qt.h"
-#include "support/regex_pcre2.h"
 #include "support/windows_qt.h"
 #include "text/codepage.h"
 
@@ -73,11 +72,11 @@ fs::path FreshDir(const std::string& name) {
 
 // A normal address from the demo service, resolved by the workflow.
 std::string Resolve(const test::SimProcess& sim, const std::string& fileId) {
-  ProgramState state{MakePlatformRegexObject()};
+  ProgramState state{test::PlatformRegexObject()};
   testing::FakeView view;
   test::RecordingWindows windows;
   WebClient web{Stack(), view, windows};
-  Resolver resolver(state, web, view, PlatformPictureCodec(), sim.baseUrl());
+  Resolver resolver(state, web, view, test::PlatformPictures(), sim.baseUrl());
   view.address = sim.url("/file/" + fileId);
   resolver.RefreshCaptcha();
   view.captcha = "k7p2";

@@ -2,14 +2,14 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/pages.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/field_harvest.h"
-#include "support/regex_pcre2.h"
 
 namespace sorrel::bench {
 namespace {
 
 void Harvest(benchmark::State& state, const Text& page) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = test::PlatformRegexObject();
   std::size_t fields = 0;
   for (auto _ : state) fields = HarvestFormFields(*regex, page, NoEventPump()).size();
   state.counters["fields"] = static_cast<double>(fields);

@@ -24,11 +24,10 @@
 #include "http/curl_stack.h"
 #include "http/fake_stack.h"
 #include "http/web_access.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
-#include "support/picture_qt.h"
-#include "support/regex_pcre2.h"
 #include "support/windows_qt.h"
 
 namespace sorrel::bench {
@@ -118,10 +117,10 @@ struct Service {
 
 struct Core {
   explicit Core(const Service& service)
-      : resolver(state, web, view, PlatformPictureCodec(), service.sim.baseUrl()) {
+      : resolver(state, web, view, test::PlatformPictures(), service.sim.baseUrl()) {
     view.address = service.Page();
   }
-  ProgramState state{MakePlatformRegexObject()};
+  ProgramState state{test::PlatformRegexObject()};
   HeadlessView view;
   test::RecordingWindows windows;
   WebClient web{Stack(), view, windows};

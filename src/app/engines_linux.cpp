@@ -16,6 +16,11 @@ LoadedCurlStack& Stack() {
   return *stack;
 }
 
+QtPictureCodec& Pictures() {
+  static QtPictureCodec codec;
+  return codec;
+}
+
 // The smallest GIF: one white pixel.
 const ByteSet kPixel = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
                         0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04,
@@ -25,8 +30,7 @@ const ByteSet kPixel = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x
 }  // namespace
 
 PlatformServices PlatformEngines(WindowSystem& windows) {
-  return {Stack(), PlatformThreads(), [] { return MakePcre2RegexEngine(); }, PlatformPictureCodec(),
-          windows};
+  return {Stack(), PlatformThreads(), [] { return MakePcre2RegexEngine(); }, Pictures(), windows};
 }
 
 void WarmPlatformEngines() {
@@ -37,7 +41,7 @@ void WarmPlatformEngines() {
     EncodeCodePage(DecodeCodePage("a", codePage), codePage);
   }
   // The image plugins: the captcha is decoded and the window shows a GIF.
-  PlatformPictureCodec().Reencode(kPixel, PictureFormat::kGif);
+  Pictures().Reencode(kPixel, PictureFormat::kGif);
 }
 
 }  // namespace sorrel

@@ -11,11 +11,12 @@ namespace sorrel {
 
 PlatformServices PlatformEngines(WindowSystem& windows) {
   static auto* stack = new WinInetHttpStack();
+  static GdiplusPictureCodec pictures;
   // Every automation object the engines hand out holds the apartment, so
   // COM is uninitialised after the last of them.
   auto apartment = std::make_shared<ComApartment>();
   return {*stack, PlatformThreads(), [apartment] { return MakeVbScriptRegexEngine(apartment); },
-          PlatformPictureCodec(), windows};
+          pictures, windows};
 }
 
 // WinInet, GDI+ and the code-page tables are the system's, mapped at start.

@@ -208,13 +208,4 @@ ByteSet GdiplusPictureCodec::Reencode(const ByteSet& picture, PictureFormat form
   return ContentOf(output.get());
 }
 
-PictureCodec& PlatformPictureCodec() {
-  static GdiplusPictureCodec codec;
-  return codec;
-}
-
-bool ConvertPicture(const ByteSet& picture, int format, const Text& fileName, ByteSet* converted) {
-  return ConvertPicture(PlatformPictureCodec(), picture, format, fileName, converted);
-}
-
 }  // namespace sorrel

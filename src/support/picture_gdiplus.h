@@ -25,9 +25,4 @@ class GdiplusPictureCodec : public PictureCodec {
   GdiplusPictureLimits limits_;
 };
 
-// This library's codec, and ConvertPicture over it.
-PictureCodec& PlatformPictureCodec();
-bool ConvertPicture(const ByteSet& picture, int format, const Text& fileName = {},
-                    ByteSet* converted = nullptr);
-
 }  // namespace sorrel

@@ -351,13 +351,4 @@ ByteSet QtPictureCodec::Reencode(const ByteSet& picture, PictureFormat format) {
   return {};
 }
 
-PictureCodec& PlatformPictureCodec() {
-  static QtPictureCodec codec;
-  return codec;
-}
-
-bool ConvertPicture(const ByteSet& picture, int format, const Text& fileName, ByteSet* converted) {
-  return ConvertPicture(PlatformPictureCodec(), picture, format, fileName, converted);
-}
-
 }  // namespace sorrel

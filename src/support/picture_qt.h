@@ -23,9 +23,4 @@ class QtPictureCodec : public PictureCodec {
   QtPictureLimits limits_;
 };
 
-// This library's codec, and ConvertPicture over it.
-PictureCodec& PlatformPictureCodec();
-bool ConvertPicture(const ByteSet& picture, int format, const Text& fileName = {},
-                    ByteSet* converted = nullptr);
-
 }  // namespace sorrel

@@ -1,7 +1,5 @@
 #include "support/regex_pcre2.h"
 
-#include "support/regex_object.h"
-
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 #include <time.h>
@@ -360,12 +358,6 @@ class Pcre2Engine : public RegexEngine {
 
 std::unique_ptr<RegexEngine> MakePcre2RegexEngine(const Pcre2Limits& limits) {
   return std::make_unique<Pcre2Engine>(limits);
-}
-
-std::unique_ptr<RegexEngine> MakePlatformRegexEngine() { return MakePcre2RegexEngine(); }
-
-std::unique_ptr<RegexObject> MakePlatformRegexObject() {
-  return std::make_unique<RegexObject>([] { return MakePlatformRegexEngine(); });
 }
 
 }  // namespace sorrel

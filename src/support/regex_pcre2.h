@@ -19,7 +19,6 @@
 #include <memory>
 
 #include "support/regex_engine.h"
-#include "support/regex_object.h"
 
 namespace sorrel {
 
@@ -35,9 +34,5 @@ struct Pcre2Limits {
 };
 
 std::unique_ptr<RegexEngine> MakePcre2RegexEngine(const Pcre2Limits& limits = {});
-
-// PCRE2 with the default limits, and a RegexObject over it.
-std::unique_ptr<RegexEngine> MakePlatformRegexEngine();
-std::unique_ptr<RegexObject> MakePlatformRegexObject();
 
 }  // namespace sorrel

@@ -11,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "support/regex_object.h"
-
 namespace sorrel {
 
 namespace {
@@ -302,18 +300,6 @@ std::unique_ptr<RegexEngine> MakeVbScriptRegexEngine(std::shared_ptr<ComApartmen
     return nullptr;
   }
   return std::make_unique<VbScriptEngine>(DispatchRef(object), std::move(apartment));
-}
-
-// The platform engine for callers that manage COM on their thread themselves.
-std::unique_ptr<RegexEngine> MakePlatformRegexEngine() { return MakeVbScriptRegexEngine(nullptr); }
-
-// COM is initialised here, on the thread that makes the object, and
-// uninitialised when the object, its copies and everything their engines
-// handed out are gone: the factory and every automation wrapper hold the
-// apartment.
-std::unique_ptr<RegexObject> MakePlatformRegexObject() {
-  auto apartment = std::make_shared<ComApartment>();
-  return std::make_unique<RegexObject>([apartment] { return MakeVbScriptRegexEngine(apartment); });
 }
 
 }  // namespace sorrel

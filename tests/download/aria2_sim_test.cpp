@@ -26,12 +26,11 @@
 #include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "sim/sim_process.h"
 #include "support/notice.h"
-#include "support/picture_qt.h"
-#include "support/regex_pcre2.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -81,11 +80,11 @@ struct Service {
 
   std::string Resolve() {
     ProcessCookieStore().Clear();
-    ProgramState state{MakePlatformRegexObject()};
+    ProgramState state{test::PlatformRegexObject()};
     testing::FakeView view;
     test::RecordingWindows windows;
     WebClient web{Stack(), view, windows};
-    Resolver resolver(state, web, view, PlatformPictureCodec(), sim->baseUrl());
+    Resolver resolver(state, web, view, test::PlatformPictures(), sim->baseUrl());
     view.address = page = sim->url("/file/99");
     resolver.RefreshCaptcha();
     view.captcha = kCode;

@@ -6,13 +6,12 @@
 #include "faults/fault_harness.h"
 #include "http/loopback_server.h"
 #include "http/web_access.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/fake_view.h"
 #include "resolve/page_rows.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
-#include "support/picture_qt.h"
-#include "support/regex_pcre2.h"
 
 namespace sorrel::faults {
 namespace {
@@ -32,10 +31,10 @@ class TimedView : public testing::FakeView {
 
 struct Workflow {
   explicit Workflow(Text origin)
-      : resolver(state, web, view, PlatformPictureCodec(), std::move(origin)) {
+      : resolver(state, web, view, test::PlatformPictures(), std::move(origin)) {
     ProcessCookieStore().Clear();
   }
-  ProgramState state{MakePlatformRegexObject()};
+  ProgramState state{test::PlatformRegexObject()};
   TimedView view;
   SilentWindows windows;
   WebClient web{Stack(), view, windows};

@@ -1,7 +1,7 @@
 // The code-page conversions over arbitrary bytes in every code page used.
 #include "fuzz/fuzz_target.h"
 #include "http/convert.h"
-#include "support/regex_pcre2.h"
+#include "resolve/engines_for_tests.h"
 #include "text/codepage.h"
 
 SORREL_FUZZ_TARGET(codepage) {
@@ -34,7 +34,7 @@ SORREL_FUZZ_TARGET(codepage) {
   // The regular-expression object converts its subject for the engine on
   // its own; a match of the whole subject must read back as the converter's
   // round trip of it.
-  static const auto regex = sorrel::MakePlatformRegexObject();
+  static const auto regex = sorrel::test::PlatformRegexObject();
   const sorrel::Text subject(bytes);
   if (regex->Search("^[\\s\\S]+", subject, false, false, false) && regex->MatchCount() == 1) {
     const sorrel::Text roundTrip = sorrel::EncodeCodePage(

@@ -4,11 +4,10 @@
 #include "http/fake_stack.h"
 #include "http/http_stack.h"
 #include "http/web_access.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "support/notice.h"
-#include "support/picture_qt.h"
-#include "support/regex_pcre2.h"
 
 namespace {
 
@@ -30,12 +29,13 @@ SORREL_FUZZ_TARGET(login_body) {
   const sorrel::Text& captcha = parts[0];
   const sorrel::Text& page = parts[1];
 
-  sorrel::ProgramState state{sorrel::MakePlatformRegexObject()};
+  sorrel::ProgramState state{sorrel::test::PlatformRegexObject()};
   sorrel::testing::FakeView view;
   sorrel::test::RecordingWindows windows;
   NoNetwork stack;
   sorrel::WebClient web{stack, view, windows};
-  sorrel::Resolver resolver{state, web, view, sorrel::PlatformPictureCodec(), "http://127.0.0.1:1"};
+  sorrel::Resolver resolver{state, web, view, sorrel::test::PlatformPictures(),
+                            "http://127.0.0.1:1"};
 
   const sorrel::Text body = resolver.BuildLoginBody(page, captcha);
   const sorrel::Text tail = "randcode=" + captcha + "&Comfirm=yes";

@@ -13,13 +13,12 @@
 #include "http/request_steps.h"
 #include "http/worker_thread.h"
 #include "resolve/base64.h"
+#include "resolve/engines_for_tests.h"
 #include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
 #include "sim/sim_process.h"
 #include "support/notice.h"
-#include "support/picture_qt.h"
-#include "support/regex_pcre2.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -41,7 +40,7 @@ struct Road {
                 ThreadSystem& threads = PlatformThreads())
       : sim(WithTestMode(std::move(simArgs))),
         web(Stack(), view, windows, threads),
-        resolver(state, web, view, PlatformPictureCodec(), origin.value_or(sim.baseUrl())) {
+        resolver(state, web, view, test::PlatformPictures(), origin.value_or(sim.baseUrl())) {
     ProcessCookieStore().Clear();
   }
 
@@ -51,7 +50,7 @@ struct Road {
   }
 
   test::SimProcess sim;
-  ProgramState state{MakePlatformRegexObject()};
+  ProgramState state{test::PlatformRegexObject()};
   testing::FakeView view;
   test::RecordingWindows windows;
   WebClient web;
@@ -431,11 +430,11 @@ class EndlessStack : public HttpStack,
 
 TEST(Outcome, AnAnswerBeyondTheBodyCapReportsItAndKeepsTheTexts) {
   static auto* stack = new EndlessStack();
-  ProgramState state{MakePlatformRegexObject()};
+  ProgramState state{test::PlatformRegexObject()};
   testing::FakeView view;
   test::RecordingWindows windows;
   WebClient web{*stack, view, windows};
-  Resolver resolver{state, web, view, PlatformPictureCodec(), "http://127.0.0.1:9"};
+  Resolver resolver{state, web, view, test::PlatformPictures(), "http://127.0.0.1:9"};
   view.address = "http://127.0.0.1:9/file/1";
   resolver.RefreshCaptcha();
   view.picture = BytesOf("GIF89a-placeholder");

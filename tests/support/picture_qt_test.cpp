@@ -15,6 +15,11 @@
 namespace sorrel {
 namespace {
 
+QtPictureCodec& Codec() {
+  static QtPictureCodec codec;
+  return codec;
+}
+
 constexpr int kWidth = 64;
 constexpr int kHeight = 48;
 
@@ -113,7 +118,7 @@ TEST(PictureQtTest, EveryFormatIsWrittenAndReadBackCloseToTheSource) {
   for (const auto& f : kFormats) {
     SCOPED_TRACE(f.code);
     ByteSet converted;
-    ASSERT_TRUE(ConvertPicture(png, f.code, {}, &converted));
+    ASSERT_TRUE(ConvertPicture(Codec(), png, f.code, {}, &converted));
     if (f.code == 4) {
       EXPECT_TRUE(StartsWith(converted, std::string_view("II*\0", 4)) ||
                   StartsWith(converted, std::string_view("MM\0*", 4)));
@@ -125,7 +130,7 @@ TEST(PictureQtTest, EveryFormatIsWrittenAndReadBackCloseToTheSource) {
     EXPECT_LE(MeanDifference(back, source), f.tolerance);
 
     ByteSet again;
-    ASSERT_TRUE(ConvertPicture(converted, 5, {}, &again));
+    ASSERT_TRUE(ConvertPicture(Codec(), converted, 5, {}, &again));
     EXPECT_EQ(Read(again), back);
   }
 }
@@ -136,7 +141,7 @@ TEST(PictureQtTest, GifKeepsAFewColoursExactlyAndTransparency) {
   for (int x = 0; x < 10; ++x) source.setPixel(x, 3, qRgb(1, 2, 3));
   for (int y = 0; y < 10; ++y) source.setPixel(19, y, qRgba(0, 0, 0, 0));
   ByteSet gif;
-  ASSERT_TRUE(ConvertPicture(Write(source, "png"), 3, {}, &gif));
+  ASSERT_TRUE(ConvertPicture(Codec(), Write(source, "png"), 3, {}, &gif));
   const QImage back = Read(gif);
   ASSERT_EQ(back.size(), source.size());
   for (int y = 0; y < 10; ++y) {
@@ -153,11 +158,11 @@ TEST(PictureQtTest, GifKeepsAFewColoursExactlyAndTransparency) {
 
 TEST(PictureQtTest, AGifIsEncodedAnewNotCopied) {
   ByteSet gif;
-  ASSERT_TRUE(ConvertPicture(Write(TrueColourSource(), "png"), 3, {}, &gif));
+  ASSERT_TRUE(ConvertPicture(Codec(), Write(TrueColourSource(), "png"), 3, {}, &gif));
   ByteSet padded = gif;
   padded.insert(padded.end(), {'t', 'a', 'i', 'l'});
   ByteSet again;
-  ASSERT_TRUE(ConvertPicture(padded, 3, {}, &again));
+  ASSERT_TRUE(ConvertPicture(Codec(), padded, 3, {}, &again));
   EXPECT_NE(again, padded);
   EXPECT_EQ(Read(again), Read(gif));
 }
@@ -180,7 +185,7 @@ TEST(PictureQtTest, BytesThatAreNoSanePictureGiveFalse) {
   };
   for (const auto& f : kFormats) {
     ByteSet whole;
-    ASSERT_TRUE(ConvertPicture(png, f.code, {}, &whole));
+    ASSERT_TRUE(ConvertPicture(Codec(), png, f.code, {}, &whole));
     for (const size_t keep : {whole.size() / 2, whole.size() - 16}) {
       inputs.emplace_back("format " + std::to_string(f.code) + " cut to " + std::to_string(keep),
                           ByteSet(whole.begin(), whole.begin() + static_cast<long>(keep)));
@@ -190,7 +195,7 @@ TEST(PictureQtTest, BytesThatAreNoSanePictureGiveFalse) {
     SCOPED_TRACE(name);
     for (int code = 1; code <= 5; ++code) {
       ByteSet converted = {42};
-      EXPECT_FALSE(ConvertPicture(input, code, {}, &converted));
+      EXPECT_FALSE(ConvertPicture(Codec(), input, code, {}, &converted));
       EXPECT_EQ(converted, ByteSet{42});
     }
   }
@@ -202,7 +207,7 @@ TEST(PictureQtTest, TheSizeCapIsTheCodecs) {
   QtPictureCodec small(limits);
   const ByteSet png = Write(TrueColourSource(), "png");
   EXPECT_TRUE(small.Reencode(png, PictureFormat::kPng).empty());
-  EXPECT_FALSE(PlatformPictureCodec().Reencode(png, PictureFormat::kPng).empty());
+  EXPECT_FALSE(Codec().Reencode(png, PictureFormat::kPng).empty());
 }
 
 }  // namespace

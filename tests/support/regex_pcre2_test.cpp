@@ -10,6 +10,10 @@
 namespace sorrel {
 namespace {
 
+std::unique_ptr<RegexObject> Pcre2Object() {
+  return std::make_unique<RegexObject>([] { return MakePcre2RegexEngine(); });
+}
+
 constexpr const char* kFieldPattern = R"re(<input.*name=\"(.+?)\".?value=\"(\s*|.+?)\")re";
 
 std::vector<std::pair<Text, Text>> Harvest(RegexObject& regex, const Text& page) {
@@ -75,7 +79,7 @@ TEST(RegexPcre2Test, HarvestsInputFields) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto regex = MakePlatformRegexObject();
+    const auto regex = Pcre2Object();
     std::vector<std::pair<Text, Text>> expected;
     for (const auto& [name, value] : c.fields) {
       expected.emplace_back(GbkFromUtf8(name), GbkFromUtf8(value));
@@ -85,7 +89,7 @@ TEST(RegexPcre2Test, HarvestsInputFields) {
 }
 
 TEST(RegexPcre2Test, PositionsAreByteOffsetsAfterDoubleByteText) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = Pcre2Object();
   const Text page = GbkFromUtf8("标题：中文\n<input name=\"file_id\" value=\"值\">");
   ASSERT_TRUE(regex->Search(kFieldPattern, page));
   ASSERT_EQ(regex->MatchCount(), 1);
@@ -133,7 +137,7 @@ TEST(RegexPcre2Test, FollowsTheScriptEngineDialect) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern + " on " + c.subject);
-    const auto regex = MakePlatformRegexObject();
+    const auto regex = Pcre2Object();
     ASSERT_TRUE(regex->Search(GbkFromUtf8(c.pattern), GbkFromUtf8(c.subject), c.caseSensitive,
                               c.multiline, c.global));
     std::vector<Text> expected;
@@ -145,7 +149,7 @@ TEST(RegexPcre2Test, FollowsTheScriptEngineDialect) {
 TEST(RegexPcre2Test, InvalidPatternsFail) {
   for (const char* pattern : {"(", "[a", "a{2,1}", "*a", "a)(b", "(?<n"}) {
     SCOPED_TRACE(pattern);
-    const auto regex = MakePlatformRegexObject();
+    const auto regex = Pcre2Object();
     EXPECT_FALSE(regex->Search(pattern, "a(b"));
     EXPECT_EQ(regex->MatchCount(), 0);
     EXPECT_EQ(regex->SubMatchCount(), 0);
@@ -155,7 +159,7 @@ TEST(RegexPcre2Test, InvalidPatternsFail) {
 }
 
 TEST(RegexPcre2Test, GroupsAndTheirCount) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = Pcre2Object();
   ASSERT_TRUE(regex->Search("(a)|(b)()", "ab"));
   EXPECT_EQ(regex->MatchCount(), 2);
   EXPECT_EQ(regex->SubMatchCount(), 3);
@@ -174,7 +178,7 @@ TEST(RegexPcre2Test, GroupsAndTheirCount) {
 }
 
 TEST(RegexPcre2Test, CopyKeepsTheResultsOfItsSearch) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = Pcre2Object();
   ASSERT_TRUE(regex->Search("(b+)", "abbc"));
   const auto copy = regex->Copy();
   ASSERT_TRUE(regex->Search("x", "xyz"));
@@ -213,7 +217,7 @@ TEST(RegexPcre2Test, ReplacementSyntax) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern + " -> " + c.replacement);
-    const auto regex = MakePlatformRegexObject();
+    const auto regex = Pcre2Object();
     ASSERT_TRUE(
         regex->Search(GbkFromUtf8(c.pattern), GbkFromUtf8(c.subject), false, true, c.global));
     EXPECT_EQ(regex->ReplaceMatches(GbkFromUtf8(c.replacement)), GbkFromUtf8(c.expected));
@@ -221,7 +225,7 @@ TEST(RegexPcre2Test, ReplacementSyntax) {
 }
 
 TEST(RegexPcre2Test, ALargeRealisticPageIsHarvestedWhole) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = Pcre2Object();
   const Text page = RealisticPage(10000);
   ASSERT_GT(page.size(), 1000000u);
   const auto fields = Harvest(*regex, page);
@@ -230,7 +234,7 @@ TEST(RegexPcre2Test, ALargeRealisticPageIsHarvestedWhole) {
 }
 
 TEST(RegexPcre2Test, AnAttemptOutOfStepsCostsOnlyItsLine) {
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = Pcre2Object();
   EXPECT_TRUE(regex->Search(kFieldPattern, HostileLine(1 << 20)));
   EXPECT_EQ(regex->MatchCount(), 0);
 
@@ -253,7 +257,7 @@ TEST(RegexPcre2Test, AnAttemptOutOfStepsCostsOnlyItsLine) {
 TEST(RegexPcre2Test, ManyHostileLinesEnd) {
   Text page;
   while (page.size() < (1u << 20)) page += HostileLine(2000) + "\n";
-  const auto regex = MakePlatformRegexObject();
+  const auto regex = Pcre2Object();
   EXPECT_TRUE(regex->Search(kFieldPattern, page));
   EXPECT_EQ(regex->MatchCount(), 0);
   EXPECT_EQ(regex->ReplaceMatches("x"), page);

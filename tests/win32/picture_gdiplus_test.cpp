@@ -15,6 +15,11 @@
 namespace sorrel {
 namespace {
 
+GdiplusPictureCodec& Codec() {
+  static GdiplusPictureCodec codec;
+  return codec;
+}
+
 using Colour = std::function<std::uint32_t(int x, int y)>;  // 0xRRGGBB
 
 // A 24-bit bottom-up BMP file.
@@ -70,7 +75,7 @@ struct Decoded {
 
 Decoded AsBmp(const ByteSet& picture) {
   Decoded d;
-  if (!ConvertPicture(picture, 1, {}, &d.file) || d.file.size() < 54) return d;
+  if (!ConvertPicture(Codec(), picture, 1, {}, &d.file) || d.file.size() < 54) return d;
   d.width = static_cast<int>(d.Read32(18));
   d.height = static_cast<int>(d.Read32(22));
   d.bits = d.file[28] | d.file[29] << 8;
@@ -96,7 +101,7 @@ TEST(PictureGdiplusTest, EveryFormatCodeGivesThatFormat) {
                         Case{5, "\x89PNG\r\n\x1A\n"}}) {
     SCOPED_TRACE(c.format);
     ByteSet converted;
-    ASSERT_TRUE(ConvertPicture(source, c.format, {}, &converted));
+    ASSERT_TRUE(ConvertPicture(Codec(), source, c.format, {}, &converted));
     const std::string head(converted.begin(),
                            converted.begin() + std::min<std::size_t>(8, converted.size()));
     if (c.format == 4) {
@@ -115,7 +120,7 @@ TEST(PictureGdiplusTest, EveryFormatCodeGivesThatFormat) {
 
 TEST(PictureGdiplusTest, GifKeepsTheColoursOfAPictureWithFewOfThem) {
   ByteSet gif;
-  ASSERT_TRUE(ConvertPicture(Bmp(20, 10, FourColours), 3, {}, &gif));
+  ASSERT_TRUE(ConvertPicture(Codec(), Bmp(20, 10, FourColours), 3, {}, &gif));
   const Decoded back = AsBmp(gif);
   ASSERT_EQ(back.width, 20);
   ASSERT_EQ(back.height, 10);
@@ -128,7 +133,7 @@ TEST(PictureGdiplusTest, GifKeepsTheColoursOfAPictureWithFewOfThem) {
 
 TEST(PictureGdiplusTest, GifOfAPictureWithManyColoursStaysClose) {
   ByteSet gif;
-  ASSERT_TRUE(ConvertPicture(Bmp(64, 64, Gradient), 3, {}, &gif));
+  ASSERT_TRUE(ConvertPicture(Codec(), Bmp(64, 64, Gradient), 3, {}, &gif));
   const Decoded back = AsBmp(gif);
   ASSERT_EQ(back.width, 64);
   ASSERT_EQ(back.height, 64);
@@ -145,11 +150,11 @@ TEST(PictureGdiplusTest, GifOfAPictureWithManyColoursStaysClose) {
 
 TEST(PictureGdiplusTest, AGifIsEncodedAnew) {
   ByteSet once;
-  ASSERT_TRUE(ConvertPicture(Bmp(8, 8, FourColours), 3, {}, &once));
+  ASSERT_TRUE(ConvertPicture(Codec(), Bmp(8, 8, FourColours), 3, {}, &once));
   ByteSet padded = once;
   padded.insert(padded.end(), {0x00, 0x00, 0x00});  // bytes after the trailer
   ByteSet twice;
-  ASSERT_TRUE(ConvertPicture(padded, 3, {}, &twice));
+  ASSERT_TRUE(ConvertPicture(Codec(), padded, 3, {}, &twice));
   EXPECT_NE(twice, padded);
   EXPECT_EQ(twice.back(), 0x3B);
 }
@@ -167,7 +172,7 @@ TEST(PictureGdiplusTest, BadInputAndUnknownFormatsGiveNothing) {
                         Case{"format 0", good, 0}, Case{"format 6", good, 6}}) {
     SCOPED_TRACE(c.label);
     ByteSet converted = {1, 2, 3};
-    EXPECT_FALSE(ConvertPicture(c.picture, c.format, {}, &converted));
+    EXPECT_FALSE(ConvertPicture(Codec(), c.picture, c.format, {}, &converted));
     EXPECT_EQ(converted, (ByteSet{1, 2, 3}));
   }
 }
@@ -180,7 +185,7 @@ TEST(PictureGdiplusTest, WritesTheConvertedBytesToANamedFile) {
   const std::wstring path = std::wstring(directory) + L"验证码.png";
   _wremove(path.c_str());
   ByteSet converted;
-  ASSERT_TRUE(ConvertPicture(Bmp(4, 4, FourColours), 5,
+  ASSERT_TRUE(ConvertPicture(Codec(), Bmp(4, 4, FourColours), 5,
                              GbkFromWide(directory) + "\xD1\xE9\xD6\xA4\xC2\xEB.png", &converted));
   std::FILE* file = _wfopen(path.c_str(), L"rb");
   ASSERT_NE(file, nullptr);

@@ -24,7 +24,10 @@ class VbScriptRegexTest : public ::testing::Test {
   void SetUp() override {
     if (!MakeVbScriptRegexEngine(nullptr)) GTEST_SKIP() << "VBScript.RegExp is not registered";
   }
-  std::unique_ptr<RegexObject> regex_ = MakePlatformRegexObject();
+  // Opens COM on the test's thread for as long as the object lives.
+  std::shared_ptr<ComApartment> apartment_ = std::make_shared<ComApartment>();
+  std::unique_ptr<RegexObject> regex_ =
+      std::make_unique<RegexObject>([a = apartment_] { return MakeVbScriptRegexEngine(a); });
 };
 
 TEST_F(VbScriptRegexTest, HarvestsTheHiddenFieldsOfAFilePage) {

@@ -22,14 +22,14 @@
 #include "download/file_name.h"
 #include "download/private_engine.h"
 #include "http/curl_stack.h"
-#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
 #include "resolve/resolver.h"
-#include "sim/sim_process.h"
 #include "support/windows_qt.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/platform_engines.h"
+#include "test_helpers/sim_process.h"
 #include "text/codepage.h"
 
 namespace sorrel::bench {
@@ -73,7 +73,7 @@ fs::path FreshDir(const std::string& name) {
 // A normal address from the demo service, resolved by the workflow.
 std::string Resolve(const test::SimProcess& sim, const std::string& fileId) {
   ProgramState state{test::PlatformRegexObject()};
-  testing::FakeView view;
+  test::FakeView view;
   test::RecordingWindows windows;
   WebClient web{Stack(), view, windows};
   Resolver resolver(state, web, view, test::PlatformPictures(), sim.baseUrl());

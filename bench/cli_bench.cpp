@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "figures.h"
-#include "sim/sim_process.h"
+#include "test_helpers/sim_process.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "app/qt/application.h"
 #include "app/qt/platform_qt.h"
 #include "figures.h"
-#include "sim/sim_process.h"
+#include "test_helpers/sim_process.h"
 
 namespace sorrel::bench {
 namespace {

@@ -2,8 +2,8 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/pages.h"
-#include "resolve/engines_for_tests.h"
 #include "resolve/field_harvest.h"
+#include "test_helpers/platform_engines.h"
 
 namespace sorrel::bench {
 namespace {

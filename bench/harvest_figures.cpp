@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "bench/pages.h"
-#include "resolve/engines_for_tests.h"
 #include "resolve/field_harvest.h"
+#include "test_helpers/platform_engines.h"
 
 namespace sorrel::bench {
 namespace {

@@ -22,13 +22,13 @@
 #include "app/qt/application.h"
 #include "figures.h"
 #include "http/curl_stack.h"
-#include "http/fake_stack.h"
 #include "http/web_access.h"
-#include "resolve/engines_for_tests.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
-#include "sim/sim_process.h"
 #include "support/windows_qt.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/platform_engines.h"
+#include "test_helpers/sim_process.h"
 
 namespace sorrel::bench {
 namespace {

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "http/fake_stack.h"
 #include "http/worker_thread.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
 #include "support/picture.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/platform_engines.h"
 
 namespace sorrel {
 namespace {
@@ -46,7 +46,7 @@ TEST(Program, ReachesEachEngineThroughItsServices) {
   int regexEngines = 0;
   FixedPictures pictures;
   test::RecordingWindows windows;
-  testing::FakeView view;
+  test::FakeView view;
   Program program({*stack, threads,
                    [&regexEngines] {
                      ++regexEngines;

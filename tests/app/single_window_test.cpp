@@ -15,6 +15,7 @@
 #include "app/qt/downloads_window.h"
 #include "app/qt/platform_qt.h"
 #include "app/qt/single_window.h"
+#include "window_test_support.h"
 
 namespace sorrel {
 
@@ -32,7 +33,7 @@ const QString kClicked =
 const QString kClickedAddress = QStringLiteral("http://127.0.0.1:8017/dl/q/clicked.txt");
 
 QString ResultText(Application& program) {
-  return qobject_cast<QPlainTextEdit*>(program.Window().Control("EditBox2"))->toPlainText();
+  return test::Controls(program.Window()).result->toPlainText();
 }
 
 }  // namespace
@@ -175,13 +176,8 @@ class SingleWindowTest : public QObject {
 
 }  // namespace sorrel
 
+// The user's settings are the test's own.
 int main(int argc, char** argv) {
-  // The user's settings are the test's own.
-  static QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", config.filePath("config").toUtf8());
-  qputenv("XDG_DATA_HOME", config.filePath("data").toUtf8());
-  QApplication app(argc, argv);
-  sorrel::SingleWindowTest test;
-  return QTest::qExec(&test, argc, argv);
+  return sorrel::test::RunWithOwnFolders<sorrel::SingleWindowTest>(argc, argv);
 }
 #include "single_window_test.moc"

@@ -5,15 +5,12 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -22,17 +19,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/qt/application.h"
 #include "app/qt/downloads_window.h"
-#include "app/window_test_support.h"
-#include "sim/sim_process.h"
-#include "support/windows_qt.h"
+#include "window_test_support.h"
 
 namespace sorrel {
 
 namespace {
 
-HttpStack& Stack() { return test::WindowStack(); }
+using test::BoxAnswerer;
 using test::Utf8;
 
 // A right click on the result box; the menu it opens.
@@ -57,44 +51,6 @@ void Choose(QMenu* menu, const char* text) {
   QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
 }
 
-// Answers the next modal box with `button`, noting its text.
-struct BoxAnswer {
-  QString text;
-  int answered = 0;
-  QMessageBox::StandardButton button = QMessageBox::Ok;
-  QObject guard;  // owns the polls, so none outlives the answerer
-
-  void Arm(QMessageBox::StandardButton with) {
-    button = with;
-    QTimer::singleShot(20, &guard, [this] { Poll(); });
-  }
-  void Poll() {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      text = box->text();
-      ++answered;
-      box->button(button)->click();
-      return;
-    }
-    QTimer::singleShot(20, &guard, [this] { Poll(); });
-  }
-};
-
-struct Window {
-  explicit Window(const test::SimProcess& sim) : program(Stack(), windows, sim.baseUrl()) {
-    program.Window().show();
-  }
-  void Resolve(const std::string& page) {
-    MainWindow& window = program.Window();
-    QTest::keyClicks(qobject_cast<QLineEdit*>(window.Control("EditBox1")),
-                     QString::fromStdString(page));
-    QTest::mouseClick(qobject_cast<QPushButton*>(window.Control("Button2")), Qt::LeftButton);
-    QTest::keyClicks(qobject_cast<QLineEdit*>(window.Control("EditBox3")), "k7p2");
-    QTest::mouseClick(qobject_cast<QPushButton*>(window.Control("Button1")), Qt::LeftButton);
-  }
-  QtWindowSystem windows;
-  Application program;
-};
-
 }  // namespace
 
 class WindowDownloadsTest : public QObject {
@@ -111,10 +67,9 @@ class WindowDownloadsTest : public QObject {
   }
 
   void menuIsGreyWithoutAResult() {
-    test::SimProcess sim({"--test-mode", "--fixed-code", "k7p2"});
-    QVERIFY2(sim.ok(), sim.error().c_str());
-    Window w(sim);
-    QMenu* menu = RightClick(w.program.Window());
+    test::SimWindow w;
+    QVERIFY2(w.sim.ok(), w.sim.error().c_str());
+    QMenu* menu = RightClick(w.window);
     QVERIFY(menu != nullptr);
     for (const char* text : {"复制普通下载地址", "复制迅雷下载地址", "复制快车下载地址",
                              "发送到 aria2 下载", "检查链接"}) {
@@ -125,14 +80,12 @@ class WindowDownloadsTest : public QObject {
   }
 
   void copiesChecksAndSendsToAria2() {
-    test::SimProcess sim(
-        {"--test-mode", "--fixed-code", "k7p2", "--file", "99=" + file_.toStdString()});
-    QVERIFY2(sim.ok(), sim.error().c_str());
-    Window w(sim);
-    MainWindow& window = w.program.Window();
+    test::SimWindow w({"--file", "99=" + file_.toStdString()});
+    QVERIFY2(w.sim.ok(), w.sim.error().c_str());
+    MainWindow& window = w.window;
     const QSize size = window.size();
-    w.Resolve(sim.url("/file/99"));
-    const QString result = qobject_cast<QPlainTextEdit*>(window.Control("EditBox2"))->toPlainText();
+    w.Resolve(w.FileUrl("99"));
+    const QString result = w.result->toPlainText();
     QVERIFY2(result.contains("thunder://"), qPrintable(result));
 
     Choose(RightClick(window), "复制迅雷下载地址");
@@ -140,13 +93,15 @@ class WindowDownloadsTest : public QObject {
     QVERIFY(thunder.startsWith("thunder://"));
     QVERIFY(result.contains(Utf8("迅雷下载地址：\n\n") + thunder + "\n"));
     Choose(RightClick(window), "复制普通下载地址");
-    QVERIFY(QApplication::clipboard()->text().startsWith(QString::fromStdString(sim.url("/dl/"))));
+    QVERIFY(
+        QApplication::clipboard()->text().startsWith(QString::fromStdString(w.sim.url("/dl/"))));
 
-    BoxAnswer box;
-    box.Arm(QMessageBox::Ok);
-    Choose(RightClick(window), "检查链接");
-    QTRY_COMPARE_WITH_TIMEOUT(box.answered, 1, 10000);
-    QCOMPARE(box.text, Utf8("文件名：样本 数据.bin\n大小：48.8 KB\n状态：下载地址有效。"));
+    {
+      BoxAnswerer box;
+      Choose(RightClick(window), "检查链接");
+      QTRY_COMPARE_WITH_TIMEOUT(box.texts.size(), 1, 10000);
+      QCOMPARE(box.texts[0], Utf8("文件名：样本 数据.bin\n大小：48.8 KB\n状态：下载地址有效。"));
+    }
 
     // The settings, through their dialog: a folder of the test's own.
     const QString folder = home_.filePath("downloads");
@@ -183,21 +138,19 @@ class WindowDownloadsTest : public QObject {
   }
 
   void anExpiredAddressOffersANewCaptcha() {
-    test::SimProcess sim({"--test-mode", "--fixed-code", "k7p2", "--token-seconds", "0"});
-    QVERIFY2(sim.ok(), sim.error().c_str());
-    Window w(sim);
-    MainWindow& window = w.program.Window();
-    w.Resolve(sim.url("/file/12345678"));
-    auto* address = qobject_cast<QLineEdit*>(window.Control("EditBox1"));
-    const QString typed = address->text();
+    test::SimWindow w({"--token-seconds", "0"});
+    QVERIFY2(w.sim.ok(), w.sim.error().c_str());
+    MainWindow& window = w.window;
+    w.Resolve(w.FileUrl("12345678"));
+    const QString typed = w.address->text();
     const ByteSet before = window.Picture();
-    BoxAnswer box;
-    box.Arm(QMessageBox::Yes);
+    BoxAnswerer box(QMessageBox::Yes);
     Choose(RightClick(window), "检查链接");
-    QTRY_COMPARE_WITH_TIMEOUT(box.answered, 1, 10000);
-    QVERIFY2(box.text.contains(Utf8("状态：下载地址已过期，请重新获取。")), qPrintable(box.text));
+    QTRY_COMPARE_WITH_TIMEOUT(box.texts.size(), 1, 10000);
+    QVERIFY2(box.texts[0].contains(Utf8("状态：下载地址已过期，请重新获取。")),
+             qPrintable(box.texts[0]));
     QTRY_VERIFY(window.Picture() != before);
-    QCOMPARE(address->text(), typed);
+    QCOMPARE(w.address->text(), typed);
   }
 
  private:
@@ -208,13 +161,8 @@ class WindowDownloadsTest : public QObject {
 
 }  // namespace sorrel
 
+// The user's folders are the test's own: settings, engine session.
 int main(int argc, char** argv) {
-  // The user's folders are the test's own: settings, engine session.
-  static QTemporaryDir home;
-  qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
-  qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
-  QApplication app(argc, argv);
-  sorrel::WindowDownloadsTest test;
-  return QTest::qExec(&test, argc, argv);
+  return sorrel::test::RunWithOwnFolders<sorrel::WindowDownloadsTest>(argc, argv);
 }
 #include "window_downloads_test.moc"

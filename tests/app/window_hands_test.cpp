@@ -3,65 +3,19 @@
 // request log is the judge), a pasted link needs no request at all.
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
-#include <QTimer>
-#include <fstream>
 #include <functional>
 
-#include "app/qt/application.h"
-#include "app/window_test_support.h"
-#include "sim/sim_process.h"
-#include "support/windows_qt.h"
+#include "window_test_support.h"
 
 namespace sorrel {
 
 namespace {
 
-HttpStack& Stack() { return test::WindowStack(); }
+using test::BoxAnswerer;
 using test::Utf8;
-
-// Closes every modal box that opens while it lives, noting the texts. Its
-// timers belong to `guard`, so none fires once the closer has gone.
-struct BoxCloser {
-  QStringList texts;
-  QObject guard;
-
-  BoxCloser() { Poll(); }
-  void Poll() {
-    QTimer::singleShot(20, &guard, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        texts << box->text();
-        box->button(QMessageBox::Ok)->click();
-      }
-      Poll();
-    });
-  }
-};
-
-// The request lines the service logged, the captcha's random number masked.
-QStringList LoggedRequests(const std::string& path) {
-  std::ifstream in(path);
-  QStringList lines;
-  static const QRegularExpression requestLine(QStringLiteral("\"request_line\":\"([^\"]*)\""));
-  static const QRegularExpression trailingNumber(QStringLiteral("\\d+ HTTP/"));
-  for (std::string line; std::getline(in, line);) {
-    const auto match = requestLine.match(QString::fromStdString(line));
-    if (!match.hasMatch()) continue;
-    QString request = match.captured(1);
-    if (!request.startsWith("GET /file/")) request.replace(trailingNumber, "# HTTP/");
-    lines << request;
-  }
-  return lines;
-}
 
 const char* const kDecoded =
     "普通下载地址：\n\nhttp://dl.example/f/a.zip\n\n"
@@ -69,53 +23,7 @@ const char* const kDecoded =
     "快车下载地址：\n\n"
     "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL2YvYS56aXBbRkxBU0hHRVRd&sorrel";
 
-// The window and its controls over a demo service that logs every request.
-struct Harness {
-  std::string log = QDir::tempPath().toStdString() + "/sorrel-window-hands.log";
-  test::SimProcess sim;
-  QtWindowSystem windows;
-  Application program;
-  MainWindow& window;
-  QLineEdit* address;
-  QLineEdit* captcha;
-  QPlainTextEdit* result;
-  QLabel* picture;
-  QPushButton* resolve;
-  QPushButton* refresh;
-
-  explicit Harness(std::vector<std::string> extra = {})
-      : sim(Args(log, std::move(extra))),
-        program(Stack(), windows, sim.baseUrl()),
-        window(program.Window()),
-        address(qobject_cast<QLineEdit*>(window.Control("EditBox1"))),
-        captcha(qobject_cast<QLineEdit*>(window.Control("EditBox3"))),
-        result(qobject_cast<QPlainTextEdit*>(window.Control("EditBox2"))),
-        picture(qobject_cast<QLabel*>(window.Control("PicBox1"))),
-        resolve(qobject_cast<QPushButton*>(window.Control("Button1"))),
-        refresh(qobject_cast<QPushButton*>(window.Control("Button2"))) {
-    ProcessCookieStore().Clear();
-    window.show();
-    window.activateWindow();
-  }
-
-  static std::vector<std::string> Args(std::string& log, std::vector<std::string> extra) {
-    std::remove(log.c_str());
-    std::vector<std::string> args = {"--test-mode", "--fixed-code", "k7p2", "--request-log", log};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  QString FileUrl(const char* id = "83264445") const {
-    return QString::fromStdString(sim.url(std::string("/file/") + id));
-  }
-
-  // What the service was asked while `action` ran.
-  QStringList RequestsOf(const std::function<void()>& action) const {
-    const qsizetype before = LoggedRequests(log).size();
-    action();
-    return LoggedRequests(log).mid(before);
-  }
-};
+using Harness = test::SimWindow;
 
 }  // namespace
 
@@ -159,7 +67,7 @@ class WindowHandsTest : public QObject {
     QStringList wrong[2];
     for (int run = 0; run < 2; ++run) {
       QTest::keyClicks(h.captcha, "wxyz");
-      BoxCloser closer;
+      BoxAnswerer closer;
       wrong[run] = h.RequestsOf([&] {
         if (run == 0)
           QTest::mouseClick(h.resolve, Qt::LeftButton);
@@ -225,7 +133,7 @@ class WindowHandsTest : public QObject {
         "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL2YvYS56aXBbRkxBU0hHRVRd&sorrel",
         "QQDL://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA",
     };
-    BoxCloser closer;
+    BoxAnswerer closer;
     for (const char* link : links) {
       h.result->clear();
       h.address->clear();
@@ -269,7 +177,7 @@ class WindowHandsTest : public QObject {
     Harness h;
     QVERIFY2(h.sim.ok(), h.sim.error().c_str());
     QVERIFY(QTest::qWaitForWindowActive(&h.window));
-    BoxCloser closer;
+    BoxAnswerer closer;
     QStringList asked = h.RequestsOf([&] { QVERIFY(h.window.OpenAddress("  " + h.FileUrl())); });
     QCOMPARE(asked.size(), 2);
     QCOMPARE(h.address->text(), h.FileUrl());

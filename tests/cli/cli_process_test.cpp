@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "http/loopback_server.h"
-#include "sim/sim_process.h"
+#include "test_helpers/loopback_server.h"
+#include "test_helpers/sim_process.h"
 
 namespace sorrel {
 namespace {

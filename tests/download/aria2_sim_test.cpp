@@ -23,14 +23,14 @@
 #include "download/link_check.h"
 #include "download/private_engine.h"
 #include "http/curl_stack.h"
-#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
 #include "resolve/resolver.h"
-#include "sim/sim_process.h"
 #include "support/notice.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/platform_engines.h"
+#include "test_helpers/sim_process.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -81,7 +81,7 @@ struct Service {
   std::string Resolve() {
     ProcessCookieStore().Clear();
     ProgramState state{test::PlatformRegexObject()};
-    testing::FakeView view;
+    test::FakeView view;
     test::RecordingWindows windows;
     WebClient web{Stack(), view, windows};
     Resolver resolver(state, web, view, test::PlatformPictures(), sim->baseUrl());

@@ -18,7 +18,7 @@
 #include "support/notice.h"
 #include "text/events.h"
 
-namespace sorrel::faults {
+namespace sorrel::test {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -149,4 +149,4 @@ inline std::atomic<int>& ForkCount() {
   return count;
 }
 
-}  // namespace sorrel::faults
+}  // namespace sorrel::test

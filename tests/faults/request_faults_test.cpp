@@ -6,19 +6,15 @@
 
 #include <thread>
 
-#include "faults/fault_harness.h"
-#include "http/loopback_server.h"
+#include "fault_harness.h"
 #include "http/request_steps.h"
 #include "http/web_access.h"
-#include "sim/sim_process.h"
+#include "test_helpers/loopback_server.h"
+#include "test_helpers/sim_process.h"
 #include "text/codepage.h"
 
-namespace sorrel::faults {
+namespace sorrel::test {
 namespace {
-
-using test::HttpResponse;
-using test::LoopbackServer;
-using test::SimProcess;
 
 Text TimeoutText() {
   return GbkFromUtf8(
@@ -285,4 +281,4 @@ TEST_F(RequestFaults, HundredAbandonedTimedRequestsThenANormalOne) {
 }
 
 }  // namespace
-}  // namespace sorrel::faults
+}  // namespace sorrel::test

@@ -3,17 +3,13 @@
 // the test makes for https written in any letter case.
 #include <gtest/gtest.h>
 
-#include "faults/fault_harness.h"
-#include "http/loopback_server.h"
+#include "fault_harness.h"
 #include "http/web_access.h"
-#include "sim/sim_process.h"
+#include "test_helpers/loopback_server.h"
+#include "test_helpers/sim_process.h"
 
-namespace sorrel::faults {
+namespace sorrel::test {
 namespace {
-
-using test::HttpResponse;
-using test::LoopbackServer;
-using test::SimProcess;
 
 class RequestScheme : public ::testing::Test {
  protected:
@@ -109,4 +105,4 @@ TEST_F(RequestScheme, UpperCaseHttpsGoesOverVerifiedTls) {
 }
 
 }  // namespace
-}  // namespace sorrel::faults
+}  // namespace sorrel::test

@@ -3,24 +3,21 @@
 // program is started.
 #include <gtest/gtest.h>
 
-#include "faults/fault_harness.h"
-#include "http/loopback_server.h"
+#include "fault_harness.h"
 #include "http/web_access.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
-#include "resolve/page_rows.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
-#include "sim/sim_process.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/loopback_server.h"
+#include "test_helpers/page_rows.h"
+#include "test_helpers/platform_engines.h"
+#include "test_helpers/sim_process.h"
 
-namespace sorrel::faults {
+namespace sorrel::test {
 namespace {
 
-using test::HttpResponse;
-using test::LoopbackServer;
-
 // A view whose event processing is timed like the pump of the request tests.
-class TimedView : public testing::FakeView {
+class TimedView : public test::FakeView {
  public:
   GapPump gaps;
   void ProcessPendingEvents() override {
@@ -133,4 +130,4 @@ INSTANTIATE_TEST_SUITE_P(Pages, PageRows, ::testing::ValuesIn(test::PageRows()),
                          [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
-}  // namespace sorrel::faults
+}  // namespace sorrel::test

@@ -1,5 +1,5 @@
 // Base64Decode of arbitrary link text.
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 #include "resolve/base64.h"
 
 SORREL_FUZZ_TARGET(base64) {

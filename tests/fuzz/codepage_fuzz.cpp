@@ -1,7 +1,7 @@
 // The code-page conversions over arbitrary bytes in every code page used.
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 #include "http/convert.h"
-#include "resolve/engines_for_tests.h"
+#include "test_helpers/platform_engines.h"
 #include "text/codepage.h"
 
 SORREL_FUZZ_TARGET(codepage) {

@@ -1,12 +1,12 @@
 // Header-block composition of both request operations and the parsing of
 // the response's cookie lines, with arbitrary caller headers, cookie text,
 // body and raw response header block. Cookies go to the real cookie store.
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 #include "http/curl_stack.h"
-#include "http/fake_stack.h"
 #include "http/request_steps.h"
 #include "http/timed_request.h"
 #include "http/web_access.h"
+#include "test_helpers/fake_stack.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // DecodeWrappedLink of arbitrary pasted text.
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 #include "resolve/link_codec.h"
 
 SORREL_FUZZ_TARGET(link_codec) {

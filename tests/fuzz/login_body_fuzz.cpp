@@ -1,13 +1,13 @@
 // The field harvest and the login body over arbitrary pages, with a stack
 // that never connects.
-#include "fuzz/fuzz_target.h"
-#include "http/fake_stack.h"
+#include "fuzz_target.h"
 #include "http/http_stack.h"
 #include "http/web_access.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "support/notice.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/platform_engines.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ SORREL_FUZZ_TARGET(login_body) {
   const sorrel::Text& page = parts[1];
 
   sorrel::ProgramState state{sorrel::test::PlatformRegexObject()};
-  sorrel::testing::FakeView view;
+  sorrel::test::FakeView view;
   sorrel::test::RecordingWindows windows;
   NoNetwork stack;
   sorrel::WebClient web{stack, view, windows};

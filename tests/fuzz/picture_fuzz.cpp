@@ -1,7 +1,7 @@
 // ConvertPicture over arbitrary bytes, into every format code.
-#include "fuzz/fuzz_target.h"
-#include "resolve/engines_for_tests.h"
+#include "fuzz_target.h"
 #include "support/picture.h"
+#include "test_helpers/platform_engines.h"
 
 SORREL_FUZZ_TARGET(picture) {
   if (size < 1) return 0;

@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 
 namespace sorrel::fuzz {
 

@@ -1,5 +1,5 @@
 // TextBetween with arbitrary text, markers, start and case switch.
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 #include "http/decode.h"
 #include "text/text.h"
 

@@ -1,5 +1,5 @@
 // UrlDecode over arbitrary page bytes.
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 #include "http/decode.h"
 
 SORREL_FUZZ_TARGET(url_decode) {

@@ -1,5 +1,5 @@
 // The URL helpers over arbitrary addresses.
-#include "fuzz/fuzz_target.h"
+#include "fuzz_target.h"
 #include "http/url.h"
 
 SORREL_FUZZ_TARGET(url_parts) {

@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "text/hex_bytes.h"
+#include "test_helpers/hex_bytes.h"
 
 namespace sorrel {
 namespace {
 
-using testing::Hex;
-using testing::HexOf;
+using test::Hex;
+using test::HexOf;
 
 // LCMapStringA's simplified-Chinese mapping does nothing under wine.
 bool PlatformSimplifies() { return ToSimplifiedChinese(Hex("87 F8")) != Hex("87 F8"); }

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "http/cookie_file.h"
-#include "http/loopback_server.h"
+#include "test_helpers/loopback_server.h"
 
 extern char** environ;
 

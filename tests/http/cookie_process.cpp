@@ -9,8 +9,8 @@
 
 #include "http/cookie_jar.h"
 #include "http/curl_stack.h"
-#include "http/fake_stack.h"
 #include "http/web_access.h"
+#include "test_helpers/fake_stack.h"
 
 int main(int argc, char** argv) {
   using namespace sorrel;

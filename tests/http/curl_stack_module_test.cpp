@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "http/curl_stack_module.h"
-#include "http/fake_stack.h"
-#include "http/loopback_server.h"
 #include "http/web_access.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/loopback_server.h"
 
 namespace sorrel {
 namespace {

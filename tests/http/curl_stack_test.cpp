@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "http/curl_stack.h"
-#include "http/fake_stack.h"
-#include "http/loopback_server.h"
 #include "http/web_access.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/loopback_server.h"
 #include "text/codepage.h"
 
 namespace sorrel {

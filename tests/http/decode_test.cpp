@@ -4,14 +4,14 @@
 
 #include <vector>
 
+#include "test_helpers/hex_bytes.h"
 #include "text/codepage.h"
-#include "text/hex_bytes.h"
 
 namespace sorrel {
 namespace {
 
-using testing::Hex;
-using testing::HexOf;
+using test::Hex;
+using test::HexOf;
 
 struct DecodeCase {
   std::string text;

@@ -2,9 +2,9 @@
 
 #include <deque>
 
-#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
+#include "test_helpers/fake_stack.h"
 #include "text/codepage.h"
 
 namespace sorrel {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "http/fake_stack.h"
+#include "test_helpers/fake_stack.h"
 #include "text/codepage.h"
 
 namespace sorrel {

@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "text/hex_bytes.h"
+#include "test_helpers/hex_bytes.h"
 
 namespace sorrel {
 namespace {
 
-using testing::Hex;
-using testing::HexOf;
+using test::Hex;
+using test::HexOf;
 
 class CountingPump : public EventPump {
  public:

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "resolve/engines_for_tests.h"
+#include "test_helpers/platform_engines.h"
 #include "text/codepage.h"
 
 namespace sorrel {

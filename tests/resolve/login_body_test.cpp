@@ -1,13 +1,13 @@
 // The field harvest and the login body, over the platform regex engine.
 #include <gtest/gtest.h>
 
-#include "http/fake_stack.h"
 #include "http/http_stack.h"
 #include "http/web_access.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "support/notice.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/platform_engines.h"
 
 namespace sorrel {
 namespace {
@@ -25,7 +25,7 @@ class NoNetwork : public HttpStack {
 
 struct Harness {
   ProgramState state{test::PlatformRegexObject()};
-  testing::FakeView view;
+  test::FakeView view;
   test::RecordingWindows windows;
   NoNetwork stack;
   WebClient web{stack, view, windows};

@@ -3,13 +3,13 @@
 // its row, the same bytes in every build.
 #include <gtest/gtest.h>
 
-#include "http/fake_stack.h"
 #include "http/web_access.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
-#include "resolve/page_rows.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/page_rows.h"
+#include "test_helpers/platform_engines.h"
 
 namespace sorrel {
 namespace {
@@ -25,7 +25,7 @@ TEST_P(PageRowTest, PostsTheBodyOfItsRow) {
       "Content-Length: " +
       std::to_string(row.page.size()) + "\r\n\r\n";
   ProgramState state{test::PlatformRegexObject()};
-  testing::FakeView view;
+  test::FakeView view;
   test::RecordingWindows windows;
   WebClient web{stack, view, windows};
   Resolver resolver{state, web, view, test::PlatformPictures(), "http://127.0.0.1:1"};

@@ -8,17 +8,17 @@
 
 #include "http/curl_stack.h"
 #include "http/decode.h"
-#include "http/fake_stack.h"
 #include "http/http_stack.h"
 #include "http/request_steps.h"
 #include "http/worker_thread.h"
 #include "resolve/base64.h"
-#include "resolve/engines_for_tests.h"
-#include "resolve/fake_view.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
-#include "sim/sim_process.h"
 #include "support/notice.h"
+#include "test_helpers/fake_stack.h"
+#include "test_helpers/fake_view.h"
+#include "test_helpers/platform_engines.h"
+#include "test_helpers/sim_process.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -51,7 +51,7 @@ struct Road {
 
   test::SimProcess sim;
   ProgramState state{test::PlatformRegexObject()};
-  testing::FakeView view;
+  test::FakeView view;
   test::RecordingWindows windows;
   WebClient web;
   Resolver resolver;
@@ -431,7 +431,7 @@ class EndlessStack : public HttpStack,
 TEST(Outcome, AnAnswerBeyondTheBodyCapReportsItAndKeepsTheTexts) {
   static auto* stack = new EndlessStack();
   ProgramState state{test::PlatformRegexObject()};
-  testing::FakeView view;
+  test::FakeView view;
   test::RecordingWindows windows;
   WebClient web{*stack, view, windows};
   Resolver resolver{state, web, view, test::PlatformPictures(), "http://127.0.0.1:9"};

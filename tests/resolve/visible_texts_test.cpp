@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/main_window_layout.h"
-#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "resolve/texts.h"
 #include "support/notice.h"
+#include "test_helpers/fake_stack.h"
 #include "text/codepage.h"
 
 namespace sorrel {

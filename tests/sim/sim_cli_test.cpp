@@ -6,9 +6,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "sim/curl_session.h"
-#include "sim/sim_process.h"
-#include "sim/sim_test_util.h"
+#include "curl_test_session.h"
+#include "sim_test_util.h"
+#include "test_helpers/sim_process.h"
 
 namespace sorrel::test {
 namespace {

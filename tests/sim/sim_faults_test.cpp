@@ -1,9 +1,9 @@
 // Each fault of the demo service does what its name says.
 #include <gtest/gtest.h>
 
-#include "sim/curl_session.h"
-#include "sim/sim_process.h"
-#include "sim/sim_test_util.h"
+#include "curl_test_session.h"
+#include "sim_test_util.h"
+#include "test_helpers/sim_process.h"
 
 namespace sorrel::test {
 namespace {

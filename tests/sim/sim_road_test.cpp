@@ -16,9 +16,9 @@
 #include <memory>
 #include <random>
 
-#include "sim/curl_session.h"
-#include "sim/sim_process.h"
-#include "sim/sim_test_util.h"
+#include "curl_test_session.h"
+#include "sim_test_util.h"
+#include "test_helpers/sim_process.h"
 #include "text_util.h"
 
 namespace sorrel::test {

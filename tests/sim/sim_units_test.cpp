@@ -11,7 +11,7 @@
 #include "faults.h"
 #include "options.h"
 #include "picture.h"
-#include "sim/sim_test_util.h"
+#include "sim_test_util.h"
 #include "text_util.h"
 
 namespace sorrel::sim {

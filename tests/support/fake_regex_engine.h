@@ -9,7 +9,7 @@
 
 #include "support/regex_engine.h"
 
-namespace sorrel::testing {
+namespace sorrel::test {
 
 struct ScriptedMatch {
   std::u16string value;
@@ -115,4 +115,4 @@ class ScriptedEngine : public RegexEngine {
   std::vector<ScriptedMatch> matches_;
 };
 
-}  // namespace sorrel::testing
+}  // namespace sorrel::test

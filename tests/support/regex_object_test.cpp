@@ -6,15 +6,15 @@
 
 #include <climits>
 
-#include "support/fake_regex_engine.h"
+#include "fake_regex_engine.h"
 #include "text/codepage.h"
 
 namespace sorrel {
 namespace {
 
-using testing::EngineLog;
-using testing::ScriptedEngine;
-using testing::ScriptedMatch;
+using test::EngineLog;
+using test::ScriptedEngine;
+using test::ScriptedMatch;
 
 class RegexObjectTest : public ::testing::Test {
  protected:

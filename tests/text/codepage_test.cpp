@@ -6,13 +6,13 @@
 #include <thread>
 #include <vector>
 
-#include "text/hex_bytes.h"
+#include "test_helpers/hex_bytes.h"
 
 namespace sorrel {
 namespace {
 
-using testing::Hex;
-using testing::HexOf;
+using test::Hex;
+using test::HexOf;
 
 std::string UnitsOf(std::u16string_view wide) {
   std::string out;

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "http/decode.h"
-#include "http/fake_stack.h"
 #include "http/web_access.h"
 #include "http/wininet_stack.h"
 #include "support/notice.h"
+#include "test_helpers/fake_stack.h"
 #include "text/codepage.h"
 #include "text/events.h"
 

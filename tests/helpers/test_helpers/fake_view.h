@@ -9,7 +9,7 @@
 #include "resolve/texts.h"
 #include "resolve/view.h"
 
-namespace sorrel::testing {
+namespace sorrel::test {
 
 class FakeView : public ResolverView {
  public:
@@ -52,4 +52,4 @@ class FakeView : public ResolverView {
   }
 };
 
-}  // namespace sorrel::testing
+}  // namespace sorrel::test

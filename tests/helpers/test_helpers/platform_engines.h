@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "app/engines.h"
-#include "http/fake_stack.h"
 #include "support/regex_object.h"
+#include "test_helpers/fake_stack.h"
 
 namespace sorrel::test {
 

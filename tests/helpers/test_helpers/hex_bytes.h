@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace sorrel::testing {
+namespace sorrel::test {
 
 inline std::string Hex(std::string_view hex) {
   std::string out;
@@ -43,4 +43,4 @@ inline std::string HexOf(std::string_view text) {
   return out;
 }
 
-}  // namespace sorrel::testing
+}  // namespace sorrel::test

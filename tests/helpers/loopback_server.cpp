@@ -1,4 +1,4 @@
-#include "http/loopback_server.h"
+#include "test_helpers/loopback_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -2,6 +2,14 @@
 
 jobs="$(nproc)"
 
+# Runs COMMAND up to TIMES times, SECONDS apart, until it succeeds.
+retry() {
+  local times="$1" seconds="$2"
+  shift 2
+  for _ in $(seq "$times"); do "$@" && return 0; sleep "$seconds"; done
+  return 1
+}
+
 # No proxy of the environment may stand between a client and loopback.
 clear_proxies() { unset -v http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY; }
 

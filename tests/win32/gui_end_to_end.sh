@@ -55,15 +55,8 @@ get() {
 }
 
 # Waits until the service has answered COUNT requests for PATH.
-await_requests() {
-  local path="$1" count="$2" seen=0
-  for _ in $(seq 100); do
-    seen="$(get /__test/log | grep -c "\"request_line\":\"[A-Z]* $path" || true)"
-    [ "$seen" -ge "$count" ] && return 0
-    sleep 0.2
-  done
-  fail "the service saw $seen requests for $path, not $count"
-}
+answered() { [ "$(get /__test/log | grep -c "\"request_line\":\"[A-Z]* $1" || true)" -ge "$2" ]; }
+await_requests() { retry 100 0.2 answered "$1" "$2" || fail "the service saw fewer than $2 requests for $1"; }
 
 probe() { LC_ALL="$locale" "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
@@ -79,19 +72,17 @@ click() {
   sleep 0.3
 }
 
+# A result is shown and the button is back.
+resolved() { [ -n "$(probe text EditBox2)" ] && [ "$(probe enabled Button1)" = 1 ]; }
+
 # Types over the box's text on the keyboard.
 type_into() {
   click "$1"
   xdotool key --delay 30 End $(printf 'BackSpace %.0s' $(seq 12))
   xdotool type --delay 30 "$2"
-  local shown=""
-  for _ in $(seq 20); do
-    shown="$(probe text "$1")"
-    [ "$shown" = "$2" ] && return 0
-    sleep 0.2
-  done
-  fail "$1 shows '$shown' after typing '$2'"
+  retry 20 0.2 shows "$1" "$2" || fail "$1 shows '$(probe text "$1")' after typing '$2'"
 }
+shows() { [ "$(probe text "$1")" = "$2" ]; }
 
 # Pastes over the box's text from the clipboard, as Unicode text.
 paste_into() {
@@ -106,14 +97,11 @@ launch() {
   LC_ALL="$locale" "$wine" "$probe" wait 60 || fail "the main window did not appear"
 }
 
+ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 # Closes the window; the program must end. Sets app_status.
 close_app() {
   probe close
-  for _ in $(seq 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$app_pid" 2>/dev/null; then fail "the program did not end after its window closed"; fi
+  retry 100 0.1 ended || fail "the program did not end after its window closed"
   app_status=0
   wait "$app_pid" || app_status=$?
   app_pid=""
@@ -162,13 +150,9 @@ $example
   type_into EditBox3 "$code"
   click Button1
 
-  local result=""
-  for _ in $(seq 150); do
-    result="$(probe text EditBox2)"
-    [ -n "$result" ] && [ "$(probe enabled Button1)" = 1 ] && break
-    sleep 0.2
-  done
-  local link
+  retry 150 0.2 resolved || true
+  local result link
+  result="$(probe text EditBox2)"
   link="$(sed -n '3p' <<<"$result")"
   case "$link" in "$base/dl/"*) ;; *) fail "the result box shows no download address: $result" ;; esac
   for part in $'普通下载地址：\n\n'"$link"$'\n\n迅雷下载地址：\n\nthunder://' \
@@ -205,15 +189,11 @@ requests() {
 }
 # The requests after the first N, once there are WANTED of them.
 requests_after() {
-  local n="$1" wanted="$2" got=""
-  for _ in $(seq 50); do
-    got="$(requests | tail -n +$((n + 1)))"
-    [ "$(grep -c . <<<"$got")" -ge "$wanted" ] && break
-    sleep 0.2
-  done
+  retry 50 0.2 more_requests "$1" "$2" || true
   sleep 0.5
-  requests | tail -n +$((n + 1))
+  requests | tail -n +$(($1 + 1))
 }
+more_requests() { [ "$(requests | tail -n +$(($1 + 1)) | grep -c .)" -ge "$2" ]; }
 count() { requests | grep -c . || true; }
 # A captcha refresh: the file page at PATH, then the picture.
 expect_refresh() {

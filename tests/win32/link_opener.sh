@@ -7,6 +7,7 @@
 # another program's opener, and its undo removes what it wrote and puts the
 # other program's opener back. Needs an X display (scripts/test-win32).
 set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh"
 wine="$1" exe="$2" probe="$3"
 [ -n "${DISPLAY:-}" ] || { echo "link_opener.sh: no X display, skipped" >&2; exit 77; }
 export LC_ALL=C.UTF-8
@@ -42,20 +43,10 @@ value() {
 }
 command_of() { value "$classes\\$1\\shell\\open\\command" default; }
 expect() { [ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"; }
-await_result() {
-  for _ in $(seq 50); do
-    grep -qF "$1" <<<"$(probe text EditBox2)" && return 0
-    sleep 0.2
-  done
-  fail "the result box does not show $1: '$(probe text EditBox2)'"
-}
-await_command() {
-  for _ in $(seq 50); do
-    [ "$(command_of "$1")" = "$2" ] && return 0
-    sleep 0.2
-  done
-  fail "the $1 opener is '$(command_of "$1")', not '$2'"
-}
+shows() { grep -qF "$1" <<<"$(probe text EditBox2)"; }
+await_result() { retry 50 0.2 shows "$1" || fail "the result box does not show $1: '$(probe text EditBox2)'"; }
+opens() { [ "$(command_of "$1")" = "$2" ]; }
+await_command() { retry 50 0.2 opens "$1" "$2" || fail "the $1 opener is '$(command_of "$1")', not '$2'"; }
 
 thunder='thunder://QUFodHRwOi8vMTI3LjAuMC4xOjgwMTcvZGwvYWJjL3JlYWRtZS50eHRaWg=='
 flashget='flashget://W0ZMQVNIR0VUXWh0dHA6Ly8xMjcuMC4wLjE6ODAxNy9kbC94eXovbm90ZXMudHh0W0ZMQVNIR0VUXQ==&sorrel'

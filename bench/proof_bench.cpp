@@ -282,9 +282,10 @@ void Stall(int argc, char** argv) {
     std::exit(1);
   }
   address->setText(QString::fromStdString(service.Page()));
-  captcha->setText(QString::fromLatin1(kCode));
+  // A fresh captcha empties the captcha box; the user types the code after.
   report("full resolution (captcha, page, login; 20 ms service delay)", LongestTickGap(app, [&] {
            program.Workflows().RefreshCaptcha();
+           captcha->setText(QString::fromLatin1(kCode));
            program.Workflows().ResolveDownloadAddresses();
          }));
 }

@@ -81,7 +81,7 @@ std::string Resolve(const test::SimProcess& sim, const std::string& fileId) {
   resolver.RefreshCaptcha();
   view.captcha = "k7p2";
   resolver.ResolveDownloadAddresses();
-  return Utf8FromGbk(state.NormalLink);
+  return GbkToUtf8(state.NormalLink);
 }
 
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }

@@ -24,9 +24,9 @@ inline Text FormLines() {
 // text, comment threads, a search box and a handful of hidden form fields
 // somewhere in the middle of about 1 MB.
 inline Text RealisticPage() {
-  const Text chinese = GbkFromUtf8("文件分享说明：请在输入上方的验证码后点击下载，");
-  Text page = "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>" +
-              GbkFromUtf8("文件下载") + "</title>\n<style>\n";
+  const Text chinese = Utf8ToGbk("文件分享说明：请在输入上方的验证码后点击下载，");
+  Text page = "<!DOCTYPE html>\n<html><head><meta charset=\"gbk\"><title>" + Utf8ToGbk("文件下载") +
+              "</title>\n<style>\n";
   for (int i = 0; i < 400; ++i) {
     page += ".c" + std::to_string(i) + " { margin: " + std::to_string(i % 9) + "px; color: #3a" +
             std::to_string(i % 10) + "; }\n";
@@ -48,7 +48,7 @@ inline Text RealisticPage() {
       } else {
         page += "<div class=\"c" + std::to_string(line % 400) + "\"><span>" + chinese +
                 "</span><a href=\"/file/" + std::to_string(10000000 + line) + "\">" +
-                GbkFromUtf8("相关文件") + std::to_string(line) + "</a></div>\n";
+                Utf8ToGbk("相关文件") + std::to_string(line) + "</a></div>\n";
       }
     }
   };
@@ -61,11 +61,11 @@ inline Text RealisticPage() {
 // The old stand-in for a page: a field on every other line, about 9,800 of
 // them. No service page looks like this; it shows the cost per field.
 inline Text DenseFieldsPage() {
-  Text page = "<html><head><title>" + GbkFromUtf8("文件下载") + "</title></head><body>\n";
+  Text page = "<html><head><title>" + Utf8ToGbk("文件下载") + "</title></head><body>\n";
   for (int i = 0; page.size() < kPageBytes; ++i) {
-    page += "<div class=\"row\"><p>" + GbkFromUtf8("说明文字") + " lorem ipsum " +
-            std::to_string(i) + "</p></div>\n<input type=\"hidden\" name=\"f" + std::to_string(i) +
-            "\" value=\"v" + std::to_string(i) + "\" />\n";
+    page += "<div class=\"row\"><p>" + Utf8ToGbk("说明文字") + " lorem ipsum " + std::to_string(i) +
+            "</p></div>\n<input type=\"hidden\" name=\"f" + std::to_string(i) + "\" value=\"v" +
+            std::to_string(i) + "\" />\n";
   }
   return page + "</body></html>\n";
 }

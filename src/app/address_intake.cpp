@@ -63,11 +63,11 @@ OpenedLink OpenWrappedLink(std::string_view link) {
   OpenedLink opened;
   const DecodedLink decoded = DecodeWrappedLink(link);
   if (!decoded.ok) {
-    opened.notice = GbkFromUtf8("无法识别的链接：" + decoded.error);
+    opened.notice = Utf8ToGbk("无法识别的链接：" + decoded.error);
     return opened;
   }
   opened.ok = true;
-  opened.normalLink = GbkFromUtf8(decoded.address);
+  opened.normalLink = Utf8ToGbk(decoded.address);
   opened.thunderLink = EncodeThunder(decoded.address);
   opened.flashGetLink = EncodeFlashGet(decoded.address);
   opened.resultText = texts::NormalHeading() + opened.normalLink + texts::ThunderHeading() +
@@ -82,8 +82,8 @@ void KeepOpenedLink(const OpenedLink& opened, ProgramState& state) {
 }
 
 Text UnknownAddressNotice(std::string_view origin) {
-  return GbkFromUtf8("无法识别的链接：它既不是 thunder://、flashget:// 或 qqdl:// 链接，也不是 " +
-                     std::string(origin) + "/file/… 这样的文件页地址。");
+  return Utf8ToGbk("无法识别的链接：它既不是 thunder://、flashget:// 或 qqdl:// 链接，也不是 " +
+                   std::string(origin) + "/file/… 这样的文件页地址。");
 }
 
 void ClipboardOffer::NoteOwnCopy(std::string_view text) { ownCopy_ = TrimmedAddress(text); }

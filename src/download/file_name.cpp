@@ -31,7 +31,7 @@ bool IsUtf8(std::string_view s) {
 }
 
 std::string AsUtf8(std::string_view bytes) {
-  return IsUtf8(bytes) ? std::string(bytes) : Utf8FromGbk(bytes);
+  return IsUtf8(bytes) ? std::string(bytes) : GbkToUtf8(bytes);
 }
 
 std::string_view TrimBlanks(std::string_view s) {
@@ -131,7 +131,7 @@ std::string DispositionFileName(std::string_view value) {
           const std::string_view charset = raw.substr(0, q1);
           const std::string bytes = PercentDecode(raw.substr(q2 + 1));
           const bool gbk = StartsWithNoCase(charset, "gb");
-          const std::string name = gbk ? Utf8FromGbk(bytes) : AsUtf8(bytes);
+          const std::string name = gbk ? GbkToUtf8(bytes) : AsUtf8(bytes);
           if (!name.empty()) return name;
         }
       } else if (key.size() == 8 && StartsWithNoCase(key, "filename") && plain.empty()) {

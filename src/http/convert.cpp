@@ -18,10 +18,6 @@ Text Utf16ToMultiByte(std::u16string_view wide, unsigned codePage) {
   return EncodeCodePage(UpToZero(wide), codePage);
 }
 
-Text Utf8ToGbk(std::string_view text) {
-  return Utf16ToMultiByte(MultiByteToUtf16(text, kCodePageUtf8), kCodePageGbk);
-}
-
 Text Big5ToGbk(std::string_view text) {
   return Utf16ToMultiByte(MultiByteToUtf16(text, kCodePageBig5), kCodePageGbk);
 }

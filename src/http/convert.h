@@ -14,7 +14,6 @@ std::u16string MultiByteToUtf16(std::string_view text, unsigned codePage = kCode
 // The text up to the first zero unit, in `codePage`.
 Text Utf16ToMultiByte(std::u16string_view wide, unsigned codePage = kCodePageAnsi);
 
-Text Utf8ToGbk(std::string_view text);
 Text Big5ToGbk(std::string_view text);
 Text ToSimplifiedChinese(std::string_view gbk);
 Text Big5ToSimplifiedGbk(std::string_view text);

@@ -48,7 +48,7 @@ Text WideToAnsi(std::u16string_view wide) {
 
 Text TextBetween(std::string_view text, std::string_view leftMarker, std::string_view rightMarker,
                  std::optional<int> startPos, bool caseSensitive) {
-  static const Text kQuotePlaceholder = GbkFromUtf8("#引号");
+  static const Text kQuotePlaceholder = Utf8ToGbk("#引号");
   const Text left = Replace(leftMarker, kQuotePlaceholder, "\"", 1, -1, true);
   const Text right = Replace(rightMarker, kQuotePlaceholder, "\"", 1, -1, true);
   const int start = startPos.value_or(1);

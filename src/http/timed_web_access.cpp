@@ -203,7 +203,7 @@ ByteSet WebClient::TimedWebAccess(Text& url, const TimedWebAccessArgs& args) {
 
   if (result == WaitResult::kTimedOut) {
     fail(RequestFailure::kTimedOut);
-    return BytesOf(GbkFromUtf8(kTimeoutText));
+    return BytesOf(Utf8ToGbk(kTimeoutText));
   }
 
   std::optional<TimedRequestRecord> answer = stream->Read();

@@ -48,8 +48,8 @@ int DigitAt(std::string_view text, size_t at, size_t* width) {
 // The leading decimal number of `text`, sign included, truncated toward
 // zero (digits after a decimal point are ignored); 0 when there is none.
 int LeadingNumber(std::string_view text) {
-  static const Text kFullWidthPlus = GbkFromUtf8("＋");
-  static const Text kFullWidthMinus = GbkFromUtf8("－");
+  static const Text kFullWidthPlus = Utf8ToGbk("＋");
+  static const Text kFullWidthMinus = Utf8ToGbk("－");
   size_t at = 0;
   bool negative = false;
   if (!text.empty() && (text[0] == '+' || text[0] == '-')) {

@@ -31,7 +31,7 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
   url = TrimSpaces(url);
   const int method = args.method.value_or(0);
   if (method != 0 && method != 1) {
-    ShowNotice(windows_, GbkFromUtf8("【网页_访问】命令的第二个【访问方式】参数有误,请返回修改"));
+    ShowNotice(windows_, Utf8ToGbk("【网页_访问】命令的第二个【访问方式】参数有误,请返回修改"));
     return {};
   }
   const Text verb = method == 1 ? "POST" : "GET";

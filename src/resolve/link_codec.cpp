@@ -134,7 +134,7 @@ DecodedLink DecodeWrappedLink(std::string_view link) {
   DecodedLink result;
   result.ok = true;
   result.kind = scheme->kind;
-  result.address = IsValidUtf8(address) ? std::string(address) : Utf8FromGbk(address);
+  result.address = IsValidUtf8(address) ? std::string(address) : GbkToUtf8(address);
   return result;
 }
 

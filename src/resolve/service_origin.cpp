@@ -11,7 +11,7 @@ const Text& ServiceOrigin() {
     const char* fromEnvironment = std::getenv("SORREL_SERVICE_ORIGIN");
     Text value = (fromEnvironment && *fromEnvironment) ? fromEnvironment : SORREL_DEFAULT_ORIGIN;
     while (!value.empty() && value.back() == '/') value.pop_back();
-    return GbkFromUtf8(value);
+    return Utf8ToGbk(value);
   }();
   return origin;
 }

@@ -6,10 +6,10 @@
 
 namespace sorrel::texts {
 
-#define SORREL_TEXT(name, utf8)                 \
-  const Text& name() {                          \
-    static const Text text = GbkFromUtf8(utf8); \
-    return text;                                \
+#define SORREL_TEXT(name, utf8)               \
+  const Text& name() {                        \
+    static const Text text = Utf8ToGbk(utf8); \
+    return text;                              \
   }
 
 SORREL_TEXT(RemovedFileMarker, "这个文件已到期或被删除")

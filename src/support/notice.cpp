@@ -40,7 +40,7 @@ int ShowNotice(WindowSystem& windows, const Text& message, std::optional<int> st
                std::optional<Text> title, std::optional<WindowHandle> owner) {
   const WindowHandle ownerWindow =
       owner ? *owner : FindOwnWindow(windows, windows.CurrentProcessId());
-  const Text boxTitle = title ? *title : GbkFromUtf8("友情提醒");
+  const Text boxTitle = title ? *title : Utf8ToGbk("友情提醒");
   return windows.MessageBox(ownerWindow, message, boxTitle,
                             style.value_or(kNoticeStyleInformation)) -
          1;

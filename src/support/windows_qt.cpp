@@ -23,7 +23,7 @@ bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instan
 
 WindowHandle HandleOf(const QWidget* widget) { return reinterpret_cast<WindowHandle>(widget); }
 
-QString FromGbk(const Text& text) { return QString::fromUtf8(Utf8FromGbk(text)); }
+QString GbkToQString(const Text& text) { return QString::fromUtf8(GbkToUtf8(text)); }
 
 // Widgets with a native window first, in creation order of those windows
 // (the order QGuiApplication keeps), then the never-shown ones.
@@ -106,7 +106,7 @@ std::vector<WindowSystem::TopLevel> QtWindowSystem::EnumerateTopLevelWindows() {
     entry.info.handle = HandleOf(widget);
     entry.info.processId = processId;
     entry.info.threadId = threadId;
-    entry.info.title = GbkFromUtf8(widget->windowTitle().toStdString());
+    entry.info.title = Utf8ToGbk(widget->windowTitle().toStdString());
     entry.info.className = widget->metaObject()->className();
     list.push_back(std::move(entry));
   }
@@ -119,7 +119,8 @@ int QtWindowSystem::MessageBox(WindowHandle owner, const Text& message, const Te
                                int style) {
   if (!HaveWidgets()) return 0;
   QWidget* parent = FindTopLevel(owner);
-  QMessageBox box(IconOf(style), FromGbk(title), FromGbk(message), QMessageBox::NoButton, parent);
+  QMessageBox box(IconOf(style), GbkToQString(title), GbkToQString(message), QMessageBox::NoButton,
+                  parent);
   box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
 
   std::vector<std::pair<QAbstractButton*, int>> buttons;

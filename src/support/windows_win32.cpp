@@ -24,7 +24,7 @@ Text Queried(Query query, HWND window, int size) {
   std::wstring buffer(static_cast<std::size_t>(size), L'\0');
   const int length = query(window, buffer.data(), size);
   buffer.resize(length > 0 && length < size ? static_cast<std::size_t>(length) : 0);
-  Text text = GbkFromWide(buffer);
+  Text text = WideToGbk(buffer);
   const std::size_t limit = static_cast<std::size_t>(size) - 1;
   std::size_t end = 0;
   while (end < text.size()) {
@@ -66,8 +66,8 @@ std::uint32_t Win32WindowSystem::CurrentProcessId() { return GetCurrentProcessId
 
 int Win32WindowSystem::MessageBox(WindowHandle owner, const Text& message, const Text& title,
                                   int style) {
-  return MessageBoxW(reinterpret_cast<HWND>(owner), WideFromGbk(message).c_str(),
-                     WideFromGbk(title).c_str(), static_cast<UINT>(style));
+  return MessageBoxW(reinterpret_cast<HWND>(owner), GbkToWide(message).c_str(),
+                     GbkToWide(title).c_str(), static_cast<UINT>(style));
 }
 
 }  // namespace sorrel

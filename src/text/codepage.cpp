@@ -2,11 +2,12 @@
 
 namespace sorrel {
 
-Text GbkFromUtf8(std::string_view utf8) {
-  return EncodeCodePage(DecodeCodePage(utf8, kCodePageUtf8), kCodePageGbk);
+Text Utf8ToGbk(std::string_view text) {
+  return EncodeCodePage(DecodeCodePage(text.substr(0, text.find('\0')), kCodePageUtf8),
+                        kCodePageGbk);
 }
 
-std::string Utf8FromGbk(std::string_view gbk) {
+std::string GbkToUtf8(std::string_view gbk) {
   return EncodeCodePage(DecodeCodePage(gbk, kCodePageGbk), kCodePageUtf8);
 }
 

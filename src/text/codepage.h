@@ -31,10 +31,11 @@ std::string EncodeCodePage(std::u16string_view text, unsigned codePage);
 // simplified ones in code page 936 text, keeping its byte length.
 Text MapToSimplifiedChinese(std::string_view gbk);
 
-// The program's fixed texts are written in UTF-8 sources; these are the two
-// edges where they become code page 936 text and back (for display).
-Text GbkFromUtf8(std::string_view utf8);
-std::string Utf8FromGbk(std::string_view gbk);
+// UTF-8 text, up to its first zero byte, as code page 936 text: how a page
+// body is converted when asked, and where the program's fixed texts, written
+// in UTF-8 sources, become its text. GbkToUtf8 takes text back for display.
+Text Utf8ToGbk(std::string_view text);
+std::string GbkToUtf8(std::string_view gbk);
 
 // Opens for writing, in binary, the file that code page 936 text names, in
 // the platform's own file names: UTF-8 on Linux, UTF-16 through the W

@@ -252,7 +252,7 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
 }
 
 std::FILE* OpenFileForWriting(std::string_view gbkName) {
-  return std::fopen(Utf8FromGbk(gbkName).c_str(), "wb");
+  return std::fopen(GbkToUtf8(gbkName).c_str(), "wb");
 }
 
 }  // namespace sorrel

@@ -85,19 +85,19 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
   return out;
 }
 
-std::wstring WideFromGbk(std::string_view gbk) {
+std::wstring GbkToWide(std::string_view gbk) {
   const std::u16string wide = DecodeCodePage(gbk, kCodePageGbk);
   return std::wstring(wide.begin(), wide.end());
 }
 
-Text GbkFromWide(std::wstring_view wide) {
+Text WideToGbk(std::wstring_view wide) {
   return EncodeCodePage(
       std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()),
       kCodePageGbk);
 }
 
 std::FILE* OpenFileForWriting(std::string_view gbkName) {
-  return _wfopen(WideFromGbk(gbkName).c_str(), L"wb");
+  return _wfopen(GbkToWide(gbkName).c_str(), L"wb");
 }
 
 }  // namespace sorrel

@@ -147,7 +147,7 @@ Text ToLowerAscii(std::string_view text) {
 
 Text NumberText(long long value) { return std::to_string(value); }
 
-Text BoolText(bool value) { return GbkFromUtf8(value ? "真" : "假"); }
+Text BoolText(bool value) { return Utf8ToGbk(value ? "真" : "假"); }
 
 int RandomIntegers::Next() {
   state_ = state_ * 214013u + 2531011u;

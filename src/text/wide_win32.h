@@ -13,10 +13,10 @@
 namespace sorrel {
 
 // MultiByteToWideChar(936, 0, ...).
-std::wstring WideFromGbk(std::string_view gbk);
+std::wstring GbkToWide(std::string_view gbk);
 // WideCharToMultiByte(936, 0, ...): characters that code page 936 lacks take
 // Windows' best fit where it has one, "?" otherwise, as the A functions of a
 // Chinese system would give them.
-Text GbkFromWide(std::wstring_view wide);
+Text WideToGbk(std::wstring_view wide);
 
 }  // namespace sorrel

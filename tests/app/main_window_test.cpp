@@ -93,7 +93,7 @@ class MainWindowTest : public QObject {
     MainWindow window("http://svc.example");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.SetResultText(GbkFromUtf8("普通下载地址：\r\n\r\nhttp://a/b"));
+    window.SetResultText(Utf8ToGbk("普通下载地址：\r\n\r\nhttp://a/b"));
     auto* result = qobject_cast<QPlainTextEdit*>(window.Control("EditBox2"));
     result->setFocus();
     QTest::keyClicks(result, "typed");
@@ -123,7 +123,7 @@ class MainWindowTest : public QObject {
 
   void busyButtonShowsItsCaption() {
     MainWindow window("http://svc.example");
-    window.SetResolveButton(false, GbkFromUtf8("正在获取中..."));
+    window.SetResolveButton(false, Utf8ToGbk("正在获取中..."));
     auto* button = qobject_cast<QPushButton*>(window.Control("Button1"));
     QVERIFY(!button->isEnabled());
     QCOMPARE(button->text(), Utf8("正在获取中..."));

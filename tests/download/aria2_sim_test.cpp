@@ -89,7 +89,7 @@ struct Service {
     resolver.RefreshCaptcha();
     view.captcha = kCode;
     resolver.ResolveDownloadAddresses();
-    return Utf8FromGbk(state.NormalLink);
+    return GbkToUtf8(state.NormalLink);
   }
 
   // The request log's entries whose request line starts with `start`.

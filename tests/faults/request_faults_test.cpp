@@ -17,7 +17,7 @@ namespace sorrel::test {
 namespace {
 
 Text TimeoutText() {
-  return GbkFromUtf8(
+  return Utf8ToGbk(
       "超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些"
       "。");
 }

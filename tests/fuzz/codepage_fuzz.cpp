@@ -29,7 +29,7 @@ SORREL_FUZZ_TARGET(codepage) {
                     simplified.size() == bytes.size());
   sorrel::Utf8ToGbk(bytes);
   sorrel::Big5ToSimplifiedGbk(bytes);
-  sorrel::Utf8FromGbk(sorrel::GbkFromUtf8(bytes));
+  sorrel::GbkToUtf8(sorrel::Utf8ToGbk(bytes));
 
   // The regular-expression object converts its subject for the engine on
   // its own; a match of the whole subject must read back as the converter's

@@ -29,7 +29,7 @@ const std::string kTimedAgent =
     ".NET CLR 3.0.04506.648; .NET CLR 3.5.21022)\r\n";
 
 Text TimeoutText() {
-  return GbkFromUtf8(
+  return Utf8ToGbk(
       "超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些"
       "。");
 }

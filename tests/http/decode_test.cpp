@@ -78,7 +78,7 @@ struct BetweenCase {
 TEST(TextBetweenTest, CutsBetweenMarkers) {
   const std::vector<BetweenCase> cases = {
       {"<a href=\"x.zip\">", "href=\"", "\"", {}, false, "x.zip"},
-      {"<a href=\"x.zip\">", GbkFromUtf8("href=#引号"), GbkFromUtf8("#引号"), {}, false, "x.zip"},
+      {"<a href=\"x.zip\">", Utf8ToGbk("href=#引号"), Utf8ToGbk("#引号"), {}, false, "x.zip"},
       {"<a href=\"x\">", "src=", "\"", {}, false, ""},
       {"<a href=\"x>", "href=\"", "\"", {}, false, ""},
       {"abc;def", "a", "", {}, false, ""},

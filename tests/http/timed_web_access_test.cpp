@@ -20,7 +20,7 @@ const Text kDefaultAgent =
     "3.0.04506.648; .NET CLR 3.5.21022)";
 
 Text TimeoutText() {
-  return GbkFromUtf8(
+  return Utf8ToGbk(
       "超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些"
       "。");
 }
@@ -244,7 +244,7 @@ TEST_F(TimedWebAccessTest, AWorkerThatCannotConnectGivesEmptyResults) {
 TEST_F(TimedWebAccessTest, ConvertsTheBodyUpToItsFirstZeroByte) {
   stack.script.body = std::string("\xE4\xB8\xAD\0\xE6\x96\x87", 7);
   Text url = "h/";
-  EXPECT_EQ(TextOf(client.TimedWebAccess(url, {.conversion = 1})), GbkFromUtf8("中"));
+  EXPECT_EQ(TextOf(client.TimedWebAccess(url, {.conversion = 1})), Utf8ToGbk("中"));
   EXPECT_EQ(client.TimedWebAccess(url).size(), 7u);
 }
 

@@ -99,7 +99,7 @@ TEST_F(WebAccessTest, RefusesAnUnknownMethodWithANotice) {
           .empty());
   ASSERT_EQ(windows.messages.size(), 1u);
   EXPECT_EQ(windows.messages[0],
-            GbkFromUtf8("【网页_访问】命令的第二个【访问方式】参数有误,请返回修改"));
+            Utf8ToGbk("【网页_访问】命令的第二个【访问方式】参数有误,请返回修改"));
   EXPECT_TRUE(stack.Calls().empty());
   EXPECT_EQ(url, "example.com");
   EXPECT_EQ(headers, "X: 1\r\n");
@@ -243,7 +243,7 @@ TEST_F(WebAccessTest, ReturnsZeroBytesWholeButTextAndConversionsStopAtThem) {
   EXPECT_EQ(client.GetPageText(url), "ab");
 
   stack.script.body = "\xE4\xB8\xAD\xE6\x96\x87";  // "中文" in UTF-8
-  EXPECT_EQ(TextOf(client.WebAccess(url, {.conversion = 1})), GbkFromUtf8("中文"));
+  EXPECT_EQ(TextOf(client.WebAccess(url, {.conversion = 1})), Utf8ToGbk("中文"));
 }
 
 }  // namespace

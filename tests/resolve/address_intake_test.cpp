@@ -35,7 +35,7 @@ TEST(AddressIntakeTest, KindOfAddress) {
 TEST(AddressIntakeTest, OpenWrappedLinkWritesWhatAResolutionWrites) {
   const OpenedLink opened = OpenWrappedLink("qqdl://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA==");
   ASSERT_TRUE(opened.ok);
-  EXPECT_EQ(Utf8FromGbk(opened.resultText),
+  EXPECT_EQ(GbkToUtf8(opened.resultText),
             "普通下载地址：\r\n\r\nhttp://dl.example/f/a.zip\r\n\r\n"
             "迅雷下载地址：\r\n\r\nthunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo=\r\n\r\n"
             "快车下载地址：\r\n\r\n"
@@ -45,7 +45,7 @@ TEST(AddressIntakeTest, OpenWrappedLinkWritesWhatAResolutionWrites) {
   const OpenedLink broken = OpenWrappedLink("thunder://QUFodHRw");
   EXPECT_FALSE(broken.ok);
   EXPECT_TRUE(broken.resultText.empty());
-  EXPECT_EQ(Utf8FromGbk(broken.notice), "无法识别的链接：解码后的内容不是迅雷链接的“AA…ZZ”包装。");
+  EXPECT_EQ(GbkToUtf8(broken.notice), "无法识别的链接：解码后的内容不是迅雷链接的“AA…ZZ”包装。");
 }
 
 TEST(AddressIntakeTest, ClipboardOffersEachTextOnce) {

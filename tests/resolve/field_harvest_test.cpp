@@ -52,7 +52,7 @@ TEST(FieldHarvest, GivesTheFieldsOfOneSearchOverTheWholePage) {
       "<input name=\"a\"\nvalue=\"1\">\n<INPUT NAME=\"c\" x VALUE=\"\">\r\n",
       "<input name=\"a\" type=\"t\" value=\"1\" name=\"b\" value=\"2\"\n",
       "<input\n name=\"a\" value=\"1\">\n<input name=\"\" value=\"1\">\n<input name=\"q\"value=\"",
-      GbkFromUtf8(
+      Utf8ToGbk(
           "<p>说明</p><input name=\"名\" value=\"值　\">\n<input name=\"b\" value=\"　\n\"\n"),
       "value=\"1\" <input name=\"a\"\n<input name=\"b\" value=\"2\" <input name=\"c\"",
       "<input name=\"a\" value=\"  \nx\n  \"<input name=\"b\" value=\"2\">\n",

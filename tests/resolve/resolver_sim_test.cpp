@@ -88,7 +88,7 @@ TEST(Resolution, FullRoadGivesThreeAddressesAndTheNormalOneDownloadsTheFile) {
   EXPECT_TRUE(road.state.LoginBody.empty());
 
   const Text& result = road.view.result;
-  ASSERT_EQ(result.rfind(texts::NormalHeading(), 0), 0u) << Utf8FromGbk(result);
+  ASSERT_EQ(result.rfind(texts::NormalHeading(), 0), 0u) << GbkToUtf8(result);
   EXPECT_EQ(result, texts::NormalHeading() + road.state.NormalLink + texts::ThunderHeading() +
                         road.state.ThunderLink + texts::FlashGetHeading() +
                         road.state.FlashGetLink);
@@ -113,7 +113,7 @@ TEST(Resolution, PagesWithMoreThanEightFieldsStillResolve) {
   road.resolver.ResolveDownloadAddresses();
   EXPECT_TRUE(road.view.messages.empty());
   EXPECT_GT(road.state.FieldNames.size(), 8u);
-  EXPECT_EQ(road.view.result.rfind(texts::NormalHeading(), 0), 0u) << Utf8FromGbk(road.view.result);
+  EXPECT_EQ(road.view.result.rfind(texts::NormalHeading(), 0), 0u) << GbkToUtf8(road.view.result);
 }
 
 TEST(Resolution, ThirdWrongCaptchaAndEveryOneAfterWritesTheFirstNotice) {
@@ -232,7 +232,7 @@ TEST(Resolution, ACaptchaRefreshNestedInAResolutionLeavesItWhole) {
   EXPECT_TRUE(nestedRan);
   EXPECT_NE(road.state.CaptchaUrl, firstCaptchaUrl);
   EXPECT_TRUE(IsGif(road.view.picture));
-  EXPECT_EQ(road.view.result.rfind(texts::NormalHeading(), 0), 0u) << Utf8FromGbk(road.view.result);
+  EXPECT_EQ(road.view.result.rfind(texts::NormalHeading(), 0), 0u) << GbkToUtf8(road.view.result);
   EXPECT_EQ(road.view.buttonHistory.back(), std::make_pair(true, texts::RestCaption()));
 }
 

@@ -100,7 +100,7 @@ TEST(ShowNoticeTest, DefaultsAreInformationStyleFixedTitleAndOwnWindow) {
   ASSERT_EQ(desktop.boxes.size(), 1u);
   EXPECT_EQ(desktop.boxes[0].owner, 77u);
   EXPECT_EQ(desktop.boxes[0].message, "hello");
-  EXPECT_EQ(desktop.boxes[0].title, GbkFromUtf8("友情提醒"));
+  EXPECT_EQ(desktop.boxes[0].title, Utf8ToGbk("友情提醒"));
   EXPECT_EQ(desktop.boxes[0].style, 64);
 }
 

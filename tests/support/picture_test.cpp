@@ -42,7 +42,7 @@ class ConvertPictureTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // A file name in this test's directory, as code page 936 text.
-  Text NameIn(const std::string& utf8) const { return GbkFromUtf8(dir_.string() + "/" + utf8); }
+  Text NameIn(const std::string& utf8) const { return Utf8ToGbk(dir_.string() + "/" + utf8); }
   static ByteSet ReadAll(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return ByteSet(std::istreambuf_iterator<char>(file), {});
@@ -90,7 +90,7 @@ TEST_F(ConvertPictureTest, FailuresLeaveTheOutputAndTheFileAlone) {
 
 TEST_F(ConvertPictureTest, AFileIsWrittenUnderTheUntrimmedNameUnlessItIsBlank) {
   ByteSet converted;
-  for (const Text& blank : {Text(""), Text("   "), GbkFromUtf8("　 　")}) {
+  for (const Text& blank : {Text(""), Text("   "), Utf8ToGbk("　 　")}) {
     EXPECT_TRUE(ConvertPicture(codec_, picture_, 5, blank, &converted));
   }
   EXPECT_EQ(FilesWritten(), 0u);

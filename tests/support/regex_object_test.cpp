@@ -32,7 +32,7 @@ class RegexObjectTest : public ::testing::Test {
 
 TEST_F(RegexObjectTest, SearchWritesTheOptionsInOrderWithTheirDefaults) {
   RegexObject regex(Factory());
-  ASSERT_TRUE(regex.Search(GbkFromUtf8("名(.)"), GbkFromUtf8("中文")));
+  ASSERT_TRUE(regex.Search(Utf8ToGbk("名(.)"), Utf8ToGbk("中文")));
   EXPECT_EQ(LastLog().calls,
             (std::vector<std::string>{"IgnoreCase", "Multiline", "Global", "Pattern", "Execute"}));
   EXPECT_TRUE(LastLog().ignoreCase);
@@ -91,7 +91,7 @@ TEST_F(RegexObjectTest, MatchPositionIsTheByteOffsetFoundFromTheEngineIndex) {
     SCOPED_TRACE(c.name);
     script_ = {c.match};
     RegexObject regex(Factory());
-    ASSERT_TRUE(regex.Search("p", GbkFromUtf8(c.subject), c.caseSensitive));
+    ASSERT_TRUE(regex.Search("p", Utf8ToGbk(c.subject), c.caseSensitive));
     int position = 12345;
     EXPECT_EQ(regex.MatchText(1, &position), EncodeCodePage(c.match.value, kCodePageGbk));
     EXPECT_EQ(position, c.expected);
@@ -101,7 +101,7 @@ TEST_F(RegexObjectTest, MatchPositionIsTheByteOffsetFoundFromTheEngineIndex) {
 TEST_F(RegexObjectTest, GroupsAreOneBasedAndPositionedFromTheirMatch) {
   script_ = {{u"k=v", 0, {u"k", u"v"}}, {u"名=值", 5, {u"名", std::nullopt}}};
   RegexObject regex(Factory());
-  ASSERT_TRUE(regex.Search("p", GbkFromUtf8("k=v; 名=值")));
+  ASSERT_TRUE(regex.Search("p", Utf8ToGbk("k=v; 名=值")));
   EXPECT_EQ(regex.SubMatchCount(), 2);
 
   int position = 0;
@@ -109,7 +109,7 @@ TEST_F(RegexObjectTest, GroupsAreOneBasedAndPositionedFromTheirMatch) {
   EXPECT_EQ(position, 0);
   EXPECT_EQ(regex.SubMatchText(1, 2, &position), "v");
   EXPECT_EQ(position, 2);
-  EXPECT_EQ(regex.SubMatchText(2, 1, &position), GbkFromUtf8("名"));
+  EXPECT_EQ(regex.SubMatchText(2, 1, &position), Utf8ToGbk("名"));
   EXPECT_EQ(position, 5);
   // A group that took no part is empty text, found at once from the match.
   EXPECT_EQ(regex.SubMatchText(2, 2, &position), "");
@@ -175,8 +175,8 @@ TEST_F(RegexObjectTest, WithoutAnEngineEverythingIsEmpty) {
 TEST_F(RegexObjectTest, ReplaceWorksOnTheStoredSubjectAndConvertsBothWays) {
   RegexObject regex(Factory());
   EXPECT_EQ(regex.ReplaceMatches("x"), "");
-  ASSERT_TRUE(regex.Search(GbkFromUtf8("文"), GbkFromUtf8("中文")));
-  EXPECT_EQ(regex.ReplaceMatches(GbkFromUtf8("字")), GbkFromUtf8("<文|中文|字>"));
+  ASSERT_TRUE(regex.Search(Utf8ToGbk("文"), Utf8ToGbk("中文")));
+  EXPECT_EQ(regex.ReplaceMatches(Utf8ToGbk("字")), Utf8ToGbk("<文|中文|字>"));
   EXPECT_EQ(LastLog().replacement, u"字");
 }
 

@@ -33,11 +33,11 @@ std::vector<Text> AllMatches(const RegexObject& regex) {
 
 // `count` lines of a page, one hidden field in each among ordinary markup.
 Text RealisticPage(int count) {
-  Text page = "<html><head><title>" + GbkFromUtf8("文件下载") + "</title></head><body>\n";
+  Text page = "<html><head><title>" + Utf8ToGbk("文件下载") + "</title></head><body>\n";
   for (int i = 0; i < count; ++i) {
-    page += "<div class=\"row\"><p>" + GbkFromUtf8("说明文字") + " lorem ipsum " +
-            std::to_string(i) + "</p></div>\n<input type=\"hidden\" name=\"f" + std::to_string(i) +
-            "\" value=\"v" + std::to_string(i) + "\" />\n";
+    page += "<div class=\"row\"><p>" + Utf8ToGbk("说明文字") + " lorem ipsum " + std::to_string(i) +
+            "</p></div>\n<input type=\"hidden\" name=\"f" + std::to_string(i) + "\" value=\"v" +
+            std::to_string(i) + "\" />\n";
   }
   return page + "</body></html>\n";
 }
@@ -82,15 +82,15 @@ TEST(RegexPcre2Test, HarvestsInputFields) {
     const auto regex = Pcre2Object();
     std::vector<std::pair<Text, Text>> expected;
     for (const auto& [name, value] : c.fields) {
-      expected.emplace_back(GbkFromUtf8(name), GbkFromUtf8(value));
+      expected.emplace_back(Utf8ToGbk(name), Utf8ToGbk(value));
     }
-    EXPECT_EQ(Harvest(*regex, GbkFromUtf8(c.page)), expected);
+    EXPECT_EQ(Harvest(*regex, Utf8ToGbk(c.page)), expected);
   }
 }
 
 TEST(RegexPcre2Test, PositionsAreByteOffsetsAfterDoubleByteText) {
   const auto regex = Pcre2Object();
-  const Text page = GbkFromUtf8("标题：中文\n<input name=\"file_id\" value=\"值\">");
+  const Text page = Utf8ToGbk("标题：中文\n<input name=\"file_id\" value=\"值\">");
   ASSERT_TRUE(regex->Search(kFieldPattern, page));
   ASSERT_EQ(regex->MatchCount(), 1);
   int position = 0;
@@ -98,7 +98,7 @@ TEST(RegexPcre2Test, PositionsAreByteOffsetsAfterDoubleByteText) {
   EXPECT_EQ(position, 11);
   EXPECT_EQ(regex->SubMatchText(1, 1, &position), "file_id");
   EXPECT_EQ(position, static_cast<int>(page.find("file_id")));
-  EXPECT_EQ(regex->SubMatchText(1, 2, &position), GbkFromUtf8("值"));
+  EXPECT_EQ(regex->SubMatchText(1, 2, &position), Utf8ToGbk("值"));
   EXPECT_EQ(position, static_cast<int>(page.size()) - 4);
 }
 
@@ -138,10 +138,10 @@ TEST(RegexPcre2Test, FollowsTheScriptEngineDialect) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern + " on " + c.subject);
     const auto regex = Pcre2Object();
-    ASSERT_TRUE(regex->Search(GbkFromUtf8(c.pattern), GbkFromUtf8(c.subject), c.caseSensitive,
+    ASSERT_TRUE(regex->Search(Utf8ToGbk(c.pattern), Utf8ToGbk(c.subject), c.caseSensitive,
                               c.multiline, c.global));
     std::vector<Text> expected;
-    for (const auto& m : c.matches) expected.push_back(GbkFromUtf8(m));
+    for (const auto& m : c.matches) expected.push_back(Utf8ToGbk(m));
     EXPECT_EQ(AllMatches(*regex), expected);
   }
 }
@@ -218,9 +218,8 @@ TEST(RegexPcre2Test, ReplacementSyntax) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern + " -> " + c.replacement);
     const auto regex = Pcre2Object();
-    ASSERT_TRUE(
-        regex->Search(GbkFromUtf8(c.pattern), GbkFromUtf8(c.subject), false, true, c.global));
-    EXPECT_EQ(regex->ReplaceMatches(GbkFromUtf8(c.replacement)), GbkFromUtf8(c.expected));
+    ASSERT_TRUE(regex->Search(Utf8ToGbk(c.pattern), Utf8ToGbk(c.subject), false, true, c.global));
+    EXPECT_EQ(regex->ReplaceMatches(Utf8ToGbk(c.replacement)), Utf8ToGbk(c.expected));
   }
 }
 

@@ -85,7 +85,7 @@ TEST_F(WindowsQtTest, ListsTopLevelWidgetsWithTheirVisibility) {
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].info.handle, reinterpret_cast<WindowHandle>(&main));
   EXPECT_TRUE(all[0].visible);
-  EXPECT_EQ(all[0].info.title, GbkFromUtf8("主窗口"));
+  EXPECT_EQ(all[0].info.title, Utf8ToGbk("主窗口"));
   EXPECT_EQ(all[0].info.className, "QWidget");
   EXPECT_EQ(all[0].info.processId, static_cast<std::uint32_t>(getpid()));
   EXPECT_EQ(all[1].info.handle, reinterpret_cast<WindowHandle>(&later));
@@ -107,7 +107,7 @@ TEST_F(WindowsQtTest, NoticeIsOwnedByTheMainWindowWithTheDefaultLook) {
   QWidget main;
   main.show();
   AnswerNextBox([](QMessageBox* box) { Press(box, QMessageBox::Ok); });
-  EXPECT_EQ(ShowNotice(windows_, GbkFromUtf8("参数错误")), 0);
+  EXPECT_EQ(ShowNotice(windows_, Utf8ToGbk("参数错误")), 0);
   EXPECT_EQ(seen_.title, QString::fromUtf8("友情提醒"));
   EXPECT_EQ(seen_.text, QString::fromUtf8("参数错误"));
   EXPECT_EQ(seen_.icon, QMessageBox::Information);

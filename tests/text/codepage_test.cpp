@@ -140,7 +140,7 @@ TEST(DecodeCodePageTest, BestFitBytesReadBackAsTheirOwnCharacter) {
     SCOPED_TRACE(std::to_string(c.codePage) + ": " + HexOf(c.bytes));
     EXPECT_EQ(UnitsOf(DecodeCodePage(c.bytes, c.codePage)), c.units);
   }
-  EXPECT_EQ(HexOf(GbkFromUtf8("\u00A2\U0001F600")), "A1 E9 3F");
+  EXPECT_EQ(HexOf(Utf8ToGbk("\u00A2\U0001F600")), "A1 E9 3F");
 }
 
 TEST(CodePageTest, GbkRoundTripsThroughUtf16) {
@@ -149,10 +149,10 @@ TEST(CodePageTest, GbkRoundTripsThroughUtf16) {
 }
 
 TEST(CodePageTest, FixedTextsFromUtf8Sources) {
-  EXPECT_EQ(HexOf(GbkFromUtf8("真")), "D5 E6");
-  EXPECT_EQ(HexOf(GbkFromUtf8("中国abc€")), "D6 D0 B9 FA 61 62 63 80");
-  EXPECT_EQ(Utf8FromGbk(Hex("D5 E6 BC D9")), "真假");
-  EXPECT_EQ(HexOf(GbkFromUtf8("\xFF")), "3F");
+  EXPECT_EQ(HexOf(Utf8ToGbk("真")), "D5 E6");
+  EXPECT_EQ(HexOf(Utf8ToGbk("中国abc€")), "D6 D0 B9 FA 61 62 63 80");
+  EXPECT_EQ(GbkToUtf8(Hex("D5 E6 BC D9")), "真假");
+  EXPECT_EQ(HexOf(Utf8ToGbk("\xFF")), "3F");
 }
 
 TEST(MapToSimplifiedChineseTest, KeepsByteLength) {
@@ -177,15 +177,15 @@ TEST(MapToSimplifiedChineseTest, KeepsByteLength) {
 }
 
 TEST(CodePageTest, ConvertersAreSafeOnWorkerThreads) {
-  const std::string gbk = GbkFromUtf8("中國臺灣 abc €");
+  const std::string gbk = Utf8ToGbk("中國臺灣 abc €");
   const std::string utf8 = "中國臺灣 abc €";
-  const std::string simplified = PlatformSimplifies() ? GbkFromUtf8("中国台湾 abc €") : gbk;
+  const std::string simplified = PlatformSimplifies() ? Utf8ToGbk("中国台湾 abc €") : gbk;
   std::vector<std::thread> threads;
   std::vector<int> failures(4, 0);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 200; ++i) {
-        if (GbkFromUtf8(utf8) != gbk || Utf8FromGbk(gbk) != utf8) ++failures[t];
+        if (Utf8ToGbk(utf8) != gbk || GbkToUtf8(gbk) != utf8) ++failures[t];
         if (MapToSimplifiedChinese(gbk) != simplified) ++failures[t];
       }
     });

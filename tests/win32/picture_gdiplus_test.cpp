@@ -186,7 +186,7 @@ TEST(PictureGdiplusTest, WritesTheConvertedBytesToANamedFile) {
   _wremove(path.c_str());
   ByteSet converted;
   ASSERT_TRUE(ConvertPicture(Codec(), Bmp(4, 4, FourColours), 5,
-                             GbkFromWide(directory) + "\xD1\xE9\xD6\xA4\xC2\xEB.png", &converted));
+                             WideToGbk(directory) + "\xD1\xE9\xD6\xA4\xC2\xEB.png", &converted));
   std::FILE* file = _wfopen(path.c_str(), L"rb");
   ASSERT_NE(file, nullptr);
   ByteSet written(converted.size() + 1);

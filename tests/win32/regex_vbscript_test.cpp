@@ -91,12 +91,12 @@ TEST_F(VbScriptRegexTest, InvalidPatternFailsAndNoMatchGivesNoGroups) {
 }
 
 TEST_F(VbScriptRegexTest, PositionsAreByteOffsetsInGbkText) {
-  const Text subject = GbkFromUtf8("中文中文") + "key=" + GbkFromUtf8("值") + ";";
+  const Text subject = Utf8ToGbk("中文中文") + "key=" + Utf8ToGbk("值") + ";";
   ASSERT_TRUE(regex_->Search("key=(.+?);", subject));
   int position = -1;
-  EXPECT_EQ(regex_->MatchText(1, &position), "key=" + GbkFromUtf8("值") + ";");
+  EXPECT_EQ(regex_->MatchText(1, &position), "key=" + Utf8ToGbk("值") + ";");
   EXPECT_EQ(position, 8);
-  EXPECT_EQ(regex_->SubMatchText(1, 1, &position), GbkFromUtf8("值"));
+  EXPECT_EQ(regex_->SubMatchText(1, 1, &position), Utf8ToGbk("值"));
   EXPECT_EQ(position, 12);
 }
 

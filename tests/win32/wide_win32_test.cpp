@@ -22,8 +22,8 @@ TEST(WideEdgeTest, CodePage936TextBecomesItsCharacters) {
            Case{"full-width space and middle dot", "a\xA1\xA1\xA1\xA4z", L"a\u3000\u00B7z"},
            Case{"ASCII", "http://127.0.0.1/file/1", L"http://127.0.0.1/file/1"},
        }) {
-    EXPECT_EQ(WideFromGbk(c.gbk), c.wide) << c.label;
-    EXPECT_EQ(GbkFromWide(c.wide), c.gbk) << c.label;
+    EXPECT_EQ(GbkToWide(c.gbk), c.wide) << c.label;
+    EXPECT_EQ(WideToGbk(c.wide), c.gbk) << c.label;
   }
 }
 
@@ -41,7 +41,7 @@ TEST(WideEdgeTest, CharactersCodePage936LacksTakeTheBestFitOrAQuestionMark) {
            Case{"beyond the Basic Multilingual Plane", L"\U0001F600", "?"},
            Case{"mixed", L"\u9A8C\u00B5\uD55C\u00AA1", "\xD1\xE9\xA6\xCC?a1"},
        }) {
-    EXPECT_EQ(GbkFromWide(c.wide), c.gbk) << c.label;
+    EXPECT_EQ(WideToGbk(c.wide), c.gbk) << c.label;
   }
 }
 

@@ -71,7 +71,7 @@ TEST_F(WinInetTest, FilePageDecodesAndItsCookieTravelsWithLaterRequests) {
   Text url = Url("/file/83264445");
   Text responseHeaders;
   const Text page = TextOf(web_.WebAccess(url, {.responseHeaders = &responseHeaders}));
-  EXPECT_NE(Find(UrlDecode(page), GbkFromUtf8("输入上方")), -1);
+  EXPECT_NE(Find(UrlDecode(page), Utf8ToGbk("输入上方")), -1);
   EXPECT_EQ(responseHeaders.rfind("HTTP/1.1 200", 0), 0u) << responseHeaders;
   EXPECT_TRUE(Has(responseHeaders, "\r\nSet-Cookie: sorrel_sid=")) << responseHeaders;
   EXPECT_EQ(responseHeaders.substr(responseHeaders.size() - 4), "\r\n\r\n");
@@ -143,7 +143,7 @@ TEST_F(WinInetTest, CodePage936BytesGoOutUnchanged) {
                            Text("\r\nX-Name: \xD1\xE9\xD6\xA4\xC2\xEB\r\n"),
                            Text("\r\nCookie: name=\xD1\xE9\xD6\xA4\xC2\xEB\r\n"),
                            Text("\r\n\r\nrandcode=\xD1\xE9\xD6\xA4\xC2\xEB")}) {
-    EXPECT_TRUE(Has(request, part)) << Utf8FromGbk(part) << " missing from\n" << request;
+    EXPECT_TRUE(Has(request, part)) << GbkToUtf8(part) << " missing from\n" << request;
   }
   EXPECT_EQ(request.substr(request.size() - 15), "randcode=\xD1\xE9\xD6\xA4\xC2\xEB");
 }
@@ -175,8 +175,8 @@ TEST_F(WinInetTest, SlowAnswerEndsAsTimeOutAndLeavesTheOutputs) {
   Text responseHeaders = "before";
   const ByteSet result =
       web_.TimedWebAccess(url, {.timeoutSeconds = 1, .responseHeaders = &responseHeaders});
-  EXPECT_EQ(TextOf(result), GbkFromUtf8("超时返回，指定网站不能访问，或者你的网络出现问题，你可以把"
-                                        "参数中的＂超时返回＂的值设置长一些。"));
+  EXPECT_EQ(TextOf(result), Utf8ToGbk("超时返回，指定网站不能访问，或者你的网络出现问题，你可以把"
+                                      "参数中的＂超时返回＂的值设置长一些。"));
   EXPECT_EQ(responseHeaders, "before");
 }
 

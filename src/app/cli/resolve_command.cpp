@@ -164,7 +164,7 @@ class Resolution {
         stdinTaken_(stdinTaken),
         progress_(count > 1 && !options.quiet && isatty(STDERR_FILENO)),
         program_(HeadlessPlatformEngines(), view_,
-                 options.origin.empty() ? ServiceOrigin() : GbkFromUtf8(options.origin)),
+                 options.origin.empty() ? ServiceOrigin() : Utf8ToGbk(options.origin)),
         handOff_(options, program_.Http(), program_.Services().threads) {}
 
   ~Resolution() {
@@ -184,7 +184,7 @@ class Resolution {
   }
 
   Result Resolve(const std::string& address) {
-    view_.address = GbkFromUtf8(address);
+    view_.address = Utf8ToGbk(address);
     view_.code.clear();
     view_.picture.clear();
     Resolver& workflows = program_.Workflows();
@@ -197,14 +197,14 @@ class Resolution {
       std::string error;
       const std::optional<std::string> code = AskCode(address, error);
       if (!code) return Ended(ResolveOutcome::Invalid, error);
-      view_.code = GbkFromUtf8(*code);
+      view_.code = Utf8ToGbk(*code);
       workflows.ResolveDownloadAddresses();
       if (view_.outcome == ResolveOutcome::Resolved) {
         const ProgramState& state = program_.State();
         Result result = Ended(ResolveOutcome::Resolved);
-        result.normal = Utf8FromGbk(state.NormalLink);
-        result.thunder = Utf8FromGbk(state.ThunderLink);
-        result.flashget = Utf8FromGbk(state.FlashGetLink);
+        result.normal = GbkToUtf8(state.NormalLink);
+        result.thunder = GbkToUtf8(state.ThunderLink);
+        result.flashget = GbkToUtf8(state.FlashGetLink);
         if (handOff_.Wanted()) {
           ClearProgress();
           result.handOff = handOff_.Run(result.normal, address);

@@ -24,7 +24,7 @@
 namespace sorrel {
 
 QString ToDisplay(const Text& text) {
-  QString shown = QString::fromStdString(Utf8FromGbk(text));
+  QString shown = QString::fromStdString(GbkToUtf8(text));
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return shown;
 }
@@ -32,7 +32,7 @@ QString ToDisplay(const Text& text) {
 Text FromDisplay(const QString& text) {
   QString raw = text;
   raw.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-  return GbkFromUtf8(raw.toStdString());
+  return Utf8ToGbk(raw.toStdString());
 }
 
 namespace {
@@ -74,31 +74,31 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
 
   for (const ControlPlacement& placement : kControls) {
     QWidget* widget = nullptr;
-    const QString text = ToDisplay(InitialText(placement.name, serviceOrigin));
-    const std::string name = placement.name;
+    const QString text = ToDisplay(InitialText(placement.role, serviceOrigin));
+    const ControlRole role = placement.role;
     switch (placement.kind) {
       case ControlKind::Label: {
         auto* label = new QLabel(text, this);
         label->setFocusPolicy(Qt::NoFocus);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        if (name == "Label1") label1_ = label;
-        if (name == "Label2") label2_ = label;
-        if (name == "Label3") label3_ = label;
-        if (name == "Label4") label4_ = label;
-        if (name == "Label5") label5_ = label;
+        if (role == ControlRole::kAddressCaption) label1_ = label;
+        if (role == ControlRole::kCaptchaCaption) label2_ = label;
+        if (role == ControlRole::kCaptchaPrompt) label3_ = label;
+        if (role == ControlRole::kAddressExample) label4_ = label;
+        if (role == ControlRole::kCredit) label5_ = label;
         widget = label;
         break;
       }
       case ControlKind::Button: {
         auto* button = new QPushButton(text, this);
         button->setAutoDefault(false);
-        if (name == "Button1") button1_ = button;
-        if (name == "Button2") button2_ = button;
+        if (role == ControlRole::kResolveButton) button1_ = button;
+        if (role == ControlRole::kRefreshButton) button2_ = button;
         widget = button;
         break;
       }
       case ControlKind::Edit: {
-        if (name == "EditBox2") {
+        if (role == ControlRole::kResultBox) {
           auto* box = new QPlainTextEdit(this);
           box->setReadOnly(true);
           box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -112,8 +112,8 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
         } else {
           auto* box = new QLineEdit(this);
           SetColours(box, Qt::black, Qt::white);
-          if (name == "EditBox1") editBox1_ = box;
-          if (name == "EditBox3") editBox3_ = box;
+          if (role == ControlRole::kAddressBox) editBox1_ = box;
+          if (role == ControlRole::kCaptchaBox) editBox3_ = box;
           widget = box;
         }
         break;
@@ -134,7 +134,7 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
   // Overlapping controls stack as on the original platform: the one created
   // first lies on top, so the credit line shows over the example text.
   for (auto placement = kControls.rbegin(); placement != kControls.rend(); ++placement) {
-    Control(placement->name)->raise();
+    Control(placement->role)->raise();
   }
 
   label4_->setWordWrap(true);
@@ -210,7 +210,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (key->isAutoRepeat()) return true;
     if (watched == editBox3_) {
       RunResolve();
-    } else if (KindOfAddress(editBox1_->text().toStdString(), Utf8FromGbk(origin_)) ==
+    } else if (KindOfAddress(editBox1_->text().toStdString(), GbkToUtf8(origin_)) ==
                AddressKind::kWrappedLink) {
       ShowWrappedLink(editBox1_->text());
     } else {
@@ -226,7 +226,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
          reason == Qt::MouseFocusReason) &&
         text != linkHandled_ &&
-        KindOfAddress(text.toStdString(), Utf8FromGbk(origin_)) == AddressKind::kWrappedLink) {
+        KindOfAddress(text.toStdString(), GbkToUtf8(origin_)) == AddressKind::kWrappedLink) {
       ShowWrappedLink(text);
     }
     return false;
@@ -284,14 +284,14 @@ bool MainWindow::ShowWrappedLink(const QString& link) {
 void MainWindow::OnAddressEdited(const QString& text) {
   const QString before = addressCurrent_ == text ? addressPrevious_ : addressCurrent_;
   if (InsertedCount(before, text) <= 1) return;
-  if (KindOfAddress(text.toStdString(), Utf8FromGbk(origin_)) != AddressKind::kWrappedLink) return;
+  if (KindOfAddress(text.toStdString(), GbkToUtf8(origin_)) != AddressKind::kWrappedLink) return;
   ShowWrappedLink(text);
 }
 
 bool MainWindow::OpenAddress(const QString& text) {
   const std::string address = TrimmedAddress(text.toStdString());
   const QString shown = QString::fromStdString(address);
-  switch (KindOfAddress(address, Utf8FromGbk(origin_))) {
+  switch (KindOfAddress(address, GbkToUtf8(origin_))) {
     case AddressKind::kWrappedLink:
       if (!ShowWrappedLink(shown)) return false;
       editBox1_->setText(shown);
@@ -304,14 +304,14 @@ bool MainWindow::OpenAddress(const QString& text) {
     case AddressKind::kOther:
       break;
   }
-  ShowMessage(UnknownAddressNotice(Utf8FromGbk(origin_)));
+  ShowMessage(UnknownAddressNotice(GbkToUtf8(origin_)));
   return false;
 }
 
 void MainWindow::OfferClipboard() {
   if (!program_ || running_ > 0 || !isActiveWindow() || QApplication::activeModalWidget()) return;
   const QString text = QGuiApplication::clipboard()->text();
-  if (clipboard_.Take(text.toStdString(), editBox1_->text().toStdString(), Utf8FromGbk(origin_))) {
+  if (clipboard_.Take(text.toStdString(), editBox1_->text().toStdString(), GbkToUtf8(origin_))) {
     OpenAddress(text);
   }
 }
@@ -379,5 +379,7 @@ void MainWindow::ProcessPendingEvents() { QCoreApplication::processEvents(QEvent
 QWidget* MainWindow::Control(const char* name) const {
   return findChild<QWidget*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
 }
+
+QWidget* MainWindow::Control(ControlRole role) const { return Control(PlacementOf(role).name); }
 
 }  // namespace sorrel

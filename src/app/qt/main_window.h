@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "app/address_intake.h"
+#include "app/main_window_layout.h"
 #include "resolve/view.h"
 
 class QLabel;
@@ -49,7 +50,9 @@ class MainWindow : public QWidget, public ResolverView {
   void ReportOutcome(ResolveOutcome) override {}
   void ProcessPendingEvents() override;
 
+  // By the control's name (its object name), or by what it is for.
   QWidget* Control(const char* name) const;
+  QWidget* Control(ControlRole role) const;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -19,12 +19,12 @@ namespace sorrel {
 namespace {
 
 QString Utf8(const char* text) { return QString::fromUtf8(text); }
-QString FromGbk(const Text& text) { return QString::fromStdString(Utf8FromGbk(text)); }
+QString GbkToQString(const Text& text) { return QString::fromStdString(GbkToUtf8(text)); }
 
 }  // namespace
 
 ResultMenu::ResultMenu(MainWindow& window, Program& program) : window_(window), program_(program) {
-  QWidget* box = window.Control("EditBox2");
+  QWidget* box = window.Control(ControlRole::kResultBox);
   box->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(box, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { Open(at); });
 }
@@ -32,7 +32,7 @@ ResultMenu::ResultMenu(MainWindow& window, Program& program) : window_(window), 
 ResultMenu::~ResultMenu() = default;
 
 QMenu* ResultMenu::Open(const QPoint& position) {
-  QWidget* box = window_.Control("EditBox2");
+  QWidget* box = window_.Control(ControlRole::kResultBox);
   const ProgramState& state = program_.State();
   const bool resolved = !state.NormalLink.empty();
   auto* menu = new QMenu(box);
@@ -43,11 +43,11 @@ QMenu* ResultMenu::Open(const QPoint& position) {
     item->setEnabled(enabled);
   };
   add("复制普通下载地址", resolved,
-      [this] { window_.CopyToClipboard(FromGbk(program_.State().NormalLink)); });
+      [this] { window_.CopyToClipboard(GbkToQString(program_.State().NormalLink)); });
   add("复制迅雷下载地址", !state.ThunderLink.empty(),
-      [this] { window_.CopyToClipboard(FromGbk(program_.State().ThunderLink)); });
+      [this] { window_.CopyToClipboard(GbkToQString(program_.State().ThunderLink)); });
   add("复制快车下载地址", !state.FlashGetLink.empty(),
-      [this] { window_.CopyToClipboard(FromGbk(program_.State().FlashGetLink)); });
+      [this] { window_.CopyToClipboard(GbkToQString(program_.State().FlashGetLink)); });
   menu->addSeparator();
   add("发送到 aria2 下载", resolved, [this] { SendToAria2(); });
   add("检查链接", resolved && !checking_, [this] { Check(); });
@@ -63,12 +63,12 @@ void ResultMenu::SendToAria2() {
   if (!downloads_) {
     downloads_ = std::make_unique<DownloadsWindow>(program_.Http(), program_.Services().threads);
   }
-  downloads_->Send(FromGbk(program_.State().NormalLink), FromGbk(window_.AddressText()));
+  downloads_->Send(GbkToQString(program_.State().NormalLink), GbkToQString(window_.AddressText()));
 }
 
 void ResultMenu::Check() {
   checking_ = true;
-  const std::string address = Utf8FromGbk(program_.State().NormalLink);
+  const std::string address = GbkToUtf8(program_.State().NormalLink);
   HttpStack& stack = program_.Http();
   ThreadSystem& threads = program_.Services().threads;
   QPointer<ResultMenu> self(this);

@@ -48,20 +48,13 @@ std::wstring OwnPath() {
   }
 }
 
-std::string Utf8FromWide(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int needed =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(needed), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), needed, nullptr, nullptr);
-  return utf8;
-}
 // Posted on activation: the clipboard is looked at once the activation has
 // settled, since a captcha request may follow.
 constexpr UINT kOfferClipboard = WM_APP + 2;
 // The keyboard follows the road: address, refresh, captcha, resolve, result.
-constexpr const char* kTabOrder[] = {"EditBox1", "Button2", "EditBox3", "Button1", "EditBox2"};
+constexpr ControlRole kTabOrder[] = {ControlRole::kAddressBox, ControlRole::kRefreshButton,
+                                     ControlRole::kCaptchaBox, ControlRole::kResolveButton,
+                                     ControlRole::kResultBox};
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
@@ -69,15 +62,14 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 constexpr COLORREF kSilver = RGB(192, 192, 192);
 constexpr COLORREF kGrey = RGB(128, 128, 128);
 
-bool Is(const char* name, const char* wanted) { return std::strcmp(name, wanted) == 0; }
-
 DWORD StyleOf(const ControlPlacement& placement) {
   // Overlapping controls paint in their z-order (the credit line lies on the
   // example text), except the three plain captions: they are transparent,
   // and the prompt above the captcha box would otherwise cut off the top of
   // "验证码：".
-  const bool caption =
-      Is(placement.name, "Label1") || Is(placement.name, "Label2") || Is(placement.name, "Label3");
+  const bool caption = placement.role == ControlRole::kAddressCaption ||
+                       placement.role == ControlRole::kCaptchaCaption ||
+                       placement.role == ControlRole::kCaptchaPrompt;
   const DWORD common = WS_CHILD | WS_VISIBLE | (caption ? 0 : WS_CLIPSIBLINGS);
   switch (placement.kind) {
     case ControlKind::Label:
@@ -88,7 +80,7 @@ DWORD StyleOf(const ControlPlacement& placement) {
       // SS_NOTIFY: a click on the captcha fetches a new one.
       return common | SS_OWNERDRAW | SS_NOTIFY;
     case ControlKind::Edit:
-      if (Is(placement.name, "EditBox2")) {
+      if (placement.role == ControlRole::kResultBox) {
         return common | WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_READONLY |
                ES_AUTOVSCROLL;
       }
@@ -144,11 +136,11 @@ std::wstring WideText(HWND window) {
   return buffer;
 }
 
-std::string Utf8(std::wstring_view wide) {
+std::string WideToUtf8(std::wstring_view wide) {
   return EncodeCodePage(std::u16string(wide.begin(), wide.end()), kCodePageUtf8);
 }
 
-std::wstring WideFromUtf8(std::string_view utf8) {
+std::wstring Utf8ToWide(std::string_view utf8) {
   const std::u16string wide = DecodeCodePage(utf8, kCodePageUtf8);
   return std::wstring(wide.begin(), wide.end());
 }
@@ -182,11 +174,11 @@ std::wstring ClipboardText(HWND owner) {
   return text;
 }
 
+int ControlId(ControlRole role) { return kFirstControlId + static_cast<int>(role); }
+
 int ControlId(const char* controlName) {
-  for (std::size_t i = 0; i < kControls.size(); ++i) {
-    if (Is(kControls[i].name, controlName)) return kFirstControlId + static_cast<int>(i);
-  }
-  return 0;
+  const ControlPlacement* placement = ControlNamed(controlName);
+  return placement == nullptr ? 0 : ControlId(placement->role);
 }
 
 Text WindowText(HWND window) {
@@ -195,15 +187,15 @@ Text WindowText(HWND window) {
   std::wstring buffer(static_cast<std::size_t>(length) + 1, L'\0');
   const int copied = GetWindowTextW(window, buffer.data(), length + 1);
   buffer.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return GbkFromWide(buffer);
+  return WideToGbk(buffer);
 }
 
 void SetControlText(HWND window, const Text& text) {
-  SetWindowTextW(window, WideFromGbk(text).c_str());
+  SetWindowTextW(window, GbkToWide(text).c_str());
 }
 
 MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin)
-    : instance_(instance), origin_(Utf8FromGbk(serviceOrigin)) {
+    : instance_(instance), origin_(GbkToUtf8(serviceOrigin)) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProcedure;
@@ -226,7 +218,7 @@ MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin)
   silver_ = CreateSolidBrush(kSilver);
   grey_ = CreateSolidBrush(kGrey);
 
-  const std::wstring caption = WideFromGbk(WindowCaption());
+  const std::wstring caption = GbkToWide(WindowCaption());
   window_ = CreateWindowExW(0, kMainWindowClass, caption.c_str(),
                             WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                             CW_USEDEFAULT, Scaled(kWindowWidth), Scaled(kWindowHeight), nullptr,
@@ -251,12 +243,12 @@ MainWindow::~MainWindow() {
 
 void MainWindow::CreateControls(const Text& serviceOrigin) {
   for (const ControlPlacement& placement : kControls) {
-    const std::wstring text = WideFromGbk(InitialText(placement.name, serviceOrigin));
+    const std::wstring text = GbkToWide(InitialText(placement.role, serviceOrigin));
     const DWORD extended = placement.kind == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0;
     HWND control = CreateWindowExW(
         extended, ClassOf(placement.kind), text.c_str(), StyleOf(placement), Scaled(placement.left),
         Scaled(placement.top), Scaled(placement.width), Scaled(placement.height), window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.name))), instance_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(placement.role))), instance_,
         nullptr);
     if (control != nullptr && font_ != nullptr) {
       SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -271,9 +263,7 @@ void MainWindow::Show(int showCommand) {
 
 int MainWindow::Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
-HWND MainWindow::Control(const char* controlName) const {
-  return GetDlgItem(window_, ControlId(controlName));
-}
+HWND MainWindow::Control(ControlRole role) const { return GetDlgItem(window_, ControlId(role)); }
 
 LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
@@ -292,7 +282,7 @@ LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM w
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
-      if (LOWORD(wParam) == ControlId("EditBox1")) {
+      if (LOWORD(wParam) == ControlId(ControlRole::kAddressBox)) {
         if (HIWORD(wParam) == EN_CHANGE) AddressChanged();
         if (HIWORD(wParam) == EN_KILLFOCUS) AddressLeft();
         return 0;
@@ -301,16 +291,16 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // Button2 stays clickable inside a running resolution and runs
         // nested in it; Button1 is disabled while its own workflow runs. The
         // count only keeps the keys from piling up.
-        if (LOWORD(wParam) == ControlId("Button1")) {
+        if (LOWORD(wParam) == ControlId(ControlRole::kResolveButton)) {
           RunWorkflow(true);
           return 0;
         }
-        if (LOWORD(wParam) == ControlId("Button2")) {
+        if (LOWORD(wParam) == ControlId(ControlRole::kRefreshButton)) {
           RunWorkflow(false);
           return 0;
         }
         // STN_CLICKED has the value of BN_CLICKED.
-        if (LOWORD(wParam) == ControlId("PicBox1")) {
+        if (LOWORD(wParam) == ControlId(ControlRole::kCaptchaPicture)) {
           RunRefresh();
           return 0;
         }
@@ -345,7 +335,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (HWND focus = GetFocus(); focus != nullptr && IsChild(window_, focus)) {
           lastFocus_ = focus;
         }
-        clipboard_.NoteLeft(Utf8(ClipboardText(window_)));
+        clipboard_.NoteLeft(WideToUtf8(ClipboardText(window_)));
       } else {
         PostMessageW(window_, kOfferClipboard, 0, 0);
       }
@@ -356,15 +346,16 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
       // The window hands the keyboard to the control that had it, as a
       // dialog does.
-      SetFocus(lastFocus_ != nullptr && IsWindowEnabled(lastFocus_) ? lastFocus_
-                                                                    : Control("EditBox1"));
+      SetFocus(lastFocus_ != nullptr && IsWindowEnabled(lastFocus_)
+                   ? lastFocus_
+                   : Control(ControlRole::kAddressBox));
       return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
       return Colour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DRAWITEM: {
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      if (item->CtlID == static_cast<UINT>(ControlId("PicBox1"))) {
+      if (item->CtlID == static_cast<UINT>(ControlId(ControlRole::kCaptchaPicture))) {
         DrawPicture(*item);
         return TRUE;
       }
@@ -382,17 +373,18 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT MainWindow::Colour(HDC dc, HWND control) {
   const int id = GetDlgCtrlID(control);
-  if (id == ControlId("Label4")) {
+  if (id == ControlId(ControlRole::kAddressExample)) {
     SetTextColor(dc, kRed);
     SetBkColor(dc, kSilver);
     return reinterpret_cast<LRESULT>(silver_);
   }
-  if (id == ControlId("Label5")) {
+  if (id == ControlId(ControlRole::kCredit)) {
     SetTextColor(dc, kBlack);
     SetBkColor(dc, kGrey);
     return reinterpret_cast<LRESULT>(grey_);
   }
-  if (id == ControlId("EditBox1") || id == ControlId("EditBox2") || id == ControlId("EditBox3")) {
+  if (id == ControlId(ControlRole::kAddressBox) || id == ControlId(ControlRole::kResultBox) ||
+      id == ControlId(ControlRole::kCaptchaBox)) {
     SetTextColor(dc, kBlack);
     SetBkColor(dc, kWhite);
     return reinterpret_cast<LRESULT>(white_);
@@ -442,7 +434,7 @@ void MainWindow::OpenHanded(const std::wstring& text) {
 void MainWindow::RegisterLinks() {
   const std::wstring path = OwnPath();
   if (path.empty()) {
-    MessageBoxW(window_, kRegistryFailed, WideFromGbk(texts::MessageBoxTitle()).c_str(), MB_OK);
+    MessageBoxW(window_, kRegistryFailed, GbkToWide(texts::MessageBoxTitle()).c_str(), MB_OK);
     return;
   }
   const std::vector<std::wstring> foreign = ForeignOpeners(path);
@@ -451,17 +443,17 @@ void MainWindow::RegisterLinks() {
     std::wstring question = kReplaceQuestion;
     for (const std::wstring& command : foreign) question += command + L"\r\n";
     question += kReplaceQuestionEnd;
-    replace = MessageBoxW(window_, question.c_str(), WideFromGbk(texts::MessageBoxTitle()).c_str(),
+    replace = MessageBoxW(window_, question.c_str(), GbkToWide(texts::MessageBoxTitle()).c_str(),
                           MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
   }
   if (!RegisterLinkOpener(path, replace)) {
-    MessageBoxW(window_, kRegistryFailed, WideFromGbk(texts::MessageBoxTitle()).c_str(), MB_OK);
+    MessageBoxW(window_, kRegistryFailed, GbkToWide(texts::MessageBoxTitle()).c_str(), MB_OK);
   }
 }
 
 void MainWindow::UnregisterLinks() {
   if (!UnregisterLinkOpener(OwnPath())) {
-    MessageBoxW(window_, kRegistryFailed, WideFromGbk(texts::MessageBoxTitle()).c_str(), MB_OK);
+    MessageBoxW(window_, kRegistryFailed, GbkToWide(texts::MessageBoxTitle()).c_str(), MB_OK);
   }
 }
 
@@ -476,7 +468,7 @@ bool MainWindow::Dispatch(HWND window, const MSG& message) {
   // the edit control's own.
   if (message.message == WM_RBUTTONUP && window != nullptr && IsWindow(window)) {
     auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr && message.hwnd == self->Control("EditBox2")) {
+    if (self != nullptr && message.hwnd == self->Control(ControlRole::kResultBox)) {
       POINT at{static_cast<short>(LOWORD(message.lParam)),
                static_cast<short>(HIWORD(message.lParam))};
       ClientToScreen(message.hwnd, &at);
@@ -491,12 +483,12 @@ bool MainWindow::Dispatch(HWND window, const MSG& message) {
   return true;
 }
 
-Text MainWindow::AddressText() { return WindowText(Control("EditBox1")); }
+Text MainWindow::AddressText() { return WindowText(Control(ControlRole::kAddressBox)); }
 
-Text MainWindow::CaptchaText() { return WindowText(Control("EditBox3")); }
+Text MainWindow::CaptchaText() { return WindowText(Control(ControlRole::kCaptchaBox)); }
 
 void MainWindow::SetResultText(const Text& text) {
-  HWND box = Control("EditBox2");
+  HWND box = Control(ControlRole::kResultBox);
   SetControlText(box, text);
   // The start of the text in sight.
   SendMessageW(box, EM_SETSEL, 0, 0);
@@ -504,9 +496,9 @@ void MainWindow::SetResultText(const Text& text) {
 }
 
 void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
-  HWND button = Control("Button1");
+  HWND button = Control(ControlRole::kResolveButton);
   // A disabled button cannot keep the keyboard: it goes to the captcha box.
-  if (!enabled && GetFocus() == button) SetFocus(Control("EditBox3"));
+  if (!enabled && GetFocus() == button) SetFocus(Control(ControlRole::kCaptchaBox));
   EnableWindow(button, enabled ? TRUE : FALSE);
   SetControlText(button, caption);
 }
@@ -518,19 +510,19 @@ void MainWindow::SetPicture(const ByteSet& picture) {
   if (decoded != nullptr) {
     picture_ = picture;
     // A new captcha wants new letters.
-    HWND captcha = Control("EditBox3");
+    HWND captcha = Control(ControlRole::kCaptchaBox);
     SetWindowTextW(captcha, L"");
     SetFocus(captcha);
   } else {
     picture_.clear();
   }
-  InvalidateRect(Control("PicBox1"), nullptr, TRUE);
+  InvalidateRect(Control(ControlRole::kCaptchaPicture), nullptr, TRUE);
 }
 
 ByteSet MainWindow::Picture() { return picture_; }
 
 void MainWindow::ShowMessage(const Text& message) {
-  MessageBoxW(nullptr, WideFromGbk(message).c_str(), WideFromGbk(texts::MessageBoxTitle()).c_str(),
+  MessageBoxW(nullptr, GbkToWide(message).c_str(), GbkToWide(texts::MessageBoxTitle()).c_str(),
               MB_OK | MB_TASKMODAL);
 }
 
@@ -555,14 +547,14 @@ bool MainWindow::Key(const MSG& message) {
       if (!repeated) RunRefresh();
       return true;
     case VK_RETURN:
-      if (message.hwnd == Control("EditBox3")) {
+      if (message.hwnd == Control(ControlRole::kCaptchaBox)) {
         if (!repeated) RunResolve();
         return true;
       }
-      if (message.hwnd == Control("EditBox1")) {
+      if (message.hwnd == Control(ControlRole::kAddressBox)) {
         if (!repeated) {
           const std::wstring text = WideText(message.hwnd);
-          if (KindOfAddress(Utf8(text), origin_) == AddressKind::kWrappedLink) {
+          if (KindOfAddress(WideToUtf8(text), origin_) == AddressKind::kWrappedLink) {
             ShowWrappedLink(text);
           } else {
             RunRefresh();
@@ -599,7 +591,8 @@ void MainWindow::RunRefresh() {
 }
 
 void MainWindow::RunResolve() {
-  if (program_ == nullptr || running_ > 0 || !IsWindowEnabled(Control("Button1"))) return;
+  if (program_ == nullptr || running_ > 0 || !IsWindowEnabled(Control(ControlRole::kResolveButton)))
+    return;
   ++running_;
   program_->Workflows().ResolveDownloadAddresses();
   --running_;
@@ -607,7 +600,7 @@ void MainWindow::RunResolve() {
 
 bool MainWindow::ShowWrappedLink(const std::wstring& link) {
   linkHandled_ = link;
-  const OpenedLink opened = OpenWrappedLink(Utf8(link));
+  const OpenedLink opened = OpenWrappedLink(WideToUtf8(link));
   if (!opened.ok) {
     ShowMessage(opened.notice);
     return false;
@@ -619,32 +612,33 @@ bool MainWindow::ShowWrappedLink(const std::wstring& link) {
 
 void MainWindow::SetAddress(const std::wstring& text) {
   settingAddress_ = true;
-  SetWindowTextW(Control("EditBox1"), text.c_str());
+  SetWindowTextW(Control(ControlRole::kAddressBox), text.c_str());
   settingAddress_ = false;
   addressBefore_ = text;
 }
 
 void MainWindow::AddressChanged() {
-  const std::wstring text = WideText(Control("EditBox1"));
+  const std::wstring text = WideText(Control(ControlRole::kAddressBox));
   const std::wstring before = addressBefore_;
   addressBefore_ = text;
   if (settingAddress_ || InsertedCount(before, text) <= 1) return;
-  if (KindOfAddress(Utf8(text), origin_) == AddressKind::kWrappedLink) ShowWrappedLink(text);
+  if (KindOfAddress(WideToUtf8(text), origin_) == AddressKind::kWrappedLink) ShowWrappedLink(text);
 }
 
 void MainWindow::AddressLeft() {
   // A link typed key by key is read when the user moves on within the
   // window, not while it is half typed, nor when the user switches away.
   if (GetForegroundWindow() != window_) return;
-  const std::wstring text = WideText(Control("EditBox1"));
-  if (text != linkHandled_ && KindOfAddress(Utf8(text), origin_) == AddressKind::kWrappedLink) {
+  const std::wstring text = WideText(Control(ControlRole::kAddressBox));
+  if (text != linkHandled_ &&
+      KindOfAddress(WideToUtf8(text), origin_) == AddressKind::kWrappedLink) {
     ShowWrappedLink(text);
   }
 }
 
 bool MainWindow::OpenAddress(std::wstring_view text) {
-  const std::string address = TrimmedAddress(Utf8(text));
-  const std::wstring shown = WideFromUtf8(address);
+  const std::string address = TrimmedAddress(WideToUtf8(text));
+  const std::wstring shown = Utf8ToWide(address);
   switch (KindOfAddress(address, origin_)) {
     case AddressKind::kWrappedLink:
       if (!ShowWrappedLink(shown)) return false;
@@ -665,13 +659,14 @@ bool MainWindow::OpenAddress(std::wstring_view text) {
 void MainWindow::OfferClipboard() {
   if (program_ == nullptr || running_ > 0 || GetForegroundWindow() != window_) return;
   const std::wstring text = ClipboardText(window_);
-  if (clipboard_.Take(Utf8(text), Utf8(WideText(Control("EditBox1"))), origin_)) {
+  if (clipboard_.Take(WideToUtf8(text), WideToUtf8(WideText(Control(ControlRole::kAddressBox))),
+                      origin_)) {
     OpenAddress(text);
   }
 }
 
 void MainWindow::CopyToClipboard(std::wstring_view text) {
-  clipboard_.NoteOwnCopy(Utf8(text));
+  clipboard_.NoteOwnCopy(WideToUtf8(text));
   if (!OpenClipboard(window_)) return;
   EmptyClipboard();
   if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
@@ -700,7 +695,7 @@ void MainWindow::ShowResultMenu(POINT at) {
   const int chosen = static_cast<int>(TrackPopupMenu(
       menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
   DestroyMenu(menu);
-  if (chosen >= 1 && chosen <= 3) CopyToClipboard(WideFromGbk(*links[chosen - 1]));
+  if (chosen >= 1 && chosen <= 3) CopyToClipboard(GbkToWide(*links[chosen - 1]));
 }
 
 }  // namespace sorrel

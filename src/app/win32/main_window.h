@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/address_intake.h"
+#include "app/main_window_layout.h"
 #include "resolve/view.h"
 
 namespace sorrel {
@@ -41,7 +42,7 @@ class MainWindow : public ResolverView {
   // False when the window could not be created.
   bool Created() const { return window_ != nullptr; }
   HWND Handle() const { return window_; }
-  HWND Control(const char* controlName) const;
+  HWND Control(ControlRole role) const;
   void Show(int showCommand);
 
   // Binds the buttons, the keys, the captcha picture and the address box to

@@ -93,8 +93,8 @@ inline std::vector<PageRow> PageRows() {
        kPageMarker + "\xC3\x28 \xFF\xFE \x80 \xC0\xAF \xED\xA0\x80\n" + kept +
            "\xF4\x90\x80\x80\xE2\x82\n",
        keptBody},
-      {"GbkPageLosesItsMarker", GbkFromUtf8(kPageMarker + " 文件名：说明.txt\n") + kept, ""},
-      {"GbkBytesAfterTheMarker", kPageMarker + GbkFromUtf8("文件名：说明.txt\n") + kept, keptBody},
+      {"GbkPageLosesItsMarker", Utf8ToGbk(kPageMarker + " 文件名：说明.txt\n") + kept, ""},
+      {"GbkBytesAfterTheMarker", kPageMarker + Utf8ToGbk("文件名：说明.txt\n") + kept, keptBody},
       {"PercentZeroIsDroppedAnywhere",
        "%00" + kPageMarker + HiddenField("file_id", "1") + "%00" + HiddenField("hash_key", "2%00"),
        keptBody},

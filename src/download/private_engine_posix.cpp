@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "download/private_engine.h"
+#include "support/write_all_posix.h"
 
 extern char** environ;
 
@@ -106,17 +107,6 @@ std::string RandomSecret() {
     secret += digits[b & 15];
   }
   return secret;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Runs `argv` with standard output into a pipe; its first line.

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "http/cookie_jar.h"
+#include "support/write_all_posix.h"
 
 namespace sorrel {
 
@@ -37,17 +38,6 @@ bool MakeFolders(const std::string& folder) {
   if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
   if (folder != "/" && folder != "." && !MakeFolders(Folder(folder))) return false;
   return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 enum class ReadResult { kRead, kMissing, kBad };

@@ -12,21 +12,13 @@
 #include "download/file_name.h"
 #include "http/http_stack.h"
 #include "http/web_access.h"
+#include "support/write_all_posix.h"
 
 namespace sorrel::cli {
 
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
-
-void WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
 
 std::string ProgressLine(const Aria2Status& status, const std::string& name) {
   constexpr int kWidth = 24;

@@ -17,6 +17,7 @@
 #include "app/headless_engines.h"
 #include "app/program.h"
 #include "resolve/service_origin.h"
+#include "support/write_all_posix.h"
 #include "text/codepage.h"
 
 namespace sorrel::cli {
@@ -128,15 +129,6 @@ Terminal FindTerminal(bool stdinTaken) {
   if (ioctl(terminal.out, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
     terminal.columns = size.ws_col;
   return terminal;
-}
-
-void WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
 }
 
 bool WriteFile(const std::string& path, const ByteSet& bytes) {

@@ -10,11 +10,17 @@ constexpr const wchar_t* kClasses = L"Software\\Classes\\";
 constexpr const wchar_t* kSaved = L"Software\\sorrel-resolver\\Replaced\\";
 constexpr const wchar_t* kCommandKey = L"\\shell\\open\\command";
 constexpr const wchar_t* kUrlProtocol = L"URL Protocol";
-// Names of the values kept for one scheme.
+// Whether the scheme's key existed, and the values kept for one scheme:
+// each under its own name, taken from the scheme's key or its command key.
 constexpr const wchar_t* kSavedExisted = L"Existed";
-constexpr const wchar_t* kSavedDefault = L"Default";
-constexpr const wchar_t* kSavedUrlProtocol = L"URL Protocol";
-constexpr const wchar_t* kSavedCommand = L"Command";
+struct KeptValue {
+  const wchar_t* savedName;
+  bool inCommandKey;
+  const wchar_t* name;
+};
+constexpr KeptValue kKeptValues[] = {{L"Default", false, nullptr},
+                                     {L"URL Protocol", false, kUrlProtocol},
+                                     {L"Command", true, nullptr}};
 
 std::optional<std::wstring> ReadString(const std::wstring& key, const wchar_t* name) {
   DWORD bytes = 0;
@@ -112,12 +118,9 @@ bool RegisterLinkOpener(const std::wstring& programPath, bool replaceForeign) {
       RegSetValueExW(handle, kSavedExisted, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&existed),
                      sizeof existed);
       RegCloseKey(handle);
-      const std::pair<const wchar_t*, std::optional<std::wstring>> values[] = {
-          {kSavedDefault, ReadString(key, nullptr)},
-          {kSavedUrlProtocol, ReadString(key, kUrlProtocol)},
-          {kSavedCommand, command}};
-      for (const auto& [name, value] : values) {
-        if (value) ok = WriteString(saved, name, *value) && ok;
+      for (const KeptValue& kept : kKeptValues) {
+        const auto value = ReadString(kept.inCommandKey ? commandKey : key, kept.name);
+        if (value) ok = WriteString(saved, kept.savedName, *value) && ok;
       }
     }
     ok = WriteString(key, nullptr, L"URL:" + std::wstring(scheme)) && ok;
@@ -146,9 +149,10 @@ bool UnregisterLinkOpener(const std::wstring& programPath) {
       if (existed == 0) {
         ok = DeleteTree(key) && ok;
       } else {
-        ok = PutBack(key, nullptr, ReadString(saved, kSavedDefault)) && ok;
-        ok = PutBack(key, kUrlProtocol, ReadString(saved, kSavedUrlProtocol)) && ok;
-        ok = PutBack(commandKey, nullptr, ReadString(saved, kSavedCommand)) && ok;
+        for (const KeptValue& kept : kKeptValues) {
+          const std::wstring& where = kept.inCommandKey ? commandKey : key;
+          ok = PutBack(where, kept.name, ReadString(saved, kept.savedName)) && ok;
+        }
       }
     }
     ok = DeleteTree(saved) && ok;

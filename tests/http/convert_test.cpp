@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "test_helpers/case_table.h"
 #include "test_helpers/hex_bytes.h"
 
 namespace sorrel {
@@ -21,7 +22,7 @@ struct ConvertCase {
 };
 
 TEST(Utf8ToGbkTest, ConvertsUpToFirstZeroByte) {
-  const std::vector<ConvertCase> cases = {
+  const test::Cases<std::string, std::string> cases = {
       {"中国abc", Hex("D6 D0 B9 FA 61 62 63")},
       {"€ ０", Hex("80 20 A3 B0")},
       {"plain", "plain"},
@@ -32,10 +33,7 @@ TEST(Utf8ToGbkTest, ConvertsUpToFirstZeroByte) {
       {std::string("a\0b", 3), "a"},
       {"", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(HexOf(c.input));
-    EXPECT_EQ(HexOf(Utf8ToGbk(c.input)), HexOf(c.expected));
-  }
+  test::ExpectEachBytes(Utf8ToGbk, cases);
 }
 
 TEST(Big5Test, ToGbkAndToSimplifiedGbk) {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "test_helpers/case_table.h"
 #include "test_helpers/hex_bytes.h"
 #include "text/codepage.h"
 
@@ -13,13 +14,8 @@ namespace {
 using test::Hex;
 using test::HexOf;
 
-struct DecodeCase {
-  std::string text;
-  std::string expected;
-};
-
 TEST(UrlDecodeTest, EscapesThenUtf8ToGbk) {
-  const std::vector<DecodeCase> cases = {
+  const test::Cases<std::string, std::string> cases = {
       {"%41", "A"},
       {"%4a", "J"},
       {"%4A%4b", "JK"},
@@ -33,7 +29,7 @@ TEST(UrlDecodeTest, EscapesThenUtf8ToGbk) {
       {"%E4%B8%AD%E5%9B%BD", Hex("D6 D0 B9 FA")},
       {"%e4%b8%ad", Hex("D6 D0")},
       {"中国", Hex("D6 D0 B9 FA")},
-      // A digit that is no hex digit counts as -2: (16 × -2 + 4) mod 256 is
+      // Intended: a digit that is no hex digit counts as -2: (16 × -2 + 4) mod 256 is
       // E4, the lead byte of 中 in UTF-8.
       {"%G4%B8%AD", Hex("D6 D0")},
       {"%g4%B8%AD", Hex("D6 D0")},
@@ -46,10 +42,7 @@ TEST(UrlDecodeTest, EscapesThenUtf8ToGbk) {
       {Hex("D6 D0"), "??"},
       {"", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(HexOf(c.text));
-    EXPECT_EQ(HexOf(UrlDecode(c.text)), HexOf(c.expected));
-  }
+  test::ExpectEachBytes(UrlDecode, cases);
 }
 
 TEST(UrlDecodeTest, StopsAtFirstZeroByte) { EXPECT_EQ(UrlDecode(std::string("a\0b", 3)), "a"); }
@@ -78,6 +71,7 @@ struct BetweenCase {
 TEST(TextBetweenTest, CutsBetweenMarkers) {
   const std::vector<BetweenCase> cases = {
       {"<a href=\"x.zip\">", "href=\"", "\"", {}, false, "x.zip"},
+      // Intended: "#引号" in a marker stands for a double quote.
       {"<a href=\"x.zip\">", Utf8ToGbk("href=#引号"), Utf8ToGbk("#引号"), {}, false, "x.zip"},
       {"<a href=\"x\">", "src=", "\"", {}, false, ""},
       {"<a href=\"x>", "href=\"", "\"", {}, false, ""},
@@ -91,7 +85,8 @@ TEST(TextBetweenTest, CutsBetweenMarkers) {
       {"abc", "bc", "", {}, false, ""},
       {"", "", "", {}, false, ""},
       {"a=1;a=2;", "a=", ";", 2, false, "2"},
-      // The start position also applies within the text after the left marker.
+      // Intended: the start position also applies within the text after the
+      // left marker.
       {"xxa=1;2;3;", "a=", ";", 3, false, "1;2"},
       {"a=1;a=2;", "a=", ";", 3, false, ""},
       // 臺灣 is C5 5F 9E B3: the "_" inside 臺 is no marker.

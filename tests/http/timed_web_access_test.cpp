@@ -151,6 +151,8 @@ TEST_F(TimedWebAccessTest, ComposesTheWorkersHeaderCopy) {
   const Text form = "Content-Type: application/x-www-form-urlencoded\r\n";
   const TimedBlockCase cases[] = {
       {"defaults", 0, "", "", "", kDefaultAgent, kAccept + referer + kLanguage, ""},
+      // Intended: the defaults look for a name anywhere in the extra headers,
+      // and only "RefererNo" as written is the marker.
       {"language hides accept", 0, "Accept-Language: en\r\n", "", "", kDefaultAgent,
        "Accept-Language: en\r\n" + referer, ""},
       {"referer marker removed", 0, "X: 1\r\nRefererNo\r\n", "", "", kDefaultAgent,
@@ -159,6 +161,7 @@ TEST_F(TimedWebAccessTest, ComposesTheWorkersHeaderCopy) {
        "refererno\r\n" + kAccept + kLanguage, ""},
       {"own agent", 0, "User-Agent:  Foo/1.0 \r\n", "", "", "Foo/1.0",
        "User-Agent:  Foo/1.0 \r\n" + kAccept + referer + kLanguage, ""},
+      // Intended: an agent line is read up to its line end only.
       {"agent without line end", 0, "User-Agent: Foo", "", "", "",
        "User-Agent: Foo" + kAccept + referer + kLanguage, ""},
       {"post form", 1, "", "a=1&b=2", "", kDefaultAgent,

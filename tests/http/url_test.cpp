@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "test_helpers/case_table.h"
 #include "test_helpers/hex_bytes.h"
 
 namespace sorrel {
@@ -11,11 +12,7 @@ namespace {
 
 using test::Hex;
 using test::HexOf;
-
-struct TextCase {
-  std::string address;
-  std::string expected;
-};
+using Texts = test::Cases<std::string, std::string>;
 
 TEST(UrlSchemeTest, OnlyAtTheVeryStartAndInAnyLetterCase) {
   struct Case {
@@ -32,6 +29,7 @@ TEST(UrlSchemeTest, OnlyAtTheVeryStartAndInAnyLetterCase) {
       {"ftp://a.com/", "ftp", false, "ftp://a.com/"},
       {"svn+ssh.x-y://a", "svn+ssh.x-y", false, "svn+ssh.x-y://a"},
       {"a.com/p?next=https://b.com/", "", false, "http://a.com/p?next=https://b.com/"},
+      // Intended: the address is not trimmed; a leading blank means no scheme.
       {" https://a.com/", "", false, "http:// https://a.com/"},
       {"https:/a.com", "", false, "http://https:/a.com"},
       {"1a://x", "", false, "http://1a://x"},
@@ -48,7 +46,7 @@ TEST(UrlSchemeTest, OnlyAtTheVeryStartAndInAnyLetterCase) {
 }
 
 TEST(UrlHostTest, HostAlone) {
-  const std::vector<TextCase> cases = {
+  const Texts cases = {
       {"http://Example.COM:8080/a/b", "example.com"},
       {"Example.COM", "example.com"},
       {"example.com:81", "example.com"},
@@ -67,10 +65,7 @@ TEST(UrlHostTest, HostAlone) {
       {"http:///x", ""},
       {"", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.address);
-    EXPECT_EQ(UrlHost(c.address), c.expected);
-  }
+  test::ExpectEach(UrlHost, cases);
 }
 
 TEST(UrlHostTest, DoubleByteCharactersStayWhole) {
@@ -80,7 +75,7 @@ TEST(UrlHostTest, DoubleByteCharactersStayWhole) {
 }
 
 TEST(UrlPathTest, FromFirstSlashAfterHost) {
-  const std::vector<TextCase> cases = {
+  const Texts cases = {
       {"http://a.com", "/"},
       {"http://a.com/", "/"},
       {"http://a.com/p/q?x=1&y=/z", "/p/q?x=1&y=/z"},
@@ -96,18 +91,11 @@ TEST(UrlPathTest, FromFirstSlashAfterHost) {
       {"http:///x", "/x"},
       {"", "/"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.address);
-    EXPECT_EQ(UrlPath(c.address), c.expected);
-  }
+  test::ExpectEach(UrlPath, cases);
 }
 
 TEST(UrlPortTest, PortOfTheAuthority) {
-  struct Case {
-    std::string address;
-    int expected;
-  };
-  const std::vector<Case> cases = {
+  const test::Cases<std::string, int> cases = {
       {"http://a.com:8080/x", 8080},
       {"http://a.com/x", 80},
       {"http://a.com", 80},
@@ -135,20 +123,15 @@ TEST(UrlPortTest, PortOfTheAuthority) {
       {"user:9999@host", 80},
       // Only the authority counts, not a ":" further on.
       {"http://a.com/x:81", 80},
+      // Intended: the port is the leading number of its text, sign and
+      // full-width digits (８０, －３ in GBK) included, truncated.
+      {"http://a.com:" + Hex("A3 B8 A3 B0") + "/", 80},
+      {"http://a.com:8" + Hex("A3 B1") + "/", 81},
+      {"http://a.com:" + Hex("A3 AD A3 B3"), -3},
+      {"http://a.com:-3", -3},
+      {"http://a.com:81.9/", 81},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.address);
-    EXPECT_EQ(UrlPort(c.address), c.expected);
-  }
-}
-
-TEST(UrlPortTest, FullWidthDigitsAndSigns) {
-  // ８０ and －３ in full-width GBK characters.
-  EXPECT_EQ(UrlPort("http://a.com:" + Hex("A3 B8 A3 B0") + "/"), 80);
-  EXPECT_EQ(UrlPort("http://a.com:8" + Hex("A3 B1") + "/"), 81);
-  EXPECT_EQ(UrlPort("http://a.com:" + Hex("A3 AD A3 B3")), -3);
-  EXPECT_EQ(UrlPort("http://a.com:-3"), -3);
-  EXPECT_EQ(UrlPort("http://a.com:81.9/"), 81);
+  test::ExpectEach(UrlPort, cases);
 }
 
 }  // namespace

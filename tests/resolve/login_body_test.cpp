@@ -53,6 +53,7 @@ TEST_P(LoginBodyTest, JoinsTheKeptFieldsAndTheCaptcha) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoginBodyTest,
     ::testing::Values(
+        // Intended: "Comfirm" is the spelling the service expects.
         BodyCase{"blanked fields at both ends",
                  Input("a", "1") + Input("file_id", "123") + Input("hash_key", "abc") +
                      Input("authtype", "0") + Input("hash_info", "xyz") + Input("b", "2"),
@@ -61,6 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"kept empty value before a blanked field",
                  Input("file_id", "") + Input("other", "9"), "x",
                  "file_id=&randcode=x&Comfirm=yes"},
+        // Intended: the service knows the four names only as written.
         BodyCase{"names compare exactly", Input("File_ID", "5") + Input("hash_key", "k"), "q",
                  "=&hash_key=k&randcode=q&Comfirm=yes"},
         BodyCase{"no field at all", "<html><body>nothing here</body></html>", "k7p2",

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_helpers/case_table.h"
 #include "test_helpers/hex_bytes.h"
 
 namespace sorrel {
@@ -158,11 +159,7 @@ TEST(CodePageTest, FixedTextsFromUtf8Sources) {
 TEST(MapToSimplifiedChineseTest, KeepsByteLength) {
   if (!PlatformSimplifies())
     GTEST_SKIP() << "LCMapStringA maps no traditional characters here (wine)";
-  struct Case {
-    std::string gbk;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
+  const test::Cases<std::string, std::string> cases = {
       {Hex("D6 D0 87 F8"), Hex("D6 D0 B9 FA")},        // 中國 -> 中国
       {Hex("C5 5F 9E B3 61"), Hex("CC A8 CD E5 61")},  // 臺灣a -> 台湾a
       {"plain ASCII, 123", "plain ASCII, 123"},
@@ -170,10 +167,7 @@ TEST(MapToSimplifiedChineseTest, KeepsByteLength) {
       {Hex("61 87"), Hex("61 87")},
       {"", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(HexOf(c.gbk));
-    EXPECT_EQ(HexOf(MapToSimplifiedChinese(c.gbk)), HexOf(c.expected));
-  }
+  test::ExpectEachBytes(MapToSimplifiedChinese, cases);
 }
 
 TEST(CodePageTest, ConvertersAreSafeOnWorkerThreads) {

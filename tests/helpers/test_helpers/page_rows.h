@@ -38,6 +38,7 @@ inline const std::string kRealForm =
     HiddenField("file_id", "83264445") + HiddenField("hash_key", "9f3c2a7e") +
     HiddenField("authtype", "0") + HiddenField("hash_info", "") +
     "<input type=\"text\" name=\"randcode\" value=\"\" />\n</form>\n";
+// Intended: "Comfirm" is the spelling the service expects.
 inline const std::string kRealFormBody =
     "=&file_id=83264445&hash_key=9f3c2a7e&authtype=0&hash_info=&randcode=k7p2&Comfirm=yes";
 
@@ -95,6 +96,8 @@ inline std::vector<PageRow> PageRows() {
        keptBody},
       {"GbkPageLosesItsMarker", Utf8ToGbk(kPageMarker + " 文件名：说明.txt\n") + kept, ""},
       {"GbkBytesAfterTheMarker", kPageMarker + Utf8ToGbk("文件名：说明.txt\n") + kept, keptBody},
+      // Intended: the whole page is percent-decoded, as the service's pages
+      // have always been read.
       {"PercentZeroIsDroppedAnywhere",
        "%00" + kPageMarker + HiddenField("file_id", "1") + "%00" + HiddenField("hash_key", "2%00"),
        keptBody},

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "test_helpers/case_table.h"
+#include "test_helpers/fake_stack.h"
 #include "test_helpers/hex_bytes.h"
 
 namespace sorrel {
@@ -12,12 +13,6 @@ namespace {
 
 using test::Hex;
 using test::HexOf;
-
-class CountingPump : public EventPump {
- public:
-  void ProcessPendingEvents() override { ++calls; }
-  int calls = 0;
-};
 
 std::string Decoded(std::string text) { return HexOf(ViewOf(Base64Decode(text))); }
 
@@ -93,13 +88,13 @@ TEST(Base64DecodeTest, PumpsOncePerGroup) {
   const std::vector<std::pair<std::string, int>> cases = {
       {"", 0}, {"YQ", 1}, {"YWJj", 1}, {"YWJjY", 2}, {"YWJj YWJj\r\nYWJj", 3}, {"====", 1},
   };
-  for (const auto& [text, groups] : cases) {
-    SCOPED_TRACE(text);
-    CountingPump pump;
-    std::string variable = text;
-    Base64Decode(variable, pump);
-    EXPECT_EQ(pump.calls, groups);
-  }
+  test::ExpectEach(
+      [](std::string text) {
+        test::CountingPump pump;
+        Base64Decode(text, pump);
+        return pump.count;
+      },
+      cases);
 }
 
 }  // namespace

@@ -27,15 +27,9 @@ std::vector<FormField> OneSearch(const Text& page) {
   return fields;
 }
 
-class CountingPump : public EventPump {
- public:
-  int calls = 0;
-  void ProcessPendingEvents() override { ++calls; }
-};
-
 std::vector<FormField> Harvested(const Text& page, const HarvestBudget& budget = {}) {
   const auto regex = test::PlatformRegexObject();
-  CountingPump pump;
+  test::CountingPump pump;
   return HarvestFormFields(*regex, page, pump, budget);
 }
 

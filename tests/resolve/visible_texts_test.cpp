@@ -22,27 +22,16 @@ struct VisibleText {
   std::string expected;
 };
 
-// Records the text and title of every box.
-class TitledBoxes : public WindowSystem {
- public:
-  std::vector<std::pair<Text, Text>> boxes;
-  std::vector<TopLevel> EnumerateTopLevelWindows() override { return {}; }
-  std::uint32_t CurrentProcessId() override { return 0; }
-  int MessageBox(WindowHandle, const Text& message, const Text& title, int) override {
-    boxes.emplace_back(message, title);
-    return 1;
-  }
-};
-
 // The notice and its title that WebAccess shows for a bad method.
 std::pair<Text, Text> BadMethodNotice() {
   test::FakeHttpStack stack;
   test::CountingPump pump;
-  TitledBoxes windows;
+  test::RecordingWindows windows;
   WebClient client(stack, pump, windows);
   Text url = "h/";
   client.WebAccess(url, {.method = 2});
-  return windows.boxes.size() == 1 ? windows.boxes[0] : std::pair<Text, Text>();
+  return windows.messages.size() == 1 ? std::pair(windows.messages[0], windows.titles[0])
+                                      : std::pair<Text, Text>();
 }
 
 // What a timed request that runs out of time gives in place of a body.
@@ -50,7 +39,7 @@ Text TimeoutText() {
   // An abandoned worker may still use the stack after the call.
   static auto* stack = new test::FakeHttpStack();
   test::CountingPump pump;
-  TitledBoxes windows;
+  test::RecordingWindows windows;
   WebClient client(*stack, pump, windows);
   Text url = "h/";
   return TextOf(client.TimedWebAccess(url, {.timeoutSeconds = 0}));

@@ -184,10 +184,12 @@ inline std::unique_ptr<HttpSession> FakeHttpStack::Open(std::string_view agent,
 class RecordingWindows : public WindowSystem {
  public:
   std::vector<Text> messages;
+  std::vector<Text> titles;
   std::vector<TopLevel> EnumerateTopLevelWindows() override { return {}; }
   std::uint32_t CurrentProcessId() override { return 0; }
-  int MessageBox(WindowHandle, const Text& message, const Text&, int) override {
+  int MessageBox(WindowHandle, const Text& message, const Text& title, int) override {
     messages.push_back(message);
+    titles.push_back(title);
     return 1;
   }
 };

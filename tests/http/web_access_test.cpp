@@ -166,6 +166,8 @@ TEST_F(WebAccessTest, StoresEveryCookieLineUnderTheHttpHost) {
   Text responseHeaders;
   client.WebAccess(url, {.responseHeaders = &responseHeaders});
   EXPECT_EQ(responseHeaders, stack.script.rawHeaders);
+  // Intended: every cookie is stored under "http://" and the host, also for
+  // an https page.
   const std::vector<FakeCookie> expected = {
       {"http://shop.example", "sid", "abc; path=/; expires=Wed, 01 Jan 2031 00:00:00 GMT"},
       {"http://shop.example", "", "lone"},
@@ -191,6 +193,7 @@ TEST_F(WebAccessTest, WithoutAResponseTheHeaderTextIsTheBlankBuffer) {
   Text url = "h/";
   Text responseHeaders = "old";
   EXPECT_TRUE(client.WebAccess(url, {.responseHeaders = &responseHeaders}).empty());
+  // Intended: the blank buffer stands for a missing header block.
   EXPECT_EQ(responseHeaders, std::string(2048, ' '));
   EXPECT_TRUE(stack.cookies().empty());
 }

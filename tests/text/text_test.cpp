@@ -148,6 +148,7 @@ TEST(BoolTextTest, ChineseTrueAndFalse) {
   EXPECT_EQ(HexOf(BoolText(false)), "BC D9");
 }
 
+// Intended: never seeded, so every run draws the same captcha numbers.
 TEST(RandomIntegersTest, UnseededSequence) {
   RandomIntegers random;
   const std::vector<int> expected = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};

@@ -334,37 +334,6 @@ TEST(Aria2HandOff, FailuresBecomeSentences) {
   EXPECT_EQ(failure.message.rfind("aria2 报告错误：", 0), 0u) << failure.message;
 }
 
-TEST(Aria2HandOff, RequestBytesOnTheWire) {
-  Service service;
-  ASSERT_TRUE(service.sim->ok()) << service.sim->error();
-  Aria2Client client(Stack(), PlatformThreads(), {service.sim->url("/__test/echo"), "s3cret"});
-  Aria2Download d;
-  d.address = service.sim->url("/dl/0f/%E6%A0%B7.bin");
-  d.fileName = "样.bin";
-  d.referer = service.sim->url("/file/99");
-  d.userAgent = "UA/1";
-  Aria2Error failure;
-  EXPECT_TRUE(client.AddUri(d, failure).empty());
-  EXPECT_EQ(failure.failure, Aria2Failure::kNotJsonRpc);
-
-  const auto sent = service.Log("POST /__test/echo");
-  ASSERT_EQ(sent.size(), 1u);
-  const std::string host = "127.0.0.1:" + Port(service.sim->baseUrl());
-  const std::string body =
-      R"({"id":"sorrel-1","jsonrpc":"2.0","method":"aria2.addUri","params":["token:s3cret",)"
-      R"(["http://)" +
-      host +
-      R"(/dl/0f/%E6%A0%B7.bin"],{"header":["User-Agent: UA/1"],)"
-      R"("out":"样.bin","referer":"http://)" +
-      host + R"(/file/99"}]})";
-  EXPECT_EQ(sent[0]["request_line"], "POST /__test/echo HTTP/1.1");
-  EXPECT_EQ(sent[0]["headers"],
-            nlohmann::json::array({"Host: " + host, "User-Agent: sorrel-resolver",
-                                   "Content-Type: application/json", "Accept: application/json",
-                                   "Content-Length: " + std::to_string(body.size())}));
-  EXPECT_EQ(sent[0]["body"], body);
-}
-
 TEST(LinkCheck, TellsWhatTheAddressGives) {
   Service service;
   Service expired({"--token-seconds", "0"});

@@ -37,32 +37,6 @@ class RequestScheme : public ::testing::Test {
   WebClient client{Stack(), pump, windows};
 };
 
-TEST_F(RequestScheme, PlainHttpInAnyLetterCaseAndHttpsFurtherOnAreNoTls) {
-  const Text authority = "127.0.0.1:" + std::to_string(sim.port());
-  const struct {
-    Text given;
-    Text completed;
-    Text requestLine;
-  } cases[] = {
-      {"hTTp://" + authority + "/__test/echo", "hTTp://" + authority + "/__test/echo",
-       "GET /__test/echo HTTP/1.1\r\n"},
-      {"HTTP://" + authority + "/__test/echo?u=https://x.test/",
-       "HTTP://" + authority + "/__test/echo?u=https://x.test/",
-       "GET /__test/echo?u=https://x.test/ HTTP/1.1\r\n"},
-      {authority + "/__test/echo?next=https://x.test:8443/",
-       "http://" + authority + "/__test/echo?next=https://x.test:8443/",
-       "GET /__test/echo?next=https://x.test:8443/ HTTP/1.1\r\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.given);
-    const auto [page, timed] = BothOperations(client, c.given, c.completed);
-    EXPECT_EQ(page.rfind(c.requestLine, 0), 0u) << page;
-    EXPECT_NE(page.find("\r\nHost: " + authority + "\r\n"), Text::npos) << page;
-    EXPECT_NE(page.find("\r\nReferer: " + c.completed + "\r\n"), Text::npos) << page;
-    EXPECT_EQ(timed.rfind(c.requestLine, 0), 0u) << timed;
-  }
-}
-
 TEST_F(RequestScheme, HttpsInAnyLetterCaseNeverReachesAPlainServerInClearText) {
   SimLog();
   // The sim waits for a request line that a TLS handshake never sends; the

@@ -62,16 +62,6 @@ TEST_F(WinInetTest, FilePageDecodesAndItsCookieTravelsWithLaterRequests) {
   EXPECT_TRUE(Has(request, "sorrel_sid=")) << request;
 }
 
-TEST_F(WinInetTest, TimedRequestFetchesAPictureWithItsHeaders) {
-  Text url = Url("/randcodeV2.php?fid=83264445&rand=1");
-  Text responseHeaders;
-  const ByteSet picture =
-      web_.TimedWebAccess(url, {.timeoutSeconds = 10, .responseHeaders = &responseHeaders});
-  ASSERT_GT(picture.size(), 8u);
-  EXPECT_EQ(ViewOf(picture).substr(0, 4), "\x89PNG");
-  EXPECT_TRUE(Has(responseHeaders, "Content-Type: image/png")) << responseHeaders;
-}
-
 TEST_F(WinInetTest, SlowAnswerEndsAsTimeOutAndLeavesTheOutputs) {
   Text url = Url("/__test/echo?fault=delay:4000");
   Text responseHeaders = "before";

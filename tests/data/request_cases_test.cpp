@@ -182,12 +182,15 @@ std::string Expand(const std::string& text, const std::string& host) {
       out += host;
       at += 6;
     } else if (text.compare(at, 5, "%hex[") == 0 && end != text.npos) {
-      for (at += 5; at + 1 < end; at += 2) out += char(std::stoi(text.substr(at, 2), nullptr, 16));
+      for (at += 5; at + 1 < end; at += 2) {
+        out += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
+      }
       at = end + 2;
     } else if (text.compare(at, 8, "%repeat[") == 0 && end != text.npos) {
       const std::size_t space = text.find(' ', at);
-      for (int n = std::stoi(text.substr(at + 8)); n > 0; --n)
+      for (int n = std::stoi(text.substr(at + 8)); n > 0; --n) {
         out += text.substr(space + 1, end - space - 1);
+      }
       at = end + 2;
     } else {
       out += text[at++];
@@ -200,12 +203,11 @@ std::string Expand(const std::string& text, const std::string& host) {
 // empty line is CR LF, in a header list every one is, and the rest is as
 // written without the line end that closes the section.
 std::string Bytes(const std::string& name, std::string raw, const std::string& host) {
-  const bool message = name == "answer" || name == "request" || name == "response-headers";
-  const std::size_t blank = raw.find("\n\n");
-  const std::size_t split = name == "headers"   ? raw.size()
-                            : !message          ? 0
-                            : blank == raw.npos ? raw.size()
-                                                : blank + 2;
+  std::size_t split = 0;
+  if (name == "headers") split = raw.size();
+  if (name == "answer" || name == "request" || name == "response-headers") {
+    split = raw.find("\n\n") == raw.npos ? raw.size() : raw.find("\n\n") + 2;
+  }
   std::string head;
   for (char c : raw.substr(0, split)) head += c == '\n' ? std::string("\r\n") : std::string(1, c);
   raw.erase(0, split);
@@ -224,8 +226,9 @@ Case Read(const fs::path& file, const std::string& host) {
       std::istringstream lines(raw);
       for (std::string line; std::getline(lines, line);) {
         const std::size_t colon = line.find(": ");
-        if (colon != line.npos)
+        if (colon != line.npos) {
           c.calls.back()[line.substr(0, colon)] = Expand(line.substr(colon + 2), host);
+        }
       }
     } else if (section == "answer" || section == "request") {
       (section == "answer" ? c.answers : c.requests).push_back(Bytes(section, raw, host));

@@ -31,8 +31,8 @@
 #include <thread>
 #include <vector>
 
-#include "http/fake_stack.h"
 #include "http/web_access.h"
+#include "test_helpers/fake_stack.h"
 
 namespace sorrel {
 namespace {

@@ -41,22 +41,21 @@ namespace fs = std::filesystem;
 
 #ifdef _WIN32
 constexpr const char* kBuild = "windows";
+using PlatformStack = WinInetHttpStack;
 using Socket = SOCKET;
 void CloseSocket(Socket socket) { closesocket(socket); }
-WinInetHttpStack& SharedStack() {
-  static auto* stack = new WinInetHttpStack();
-  return *stack;
-}
 #else
 constexpr const char* kBuild = "linux";
+using PlatformStack = CurlHttpStack;
 using Socket = int;
 void CloseSocket(Socket socket) { ::close(socket); }
+#endif
+
 // Workers abandoned at a time-out may still use the stack after a case ends.
-CurlHttpStack& SharedStack() {
-  static auto* stack = new CurlHttpStack();
+HttpStack& SharedStack() {
+  static auto* stack = new PlatformStack();
   return *stack;
 }
-#endif
 
 // A plain HTTP server on one loopback address that answers the n-th request
 // with the n-th answer (later ones with the last) and keeps every request as

@@ -54,19 +54,19 @@ TEST_F(RequestScheme, HttpsInAnyLetterCaseNeverReachesAPlainServerInClearText) {
   EXPECT_EQ(log.find("/__test/echo"), Text::npos) << log;
 }
 
-TEST_F(RequestScheme, UpperCaseHttpsGoesOverVerifiedTls) {
+TEST_F(RequestScheme, HttpsInAnyLetterCaseGoesOverVerifiedTls) {
   const test::TestCertificate cert = test::MakeTestCertificate();
   ASSERT_TRUE(cert.ok);
   LoopbackServer server(LoopbackServer::Answer(HttpResponse("secret")), &cert);
   CurlHttpStack trusting(CurlStackOptions{.caFile = cert.certFile});
   WebClient trusted(trusting, pump, windows);
-  for (const char* scheme : {"HTTPS://", "Https://", "hTTPs://"}) {
+  for (const char* scheme : {"https://", "HTTPS://", "Https://", "hTTPs://"}) {
     const Text url = scheme + server.authority() + "/s?back=https://x.test/";
     SCOPED_TRACE(url);
     EXPECT_EQ(BothOperations(trusted, url, url), std::make_pair(Text("secret"), Text("secret")));
   }
   const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 6u);
+  ASSERT_EQ(requests.size(), 8u);
   for (const std::string& request : requests) {
     EXPECT_EQ(request.rfind("GET /s?back=https://x.test/ HTTP/1.1\r\n", 0), 0u) << request;
   }
@@ -75,7 +75,7 @@ TEST_F(RequestScheme, UpperCaseHttpsGoesOverVerifiedTls) {
   // certificate, so nothing is sent.
   const Text url = "HTTPS://" + server.authority() + "/s";
   EXPECT_EQ(BothOperations(client, url, url), std::make_pair(Text(), Text()));
-  EXPECT_EQ(server.requests().size(), 6u);
+  EXPECT_EQ(server.requests().size(), 8u);
 }
 
 }  // namespace

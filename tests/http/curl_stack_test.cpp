@@ -1,6 +1,7 @@
 // The request operations over the libcurl stack against servers on
-// 127.0.0.1 where one exchange does not tell: proxies, TLS, caps, stalls and
-// time-outs. Exchanges pinned byte for byte are under tests/data/cases.
+// 127.0.0.1 where one exchange does not tell: proxies, caps, stalls and
+// time-outs. Exchanges pinned byte for byte are under tests/data/cases, TLS
+// with the scheme tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,25 +65,6 @@ TEST_F(CurlStackTest, GoesThroughTheGivenProxyAndIgnoresTheEnvironment) {
   for (const std::string& request : requests) {
     EXPECT_EQ(request.find("Proxy-Connection"), std::string::npos) << request;
   }
-}
-
-TEST_F(CurlStackTest, HttpsGoesOverTlsAndATrustedCertificateIsNeeded) {
-  const test::TestCertificate cert = test::MakeTestCertificate();
-  ASSERT_TRUE(cert.ok);
-  LoopbackServer server(LoopbackServer::Answer(HttpResponse("secret", "Set-Cookie: t=1\r\n")),
-                        &cert);
-  CurlHttpStack trusting(CurlStackOptions{.caFile = cert.certFile});
-  WebClient trusted(trusting, pump, windows);
-  Text url = "https://" + server.authority() + "/s";
-  EXPECT_EQ(TextOf(trusted.WebAccess(url)), "secret");
-  EXPECT_EQ(TextOf(trusted.TimedWebAccess(url, {.timeoutSeconds = 5})), "secret");
-  ASSERT_EQ(server.requests().size(), 2u);
-  EXPECT_EQ(server.requests()[0].rfind("GET /s HTTP/1.1\r\n", 0), 0u);
-
-  Text again = url;
-  EXPECT_TRUE(client.WebAccess(again).empty());
-  EXPECT_TRUE(client.TimedWebAccess(again, {.timeoutSeconds = 5}).empty());
-  EXPECT_EQ(server.requests().size(), 2u);
 }
 
 TEST_F(CurlStackTest, ABodyBeyond64MiBIsAFailedRead) {

@@ -25,7 +25,8 @@ class WorkerThread {
 class ThreadSystem {
  public:
   virtual ~ThreadSystem() = default;
-  // Runs `work` on a new thread at once; null when no thread could be started.
+  // Runs `work` at once on a thread of its own (a new one, or one whose work
+  // has ended); null when no thread could be started.
   virtual std::unique_ptr<WorkerThread> Start(std::function<void()> work) = 0;
   // Waits at most `milliseconds` for `thread` (null waits fail). Returns
   // early with kEvents when the caller may have window events to process.

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
+#include <condition_variable>
 #include <deque>
+#include <memory>
+#include <mutex>
 
 #include "http/web_access.h"
 #include "http/worker_thread.h"
@@ -329,6 +335,64 @@ TEST(TimedWebAccessThreadsTest, RunsTheExchangeOnAWorkerThread) {
   EXPECT_FALSE(stack.pumpGiven());
   EXPECT_GE(pump.count, 1);
 }
+
+// Work that runs until it is let go.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool open = false;
+  void Pass() {
+    std::unique_lock lock(mutex);
+    opened.wait(lock, [&] { return open; });
+  }
+  void Open() {
+    std::lock_guard lock(mutex);
+    open = true;
+    opened.notify_all();
+  }
+};
+
+WaitResult WaitAtMost(WorkerThread* worker, std::uint32_t ms) {
+  ThreadSystem& threads = PlatformThreads();
+  const std::uint32_t start = threads.TickCount();
+  for (;;) {
+    const std::uint32_t spent = threads.TickCount() - start;
+    if (spent >= ms) return WaitResult::kTimedOut;
+    const WaitResult result = threads.Wait(worker, ms - spent);
+    if (result != WaitResult::kEvents) return result;
+  }
+}
+
+TEST(PlatformThreadsTest, AWorkerStillBusyHoldsUpNoOtherWork) {
+  auto gate = std::make_shared<Gate>();
+  auto busy = PlatformThreads().Start([gate] { gate->Pass(); });
+  auto next = PlatformThreads().Start([] {});
+  ASSERT_TRUE(busy && next);
+  EXPECT_EQ(WaitAtMost(next.get(), 5000), WaitResult::kFinished);
+  EXPECT_EQ(WaitAtMost(busy.get(), 30), WaitResult::kTimedOut);
+  gate->Open();
+  EXPECT_EQ(WaitAtMost(busy.get(), 5000), WaitResult::kFinished);
+}
+
+#ifndef _WIN32
+// A worker whose work has ended takes the next, and reports that work's end
+// only. (Thread ids of the library are reused; the kernel's are not.)
+TEST(PlatformThreadsTest, WorkAfterAnEndedOneReusesItsThread) {
+  auto gate = std::make_shared<Gate>();
+  pid_t first = 0, second = -1;
+  auto ended = PlatformThreads().Start([&] { first = gettid(); });
+  ASSERT_EQ(WaitAtMost(ended.get(), 5000), WaitResult::kFinished);
+  auto next = PlatformThreads().Start([&, gate] {
+    second = gettid();
+    gate->Pass();
+  });
+  ASSERT_TRUE(next);
+  EXPECT_EQ(WaitAtMost(next.get(), 30), WaitResult::kTimedOut);
+  gate->Open();
+  ASSERT_EQ(WaitAtMost(next.get(), 5000), WaitResult::kFinished);
+  EXPECT_EQ(first, second);
+}
+#endif
 
 }  // namespace
 }  // namespace sorrel

@@ -100,6 +100,8 @@ CurlCookieStore::CurlCookieStore() {
   curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlCookieStore::Unlock);
   curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
   curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  handle_ = curl_easy_init();
+  if (handle_ != nullptr) curl_easy_setopt(handle_, CURLOPT_SHARE, share_);
 }
 
 void CurlCookieStore::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
@@ -127,35 +129,27 @@ bool CurlCookieStore::Set(std::string_view host, std::string_view name, std::str
 }
 
 bool CurlCookieStore::AddLine(const std::string& line) {
-  CURL* easy = curl_easy_init();
-  if (easy == nullptr) return false;
-  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-  const bool ok = curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str()) == CURLE_OK;
-  curl_easy_cleanup(easy);
-  return ok;
+  std::lock_guard hold(handleMutex_);
+  return handle_ != nullptr &&
+         curl_easy_setopt(handle_, CURLOPT_COOKIELIST, line.c_str()) == CURLE_OK;
 }
 
 std::vector<std::string> CurlCookieStore::List() {
   std::vector<std::string> lines;
-  CURL* easy = curl_easy_init();
-  if (easy == nullptr) return lines;
-  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
   curl_slist* list = nullptr;
-  if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-    for (curl_slist* item = list; item != nullptr; item = item->next)
-      lines.emplace_back(item->data);
+  {
+    std::lock_guard hold(handleMutex_);
+    if (handle_ == nullptr || curl_easy_getinfo(handle_, CURLINFO_COOKIELIST, &list) != CURLE_OK)
+      return lines;
   }
+  for (curl_slist* item = list; item != nullptr; item = item->next) lines.emplace_back(item->data);
   curl_slist_free_all(list);
-  curl_easy_cleanup(easy);
   return lines;
 }
 
 void CurlCookieStore::Clear() {
-  CURL* easy = curl_easy_init();
-  if (easy == nullptr) return;
-  curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-  curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
-  curl_easy_cleanup(easy);
+  std::lock_guard hold(handleMutex_);
+  if (handle_ != nullptr) curl_easy_setopt(handle_, CURLOPT_COOKIELIST, "ALL");
 }
 
 CurlCookieStore& ProcessCookieStore() {

@@ -49,6 +49,10 @@ class CurlCookieStore {
 
   CURLSH* share_ = nullptr;
   std::mutex locks_[CURL_LOCK_DATA_LAST];
+  // One handle on the shared list for every read and write of it, made
+  // once: a handle of its own per call costs more than the call.
+  std::mutex handleMutex_;
+  CURL* handle_ = nullptr;
 
   std::once_flag fileOnce_;
   std::mutex fileMutex_;

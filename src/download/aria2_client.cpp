@@ -49,18 +49,18 @@ std::string StringMember(const json& object, const char* name) {
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-}  // namespace
-
-std::string Aria2RequestBody(std::string_view method, std::string_view id, std::string_view secret,
-                             std::string_view paramsJson) {
-  json params = json::parse(paramsJson, nullptr, false);
-  if (!params.is_array()) params = json::array();
-  if (!secret.empty()) params.insert(params.begin(), "token:" + std::string(secret));
-  json request = {{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}};
-  return request.dump(-1, ' ', false, json::error_handler_t::replace);
+std::string Dump(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-std::string Aria2AddUriParams(const Aria2Download& download) {
+std::string RequestBody(std::string_view method, std::string_view id, std::string_view secret,
+                        json params) {
+  if (!params.is_array()) params = json::array();
+  if (!secret.empty()) params.insert(params.begin(), "token:" + std::string(secret));
+  return Dump({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
+}
+
+json AddUriParams(const Aria2Download& download) {
   json options = json::object();
   if (!download.fileName.empty()) options["out"] = download.fileName;
   if (!download.dir.empty()) options["dir"] = download.dir;
@@ -68,19 +68,29 @@ std::string Aria2AddUriParams(const Aria2Download& download) {
   json headers = json::array();
   if (!download.userAgent.empty()) headers.push_back("User-Agent: " + download.userAgent);
   if (!download.cookieLine.empty()) headers.push_back("Cookie: " + download.cookieLine);
-  if (!headers.empty()) options["header"] = headers;
-  return json::array({json::array({download.address}), options})
-      .dump(-1, ' ', false, json::error_handler_t::replace);
+  if (!headers.empty()) options["header"] = std::move(headers);
+  return json::array({json::array({download.address}), std::move(options)});
+}
+
+}  // namespace
+
+std::string Aria2RequestBody(std::string_view method, std::string_view id, std::string_view secret,
+                             std::string_view paramsJson) {
+  return RequestBody(method, id, secret, json::parse(paramsJson, nullptr, false));
+}
+
+std::string Aria2AddUriParams(const Aria2Download& download) {
+  return Dump(AddUriParams(download));
 }
 
 Aria2Client::Aria2Client(HttpStack& stack, ThreadSystem& threads, Aria2Endpoint endpoint,
                          std::uint32_t timeoutMs)
     : stack_(stack), threads_(threads), endpoint_(std::move(endpoint)), timeoutMs_(timeoutMs) {}
 
-std::string Aria2Client::Call(std::string_view method, std::string paramsJson, Aria2Error& error) {
+json Aria2Client::Call(std::string_view method, json params, Aria2Error& error) {
   auto fail = [&](Aria2Failure failure, std::string_view detail = {}) {
     error = {failure, Sentence(failure, endpoint_, timeoutMs_, detail)};
-    return std::string();
+    return json();
   };
   const std::string id = "sorrel-" + std::to_string(nextId_++);
   HttpCall call;
@@ -88,7 +98,7 @@ std::string Aria2Client::Call(std::string_view method, std::string paramsJson, A
   call.address = endpoint_.address;
   call.agent = kClientAgent;
   call.headers = "Content-Type: application/json\r\nAccept: application/json\r\n";
-  call.body = Aria2RequestBody(method, id, endpoint_.secret, paramsJson);
+  call.body = RequestBody(method, id, endpoint_.secret, std::move(params));
   call.timeoutMs = timeoutMs_;
   const HttpCallResult answer = PerformHttpCall(stack_, threads_, std::move(call));
   switch (answer.failure) {
@@ -101,7 +111,7 @@ std::string Aria2Client::Call(std::string_view method, std::string paramsJson, A
     case HttpCallFailure::kNone:
       break;
   }
-  const json reply = json::parse(answer.body, nullptr, false);
+  json reply = json::parse(answer.body, nullptr, false);
   if (!reply.is_object() || reply.value("jsonrpc", "") != "2.0" ||
       (!reply.contains("result") && !reply.contains("error"))) {
     return fail(Aria2Failure::kNotJsonRpc);
@@ -112,14 +122,13 @@ std::string Aria2Client::Call(std::string_view method, std::string paramsJson, A
     return fail(Aria2Failure::kRefused, message.empty() ? it->dump() : message);
   }
   error = {};
-  return reply["result"].dump(-1, ' ', false, json::error_handler_t::replace);
+  return std::move(reply["result"]);
 }
 
 std::string Aria2Client::AddUri(const Aria2Download& download, Aria2Error& error) {
-  const json result =
-      json::parse(Call("aria2.addUri", Aria2AddUriParams(download), error), nullptr, false);
+  const json result = Call("aria2.addUri", AddUriParams(download), error);
   if (error.failure != Aria2Failure::kNone) return {};
-  if (!result.is_string() || result.get<std::string>().empty()) {
+  if (!result.is_string() || result.get_ref<const std::string&>().empty()) {
     error = {Aria2Failure::kNotJsonRpc, Sentence(Aria2Failure::kNotJsonRpc, endpoint_, 0, {})};
     return {};
   }
@@ -129,8 +138,7 @@ std::string Aria2Client::AddUri(const Aria2Download& download, Aria2Error& error
 bool Aria2Client::TellStatus(std::string_view gid, Aria2Status& status, Aria2Error& error) {
   const json keys = {"gid",           "status",    "totalLength",  "completedLength",
                      "downloadSpeed", "errorCode", "errorMessage", "files"};
-  const json result =
-      json::parse(Call("aria2.tellStatus", json::array({gid, keys}).dump(), error), nullptr, false);
+  const json result = Call("aria2.tellStatus", json::array({gid, keys}), error);
   if (error.failure != Aria2Failure::kNone) return false;
   if (!result.is_object()) {
     error = {Aria2Failure::kNotJsonRpc, Sentence(Aria2Failure::kNotJsonRpc, endpoint_, 0, {})};
@@ -152,7 +160,7 @@ bool Aria2Client::TellStatus(std::string_view gid, Aria2Status& status, Aria2Err
 }
 
 std::string Aria2Client::GetVersion(Aria2Error& error) {
-  const json result = json::parse(Call("aria2.getVersion", "[]", error), nullptr, false);
+  const json result = Call("aria2.getVersion", json::array(), error);
   if (error.failure != Aria2Failure::kNone) return {};
   if (!result.is_object() || StringMember(result, "version").empty()) {
     error = {Aria2Failure::kNotJsonRpc, Sentence(Aria2Failure::kNotJsonRpc, endpoint_, 0, {})};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 
@@ -68,8 +69,8 @@ class Aria2Client {
   const Aria2Endpoint& Endpoint() const { return endpoint_; }
 
  private:
-  // The "result" member of the answer as JSON text, or empty with `error` set.
-  std::string Call(std::string_view method, std::string paramsJson, Aria2Error& error);
+  // The "result" member of the answer, or null with `error` set.
+  nlohmann::json Call(std::string_view method, nlohmann::json params, Aria2Error& error);
 
   HttpStack& stack_;
   ThreadSystem& threads_;

@@ -23,7 +23,7 @@
 #include "download/aria2_client.h"
 #include "download/file_name.h"
 #include "download/private_engine.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
 #include "resolve/resolver.h"

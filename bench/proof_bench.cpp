@@ -21,7 +21,7 @@
 
 #include "app/qt/application.h"
 #include "figures.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/web_access.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"

@@ -1,6 +1,6 @@
-#include "app/headless_engines.h"
+#include "app/engines_headless.h"
 
-#include "http/curl_stack_module.h"
+#include "http/http_stack_curl_module.h"
 #include "http/worker_thread.h"
 #include "support/notice.h"
 #include "support/picture_raster.h"

@@ -1,6 +1,6 @@
 #include "app/engines.h"
 
-#include "http/curl_stack_module.h"
+#include "http/http_stack_curl_module.h"
 #include "http/worker_thread.h"
 #include "support/picture_qt.h"
 #include "support/regex_pcre2.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "http/wininet_stack.h"
+#include "http/http_stack_wininet.h"
 #include "http/worker_thread.h"
 #include "support/picture_gdiplus.h"
 #include "support/regex_vbscript.h"

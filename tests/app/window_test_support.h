@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/qt/application.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "support/windows_qt.h"
 #include "test_helpers/sim_process.h"
 

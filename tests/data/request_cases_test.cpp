@@ -6,7 +6,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // winsock2.h before windows.h, which the stack's header brings in.
-#include "http/wininet_stack.h"
+#include "http/http_stack_wininet.h"
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "download/aria2_client.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/worker_thread.h"
 #endif
 #include <gtest/gtest.h>

@@ -22,7 +22,7 @@
 #include "download/http_call.h"
 #include "download/link_check.h"
 #include "download/private_engine.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
 #include "resolve/resolver.h"

@@ -6,7 +6,7 @@
 #include "download/aria2_client.h"
 #include "download/file_name.h"
 #include "download/link_check.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 
 namespace sorrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "download/private_engine.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/worker_thread.h"
 
 int main(int argc, char** argv) {

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "support/notice.h"
 #include "text/events.h"
 

@@ -2,7 +2,7 @@
 // the response's cookie lines, with arbitrary caller headers, cookie text,
 // body and raw response header block. Cookies go to the real cookie store.
 #include "fuzz_target.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/request_steps.h"
 #include "http/timed_request.h"
 #include "http/web_access.h"

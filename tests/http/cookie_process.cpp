@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "http/cookie_jar.h"
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/web_access.h"
 #include "test_helpers/fake_stack.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/curl_stack_module.h"
+#include "http/http_stack_curl_module.h"
 #include "http/web_access.h"
 #include "test_helpers/fake_stack.h"
 #include "test_helpers/loopback_server.h"

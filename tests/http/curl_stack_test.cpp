@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/web_access.h"
 #include "test_helpers/fake_stack.h"
 #include "test_helpers/loopback_server.h"

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <random>
 
-#include "http/curl_stack.h"
 #include "http/decode.h"
 #include "http/http_stack.h"
+#include "http/http_stack_curl.h"
 #include "http/request_steps.h"
 #include "http/worker_thread.h"
 #include "resolve/base64.h"

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "http/decode.h"
+#include "http/http_stack_wininet.h"
 #include "http/web_access.h"
-#include "http/wininet_stack.h"
 #include "support/notice.h"
 #include "test_helpers/fake_stack.h"
 #include "text/codepage.h"

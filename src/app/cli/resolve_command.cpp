@@ -14,7 +14,7 @@
 #include "app/cli/captcha_input.h"
 #include "app/cli/commands.h"
 #include "app/cli/hand_off.h"
-#include "app/headless_engines.h"
+#include "app/engines_headless.h"
 #include "app/program.h"
 #include "resolve/service_origin.h"
 #include "support/write_all_posix.h"

@@ -1,4 +1,4 @@
-#include "http/curl_stack_module.h"
+#include "http/http_stack_curl_module.h"
 
 #include <dlfcn.h>
 

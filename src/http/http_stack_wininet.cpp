@@ -1,4 +1,4 @@
-#include "http/wininet_stack.h"
+#include "http/http_stack_wininet.h"
 
 #include <windows.h>
 #include <wininet.h>

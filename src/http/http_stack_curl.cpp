@@ -1,4 +1,4 @@
-#include "http/curl_stack.h"
+#include "http/http_stack_curl.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // The entry point of the HTTP module (libsorrel-http-curl.so).
 #include "http/cookie_jar.h"
-#include "http/curl_stack.h"
-#include "http/curl_stack_module.h"
+#include "http/http_stack_curl.h"
+#include "http/http_stack_curl_module.h"
 
 extern "C" __attribute__((visibility("default"))) sorrel::HttpStack* SorrelCreateCurlHttpStack() {
   // The program keeps the user's lasting cookies between runs.

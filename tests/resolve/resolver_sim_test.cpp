@@ -59,11 +59,6 @@ struct Road {
 
 bool IsGif(const ByteSet& bytes) { return bytes.size() > 6 && TextOf(bytes).rfind("GIF8", 0) == 0; }
 
-Text After(const Text& text, const Text& heading) {
-  const int at = Find(text, heading);
-  return at < 0 ? Text() : text.substr(static_cast<size_t>(at - 1) + heading.size());
-}
-
 TEST(Resolution, FullRoadGivesThreeAddressesAndTheNormalOneDownloadsTheFile) {
   const std::string path = ::testing::TempDir() + "sorrel-road.bin";
   std::string content(70000, '\0');

@@ -38,31 +38,39 @@ int StatusOf(std::string_view block) {
   return status;
 }
 
-struct Exchange {
-  std::mutex mutex;
-  HttpCallResult result;
+// Closed in the reverse order: the request, the connection, the session.
+struct Opened {
+  std::unique_ptr<HttpSession> session;
+  std::unique_ptr<HttpConnection> connection;
+  std::unique_ptr<HttpRequest> request;
 };
 
-HttpCallResult Run(HttpStack& stack, const HttpCall& call) {
-  HttpCallResult result;
-  const bool https = UrlIsSecure(call.address);
-  const std::string host = UrlHost(call.address);
-  auto session = stack.Open(call.agent, "", nullptr);
-  auto connection = session ? session->Connect(host, UrlPort(call.address)) : nullptr;
+Opened Open(HttpStack& stack, const HttpCall& call) {
+  Opened opened;
+  opened.session = stack.Open(call.agent, "", nullptr);
+  if (opened.session) {
+    opened.connection = opened.session->Connect(UrlHost(call.address), UrlPort(call.address));
+  }
   std::uint32_t flags = kFlagReload;
   if (!call.storedCookies) flags |= kFlagNoCookies;
   if (!call.followRedirects) flags |= kFlagNoAutoRedirect;
-  flags |= https ? kFlagSecure : kFlagIgnoreRedirectToHttps;
-  auto request = connection
-                     ? connection->OpenRequest(call.verb, UrlPath(call.address), "HTTP/1.1", flags)
-                     : nullptr;
+  flags |= UrlIsSecure(call.address) ? kFlagSecure : kFlagIgnoreRedirectToHttps;
+  if (opened.connection) {
+    opened.request =
+        opened.connection->OpenRequest(call.verb, UrlPath(call.address), "HTTP/1.1", flags);
+  }
+  return opened;
+}
+
+HttpCallResult Exchange(HttpStack& stack, HttpRequest& request, const HttpCall& call) {
+  HttpCallResult result;
   std::string headers = call.headers;
   if (!call.body.empty()) headers += "Content-Length: " + std::to_string(call.body.size()) + "\r\n";
-  if (!request || !request->Send(headers, call.body)) {
+  if (!request.Send(headers, call.body)) {
     result.failure = HttpCallFailure::kUnreachable;
     return result;
   }
-  const Text block = QueryHeaderText(*request);
+  const Text block = QueryHeaderText(request);
   if (block.rfind("HTTP/", 0) != 0) {
     result.failure = HttpCallFailure::kUnreachable;
     return result;
@@ -73,13 +81,19 @@ HttpCallResult Run(HttpStack& stack, const HttpCall& call) {
   std::uint8_t buffer[4096];
   while (result.body.size() < call.maxBody && (page || !call.bodyOfPagesOnly)) {
     const std::size_t want = std::min(sizeof buffer, call.maxBody - result.body.size());
-    const std::size_t got = request->Read(buffer, want);
+    const std::size_t got = request.Read(buffer, want);
     if (got == 0) break;
     result.body.append(reinterpret_cast<const char*>(buffer), got);
   }
-  if (call.storedCookies) StoreResponseCookies(stack, block, host);
+  if (call.storedCookies) StoreResponseCookies(stack, block, UrlHost(call.address));
   return result;
 }
+
+struct Handed {
+  Opened opened;
+  std::mutex mutex;
+  HttpCallResult result;
+};
 
 }  // namespace
 
@@ -88,15 +102,27 @@ HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall
   if (const Text scheme = UrlScheme(address); scheme != "http" && scheme != "https") {
     return {HttpCallFailure::kBadAddress, 0, {}, {}};
   }
-  auto exchange = std::make_shared<Exchange>();
   const std::uint32_t timeoutMs = call.timeoutMs;
-  auto worker = threads.Start([&stack, exchange, call = std::move(call)] {
-    HttpCallResult result = Run(stack, call);
-    std::lock_guard lock(exchange->mutex);
-    exchange->result = std::move(result);
+  auto handed = std::make_shared<Handed>();
+  handed->opened = Open(stack, call);
+  if (!handed->opened.request) return {HttpCallFailure::kUnreachable, 0, {}, {}};
+  const std::uint32_t start = threads.TickCount();
+
+  // A stack that bounds the exchange itself needs no worker, whose two
+  // wake-ups cost about as much as a whole call on loopback. An answer cut
+  // short by the limit is a time-out, as it is when the worker is abandoned.
+  if (handed->opened.request->LimitTime(timeoutMs)) {
+    HttpCallResult result = Exchange(stack, *handed->opened.request, call);
+    if (threads.TickCount() - start >= timeoutMs) return {HttpCallFailure::kTimedOut, 0, {}, {}};
+    return result;
+  }
+
+  auto worker = threads.Start([&stack, handed, call = std::move(call)] {
+    HttpCallResult result = Exchange(stack, *handed->opened.request, call);
+    std::lock_guard lock(handed->mutex);
+    handed->result = std::move(result);
   });
   if (!worker) return {HttpCallFailure::kUnreachable, 0, {}, {}};
-  const std::uint32_t start = threads.TickCount();
   for (;;) {
     const std::uint32_t spent = threads.TickCount() - start;
     if (spent >= timeoutMs) return {HttpCallFailure::kTimedOut, 0, {}, {}};
@@ -104,8 +130,8 @@ HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall
     if (waited == WaitResult::kFinished) break;
     if (waited == WaitResult::kFailed) return {HttpCallFailure::kUnreachable, 0, {}, {}};
   }
-  std::lock_guard lock(exchange->mutex);
-  return std::move(exchange->result);
+  std::lock_guard lock(handed->mutex);
+  return std::move(handed->result);
 }
 
 std::string HeaderValue(std::string_view block, std::string_view name) {

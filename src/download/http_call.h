@@ -1,8 +1,8 @@
-// One HTTP exchange on a worker thread, bounded in time, with the status,
-// the raw header block and at most a given number of body bytes. The
-// download hand-off and the link check both need answers the page request
-// operations do not give: the status, a body read only in part, and a
-// time-out they can tell apart from a refused connection.
+// One HTTP exchange, bounded in time, with the status, the raw header block
+// and at most a given number of body bytes. The download hand-off and the
+// link check both need answers the page request operations do not give: the
+// status, a body read only in part, and a time-out they can tell apart from
+// a refused connection.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +37,9 @@ struct HttpCallResult {
   std::string body;
 };
 
-// The stack must outlive a worker abandoned after its time-out.
+// Runs on the calling thread when the stack can bound the exchange itself,
+// else on a worker; the stack must outlive a worker abandoned after its
+// time-out.
 HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall call);
 
 // The value of the first header line called `name` (ASCII case ignored),

@@ -42,6 +42,11 @@ class HttpRequest {
   // zero. When the buffer is too small, false with `length` set to the size
   // needed; when there is no response, false with `length` unchanged.
   virtual bool QueryRawHeaders(char* buffer, std::uint32_t& length) = 0;
+  // Before Send: ends the whole exchange (connecting, sending, the headers
+  // and every read) as a failure once `milliseconds` have passed. False when
+  // the stack cannot bound a whole exchange; the caller must then bound it
+  // itself.
+  virtual bool LimitTime(std::uint32_t milliseconds) = 0;
 };
 
 class HttpConnection {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -98,6 +99,13 @@ class CurlRequest : public HttpRequest {
     return count;
   }
 
+  bool LimitTime(std::uint32_t milliseconds) override {
+    if (started_) return false;
+    deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+    limited_ = true;
+    return true;
+  }
+
   bool QueryRawHeaders(char* buffer, std::uint32_t& length) override {
     if (!started_) return false;
     DriveUntil([this] { return haveFinal_ && redirectTo_.empty(); });
@@ -113,9 +121,19 @@ class CurlRequest : public HttpRequest {
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   bool Secure() const { return url_.rfind("https://", 0) == 0; }
 
+  // Milliseconds left before the deadline, at least 1; 0 once it has passed.
+  long Remaining() const {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    return left > 0 ? static_cast<long>(left) : 0;
+  }
+
   bool StartTransfer() {
+    if (limited_ && Remaining() == 0) return false;
     easy_ = curl_easy_init();
     if (easy_ == nullptr) return false;
     const SessionConfig& s = *session_;
@@ -132,6 +150,8 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, s.options.connectTimeoutSeconds);
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, s.options.stallSeconds);
+    // A redirect's transfer gets what is left of the exchange's time.
+    if (limited_) curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, std::max(Remaining(), 1L));
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!s.options.caFile.empty())
@@ -206,7 +226,17 @@ class CurlRequest : public HttpRequest {
         if (message->msg == CURLMSG_DONE) Finished(message->data.result);
       }
       if (done_ || done()) break;
-      curl_multi_poll(multi_, nullptr, 0, kWaitSliceMs, nullptr);
+      int wait = kWaitSliceMs;
+      if (limited_) {
+        const long left = Remaining();
+        if (left == 0) {
+          StopTransfer();
+          done_ = failed_ = true;
+          break;
+        }
+        wait = static_cast<int>(std::min<long>(wait, left));
+      }
+      curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
       if (session_->pump != nullptr) session_->pump->ProcessPendingEvents();
     }
   }
@@ -228,6 +258,9 @@ class CurlRequest : public HttpRequest {
       }
       StopTransfer();
       if (StartTransfer()) return;
+      // A redirect that could not be followed is not the answer.
+      haveFinal_ = false;
+      result = CURLE_FAILED_INIT;
     }
     StopTransfer();
     done_ = true;
@@ -316,6 +349,8 @@ class CurlRequest : public HttpRequest {
   CURL* easy_ = nullptr;
   curl_slist* list_ = nullptr;
   bool started_ = false;
+  bool limited_ = false;
+  Clock::time_point deadline_;
   bool usesStore_ = false;
   bool setCookies_ = false;
   bool done_ = false;

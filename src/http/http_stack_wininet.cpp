@@ -41,6 +41,10 @@ class WinInetRequest : public HttpRequest {
                             SizeOf(data.size())) != FALSE;
   }
 
+  // WinInet's time-outs bound each step, not the exchange: a server that
+  // trickles its answer holds a request for as long as it likes.
+  bool LimitTime(std::uint32_t) override { return false; }
+
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
     DWORD count = 0;
     if (!InternetReadFile(handle_.get(), buffer, SizeOf(size), &count)) return 0;

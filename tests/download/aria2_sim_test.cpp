@@ -374,5 +374,61 @@ TEST(LinkCheck, TellsWhatTheAddressGives) {
       headers.end());
 }
 
+// A stack that cannot bound an exchange, and whose every answer takes 3 s.
+class SlowStack : public HttpStack, public HttpSession, public HttpConnection, public HttpRequest {
+ public:
+  std::unique_ptr<HttpSession> Open(std::string_view, std::string_view, EventPump*) override {
+    return std::make_unique<SlowStack>();
+  }
+  bool SetCookie(std::string_view, std::string_view, std::string_view) override { return true; }
+  std::string CookieLine(std::string_view) override { return {}; }
+  std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
+    return std::make_unique<SlowStack>();
+  }
+  std::unique_ptr<HttpRequest> OpenRequest(std::string_view, std::string_view, std::string_view,
+                                           std::uint32_t) override {
+    return std::make_unique<SlowStack>();
+  }
+  bool LimitTime(std::uint32_t) override { return false; }
+  bool Send(std::string_view, std::string_view) override {
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    return false;
+  }
+  std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
+  bool QueryRawHeaders(char*, std::uint32_t&) override { return false; }
+};
+
+// The limit holds whether the stack bounds the exchange itself (an answer
+// that trickles in) or a worker has to be abandoned.
+TEST(HttpCallLimit, EndsTheCallAtItsTimeLimit) {
+  Service service;
+  ASSERT_TRUE(service.sim->ok()) << service.sim->error();
+  const std::string address = service.Resolve();
+  ASSERT_FALSE(address.empty());
+  static auto* slow = new SlowStack();
+  const struct {
+    HttpStack* stack;
+    std::string address;
+  } cases[] = {
+      {&Stack(), address + "?fault=trickle:100"},
+      {&Stack(), service.sim->url("/__test/echo?fault=delay:5000")},
+      {slow, "http://127.0.0.1:9/x.bin"},
+  };
+  for (const auto& c : cases) {
+    HttpCall call;
+    call.address = c.address;
+    call.agent = std::string(kPageUserAgent);
+    call.storedCookies = true;
+    call.timeoutMs = 700;
+    const auto start = Clock::now();
+    const HttpCallResult result = PerformHttpCall(*c.stack, PlatformThreads(), call);
+    const auto spent = Clock::now() - start;
+    EXPECT_EQ(result.failure, HttpCallFailure::kTimedOut) << c.address;
+    EXPECT_TRUE(result.body.empty()) << c.address;
+    EXPECT_GE(spent, std::chrono::milliseconds(690)) << c.address;
+    EXPECT_LT(spent, std::chrono::milliseconds(1500)) << c.address;
+  }
+}
+
 }  // namespace
 }  // namespace sorrel

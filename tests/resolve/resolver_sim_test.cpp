@@ -416,6 +416,7 @@ class EndlessStack : public HttpStack,
     return std::make_unique<EndlessStack>();
   }
   bool Send(std::string_view, std::string_view) override { return true; }
+  bool LimitTime(std::uint32_t) override { return false; }
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
     std::fill(buffer, buffer + size, 'x');
     return size;

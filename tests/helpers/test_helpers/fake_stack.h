@@ -108,6 +108,7 @@ class FakeRequest : public HttpRequest {
     stack_.Log("send");
     return true;
   }
+  bool LimitTime(std::uint32_t) override { return false; }
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
     stack_.Log("read " + std::to_string(size));
     const std::string& body = stack_.script.body;

@@ -103,15 +103,16 @@ HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall
     return {HttpCallFailure::kBadAddress, 0, {}, {}};
   }
   const std::uint32_t timeoutMs = call.timeoutMs;
+  const std::uint32_t start = threads.TickCount();
   auto handed = std::make_shared<Handed>();
   handed->opened = Open(stack, call);
   if (!handed->opened.request) return {HttpCallFailure::kUnreachable, 0, {}, {}};
-  const std::uint32_t start = threads.TickCount();
 
   // A stack that bounds the exchange itself needs no worker, whose two
   // wake-ups cost about as much as a whole call on loopback. An answer cut
   // short by the limit is a time-out, as it is when the worker is abandoned.
-  if (handed->opened.request->LimitTime(timeoutMs)) {
+  if (stack.LimitsTime()) {
+    handed->opened.request->LimitTime(timeoutMs);
     HttpCallResult result = Exchange(stack, *handed->opened.request, call);
     if (threads.TickCount() - start >= timeoutMs) return {HttpCallFailure::kTimedOut, 0, {}, {}};
     return result;

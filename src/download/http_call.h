@@ -37,9 +37,9 @@ struct HttpCallResult {
   std::string body;
 };
 
-// Runs on the calling thread when the stack can bound the exchange itself,
-// else on a worker; the stack must outlive a worker abandoned after its
-// time-out.
+// Runs on the calling thread when the stack limits the exchange's time
+// itself, else on a worker; the stack must outlive a worker abandoned after
+// its time-out.
 HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall call);
 
 // The value of the first header line called `name` (ASCII case ignored),

@@ -43,10 +43,9 @@ class HttpRequest {
   // needed; when there is no response, false with `length` unchanged.
   virtual bool QueryRawHeaders(char* buffer, std::uint32_t& length) = 0;
   // Before Send: ends the whole exchange (connecting, sending, the headers
-  // and every read) as a failure once `milliseconds` have passed. False when
-  // the stack cannot bound a whole exchange; the caller must then bound it
-  // itself.
-  virtual bool LimitTime(std::uint32_t milliseconds) = 0;
+  // and every read) as a failure once `milliseconds` have passed. Ignored by
+  // a stack whose LimitsTime() is false.
+  virtual void LimitTime(std::uint32_t milliseconds) = 0;
 };
 
 class HttpConnection {
@@ -81,6 +80,9 @@ class HttpStack {
   // to `url`; empty when it holds none. Another program that fetches the
   // address for us needs them as a header line.
   virtual std::string CookieLine(std::string_view url) = 0;
+  // True when its requests keep a time limit set by LimitTime; otherwise the
+  // caller has to bound an exchange itself (on a worker it can abandon).
+  virtual bool LimitsTime() = 0;
 };
 
 }  // namespace sorrel

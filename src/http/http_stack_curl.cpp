@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kWaitSliceMs = 10;
 constexpr int kMaxRedirects = 20;
+constexpr long kLimitSlackMs = 100;
 
 // The name of a header line, "" when it has no colon.
 std::string_view HeaderName(std::string_view line) {
@@ -99,11 +100,9 @@ class CurlRequest : public HttpRequest {
     return count;
   }
 
-  bool LimitTime(std::uint32_t milliseconds) override {
-    if (started_) return false;
+  void LimitTime(std::uint32_t milliseconds) override {
     deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
     limited_ = true;
-    return true;
   }
 
   bool QueryRawHeaders(char* buffer, std::uint32_t& length) override {
@@ -150,8 +149,10 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, s.options.connectTimeoutSeconds);
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, s.options.stallSeconds);
-    // A redirect's transfer gets what is left of the exchange's time.
-    if (limited_) curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, std::max(Remaining(), 1L));
+    // The exchange ends at the deadline in DriveUntil, never before it, so
+    // that a caller that reads the clock sees the limit passed; libcurl's own
+    // limit, a little later, only backs that up.
+    if (limited_) curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, Remaining() + kLimitSlackMs);
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!s.options.caFile.empty())

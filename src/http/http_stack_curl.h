@@ -31,6 +31,7 @@ class CurlHttpStack : public HttpStack {
                                     EventPump* waitPump) override;
   bool SetCookie(std::string_view url, std::string_view name, std::string_view data) override;
   std::string CookieLine(std::string_view url) override;
+  bool LimitsTime() override { return true; }
 
  private:
   CurlCookieStore& Store();

@@ -63,4 +63,9 @@ std::string LoadedCurlStack::CookieLine(std::string_view url) {
   return stack != nullptr ? stack->CookieLine(url) : std::string();
 }
 
+bool LoadedCurlStack::LimitsTime() {
+  HttpStack* stack = Loaded();
+  return stack != nullptr && stack->LimitsTime();
+}
+
 }  // namespace sorrel

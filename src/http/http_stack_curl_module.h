@@ -31,6 +31,7 @@ class LoadedCurlStack : public HttpStack {
                                     EventPump* waitPump) override;
   bool SetCookie(std::string_view url, std::string_view name, std::string_view data) override;
   std::string CookieLine(std::string_view url) override;
+  bool LimitsTime() override;
 
   // The loaded stack; null before the first use or when no module loaded.
   HttpStack* Loaded();

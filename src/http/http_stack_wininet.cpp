@@ -43,7 +43,7 @@ class WinInetRequest : public HttpRequest {
 
   // WinInet's time-outs bound each step, not the exchange: a server that
   // trickles its answer holds a request for as long as it likes.
-  bool LimitTime(std::uint32_t) override { return false; }
+  void LimitTime(std::uint32_t) override {}
 
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
     DWORD count = 0;

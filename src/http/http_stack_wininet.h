@@ -14,6 +14,7 @@ class WinInetHttpStack : public HttpStack {
                                     EventPump* waitPump) override;
   bool SetCookie(std::string_view url, std::string_view name, std::string_view data) override;
   std::string CookieLine(std::string_view url) override;
+  bool LimitsTime() override { return false; }
 };
 
 }  // namespace sorrel

@@ -38,7 +38,10 @@ class TimedRequestStream {
 };
 
 // Performs the exchange that `stream` describes and writes the answer back
-// into it. Runs on a worker thread; touches no window.
-void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream);
+// into it. On a worker thread it touches no window. On the calling thread,
+// over a stack that limits time, `limitMs` (when not 0) bounds the exchange
+// and `pump` keeps the window alive while it waits.
+void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream, EventPump* pump = nullptr,
+                        std::uint32_t limitMs = 0);
 
 }  // namespace sorrel

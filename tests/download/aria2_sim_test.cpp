@@ -382,6 +382,7 @@ class SlowStack : public HttpStack, public HttpSession, public HttpConnection, p
   }
   bool SetCookie(std::string_view, std::string_view, std::string_view) override { return true; }
   std::string CookieLine(std::string_view) override { return {}; }
+  bool LimitsTime() override { return false; }
   std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
     return std::make_unique<SlowStack>();
   }
@@ -389,7 +390,7 @@ class SlowStack : public HttpStack, public HttpSession, public HttpConnection, p
                                            std::uint32_t) override {
     return std::make_unique<SlowStack>();
   }
-  bool LimitTime(std::uint32_t) override { return false; }
+  void LimitTime(std::uint32_t) override {}
   bool Send(std::string_view, std::string_view) override {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     return false;

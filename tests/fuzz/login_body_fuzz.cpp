@@ -19,6 +19,7 @@ class NoNetwork : public sorrel::HttpStack {
   }
   bool SetCookie(std::string_view, std::string_view, std::string_view) override { return false; }
   std::string CookieLine(std::string_view) override { return {}; }
+  bool LimitsTime() override { return false; }
 };
 
 }  // namespace

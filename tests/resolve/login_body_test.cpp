@@ -21,6 +21,7 @@ class NoNetwork : public HttpStack {
   }
   bool SetCookie(std::string_view, std::string_view, std::string_view) override { return false; }
   std::string CookieLine(std::string_view) override { return {}; }
+  bool LimitsTime() override { return false; }
 };
 
 struct Harness {

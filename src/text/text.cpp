@@ -58,9 +58,16 @@ int Find(std::string_view text, std::string_view sought, int start, bool ignoreC
   if (from >= text.size()) return -1;
   if (sought.empty()) return 1;
   // Walk character boundaries from the first byte, so that a start inside a
-  // double-byte character never makes its trail byte a candidate.
+  // double-byte character never makes its trail byte a candidate. Only a
+  // boundary whose first byte could begin the sought text is compared in
+  // full: pages are long and most bytes begin nothing.
+  const char first = sought.front();
+  const bool foldFirst = ignoreCase && !IsLeadByte(static_cast<unsigned char>(first));
+  const char folded = FoldAscii(first);
   for (size_t at = 0; at < text.size(); at += CharWidthAt(text, at)) {
     if (at < from) continue;
+    const char c = text[at];
+    if (c != first && !(foldFirst && FoldAscii(c) == folded)) continue;
     if (MatchesAt(text, at, sought, ignoreCase)) return static_cast<int>(at + 1);
   }
   return -1;

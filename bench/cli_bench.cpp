@@ -18,7 +18,7 @@ using sorrel::bench::Goal;
 using sorrel::bench::Median;
 using sorrel::bench::RunChild;
 
-constexpr int kRounds = 20;
+constexpr int kRounds = 40;
 constexpr Goal kMemoryGoal{"≤ 2.0"}, kResolutionGoal{"≤ 1.05"};
 
 }  // namespace

@@ -375,28 +375,13 @@ TEST(LinkCheck, TellsWhatTheAddressGives) {
 }
 
 // A stack that cannot bound an exchange, and whose every answer takes 3 s.
-class SlowStack : public HttpStack, public HttpSession, public HttpConnection, public HttpRequest {
+class SlowStack : public test::OneAnswerStack<SlowStack> {
  public:
-  std::unique_ptr<HttpSession> Open(std::string_view, std::string_view, EventPump*) override {
-    return std::make_unique<SlowStack>();
-  }
-  bool SetCookie(std::string_view, std::string_view, std::string_view) override { return true; }
-  std::string CookieLine(std::string_view) override { return {}; }
-  bool LimitsTime() override { return false; }
-  std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
-    return std::make_unique<SlowStack>();
-  }
-  std::unique_ptr<HttpRequest> OpenRequest(std::string_view, std::string_view, std::string_view,
-                                           std::uint32_t) override {
-    return std::make_unique<SlowStack>();
-  }
-  void LimitTime(std::uint32_t) override {}
   bool Send(std::string_view, std::string_view) override {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     return false;
   }
   std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
-  bool QueryRawHeaders(char*, std::uint32_t&) override { return false; }
 };
 
 // The limit holds whether the stack bounds the exchange itself (an answer

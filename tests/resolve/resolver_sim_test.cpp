@@ -399,31 +399,13 @@ TEST(Outcome, TimedRequestsThatRunOutOfTimeReportIt) {
 }
 
 // A service whose every answer is a body without end.
-class EndlessStack : public HttpStack,
-                     public HttpSession,
-                     public HttpConnection,
-                     public HttpRequest {
+class EndlessStack : public test::OneAnswerStack<EndlessStack> {
  public:
-  std::unique_ptr<HttpSession> Open(std::string_view, std::string_view, EventPump*) override {
-    return std::make_unique<EndlessStack>();
-  }
-  bool SetCookie(std::string_view, std::string_view, std::string_view) override { return true; }
-  std::string CookieLine(std::string_view) override { return {}; }
-  bool LimitsTime() override { return false; }
-  std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
-    return std::make_unique<EndlessStack>();
-  }
-  std::unique_ptr<HttpRequest> OpenRequest(std::string_view, std::string_view, std::string_view,
-                                           std::uint32_t) override {
-    return std::make_unique<EndlessStack>();
-  }
   bool Send(std::string_view, std::string_view) override { return true; }
-  void LimitTime(std::uint32_t) override {}
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
     std::fill(buffer, buffer + size, 'x');
     return size;
   }
-  bool QueryRawHeaders(char*, std::uint32_t&) override { return false; }
 };
 
 TEST(Outcome, AnAnswerBeyondTheBodyCapReportsItAndKeepsTheTexts) {

@@ -203,4 +203,30 @@ class CountingPump : public EventPump {
   void ProcessPendingEvents() override { ++count; }
 };
 
+// A stack whose every session, connection and request is a fresh `Self`,
+// which says how a request is sent and read. It keeps no cookies and cannot
+// bound an exchange, so a timed call runs it on a worker.
+template <typename Self>
+class OneAnswerStack : public HttpStack,
+                       public HttpSession,
+                       public HttpConnection,
+                       public HttpRequest {
+ public:
+  std::unique_ptr<HttpSession> Open(std::string_view, std::string_view, EventPump*) override {
+    return std::make_unique<Self>();
+  }
+  bool SetCookie(std::string_view, std::string_view, std::string_view) override { return true; }
+  std::string CookieLine(std::string_view) override { return {}; }
+  bool LimitsTime() override { return false; }
+  std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
+    return std::make_unique<Self>();
+  }
+  std::unique_ptr<HttpRequest> OpenRequest(std::string_view, std::string_view, std::string_view,
+                                           std::uint32_t) override {
+    return std::make_unique<Self>();
+  }
+  void LimitTime(std::uint32_t) override {}
+  bool QueryRawHeaders(char*, std::uint32_t&) override { return false; }
+};
+
 }  // namespace sorrel::test

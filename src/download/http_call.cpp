@@ -104,20 +104,23 @@ HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall
   }
   const std::uint32_t timeoutMs = call.timeoutMs;
   const std::uint32_t start = threads.TickCount();
-  auto handed = std::make_shared<Handed>();
-  handed->opened = Open(stack, call);
-  if (!handed->opened.request) return {HttpCallFailure::kUnreachable, 0, {}, {}};
+  Opened opened = Open(stack, call);
+  if (!opened.request) return {HttpCallFailure::kUnreachable, 0, {}, {}};
 
   // A stack that bounds the exchange itself needs no worker, whose two
   // wake-ups cost about as much as a whole call on loopback. An answer cut
   // short by the limit is a time-out, as it is when the worker is abandoned.
   if (stack.LimitsTime()) {
-    handed->opened.request->LimitTime(timeoutMs);
-    HttpCallResult result = Exchange(stack, *handed->opened.request, call);
+    opened.request->LimitTime(timeoutMs);
+    HttpCallResult result = Exchange(stack, *opened.request, call);
     if (threads.TickCount() - start >= timeoutMs) return {HttpCallFailure::kTimedOut, 0, {}, {}};
     return result;
   }
 
+  // The worker shares the handles and its answer, so that an abandoned one
+  // still owns them.
+  auto handed = std::make_shared<Handed>();
+  handed->opened = std::move(opened);
   auto worker = threads.Start([&stack, handed, call = std::move(call)] {
     HttpCallResult result = Exchange(stack, *handed->opened.request, call);
     std::lock_guard lock(handed->mutex);

@@ -62,12 +62,11 @@ int Find(std::string_view text, std::string_view sought, int start, bool ignoreC
   // boundary whose first byte could begin the sought text is compared in
   // full: pages are long and most bytes begin nothing.
   const char first = sought.front();
-  const bool foldFirst = ignoreCase && !IsLeadByte(static_cast<unsigned char>(first));
   const char folded = FoldAscii(first);
   for (size_t at = 0; at < text.size(); at += CharWidthAt(text, at)) {
     if (at < from) continue;
     const char c = text[at];
-    if (c != first && !(foldFirst && FoldAscii(c) == folded)) continue;
+    if (c != first && !(ignoreCase && FoldAscii(c) == folded)) continue;
     if (MatchesAt(text, at, sought, ignoreCase)) return static_cast<int>(at + 1);
   }
   return -1;

@@ -10,6 +10,30 @@ retry() {
   return 1
 }
 
+# Succeeds when the kernel itself runs 32-bit x86 programs: a 93-byte
+# program that only exits runs, and no emulator registered with binfmt_misc
+# stands in for the kernel (such a machine is treated as one without 32-bit
+# support: wine under an emulator is far too slow and crashes in threads).
+runs_32bit_natively() {
+  local entry probe status
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [ -f "$entry" ] || continue
+    [ "$(head -n1 "$entry" 2>/dev/null)" = enabled ] || continue
+    # The ELF header of a 32-bit x86 program: class 1, machine 3.
+    if grep -Eq '^magic 7f454c460101[0-9a-f]{24}0300' "$entry" 2>/dev/null; then return 1; fi
+  done
+  probe="$(mktemp)"
+  # ELF header, one loadable segment, then: mov eax, 1; xor ebx, ebx; int 0x80.
+  printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08' >"$probe"
+  printf '\x34\0\0\0\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0' >>"$probe"
+  printf '\x01\0\0\0\0\0\0\0\0\x80\x04\x08\0\x80\x04\x08\x5d\0\0\0\x5d\0\0\0' >>"$probe"
+  printf '\x05\0\0\0\0\x10\0\0\xb8\x01\0\0\0\x31\xdb\xcd\x80' >>"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null && status=0 || status=1
+  rm -f "$probe"
+  return "$status"
+}
+
 # No proxy of the environment may stand between a client and loopback.
 clear_proxies() { unset -v http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY; }
 

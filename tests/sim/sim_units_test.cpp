@@ -79,10 +79,12 @@ TEST(SimJson, StringsStayValidJson) {
 TEST(SimFaultList, Parses) {
   Faults f;
   std::string error;
-  ASSERT_TRUE(ParseFaults("delay,trickle:5,big-headers:3,endless,redirect:/x", f, error));
+  ASSERT_TRUE(
+      ParseFaults("delay,trickle:5,big-headers:3,endless,redirect:/x,cookie-flood", f, error));
   EXPECT_EQ(f.delayMs, kDefaultDelayMs);
   EXPECT_EQ(f.trickleMs, 5);
   EXPECT_EQ(f.bigHeaders, 3);
+  EXPECT_EQ(f.cookieFlood, 1000);
   EXPECT_TRUE(f.endless);
   EXPECT_EQ(f.redirect, "/x");
   EXPECT_FALSE(f.closeMidBody);

@@ -34,14 +34,15 @@ bool NoValue(std::string_view name, bool hasValue, bool& flag, std::string& erro
 }  // namespace
 
 bool Faults::Any() const {
-  return delayMs || trickleMs || endless || bigHeaders || htmlCaptcha || truncatedPicture ||
-         hugePicture || redirect || redirectHttps || closeMidBody;
+  return delayMs || trickleMs || endless || bigHeaders || cookieFlood || htmlCaptcha ||
+         truncatedPicture || hugePicture || redirect || redirectHttps || closeMidBody;
 }
 
 void Faults::Merge(const Faults& other) {
   if (other.delayMs) delayMs = other.delayMs;
   if (other.trickleMs) trickleMs = other.trickleMs;
   if (other.bigHeaders) bigHeaders = other.bigHeaders;
+  if (other.cookieFlood) cookieFlood = other.cookieFlood;
   if (other.redirect) redirect = other.redirect;
   endless = endless || other.endless;
   htmlCaptcha = htmlCaptcha || other.htmlCaptcha;
@@ -70,6 +71,8 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
       ok = ParseCount(name, value, kDefaultTrickleMs, 60000, faults.trickleMs, error);
     } else if (name == "big-headers") {
       ok = ParseCount(name, value, kDefaultBigHeaders, 10000, faults.bigHeaders, error);
+    } else if (name == "cookie-flood") {
+      ok = ParseCount(name, value, kDefaultCookieFlood, 10000, faults.cookieFlood, error);
     } else if (name == "endless") {
       ok = NoValue(name, hasValue, faults.endless, error);
     } else if (name == "html-captcha") {

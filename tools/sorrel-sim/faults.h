@@ -13,6 +13,7 @@ struct Faults {
   std::optional<int> trickleMs;         // trickle: body in 16-byte pieces, this far apart
   bool endless = false;                 // endless: the body never ends
   std::optional<int> bigHeaders;        // big-headers: this many extra Set-Cookie lines first
+  std::optional<int> cookieFlood;       // cookie-flood: this many lasting cookies first
   bool htmlCaptcha = false;             // html-captcha: an HTML error page for the picture
   bool truncatedPicture = false;        // truncated-picture: half of the picture file
   bool hugePicture = false;             // huge-picture: header claims 50000x50000
@@ -28,6 +29,7 @@ struct Faults {
 inline constexpr int kDefaultDelayMs = 2000;
 inline constexpr int kDefaultTrickleMs = 100;
 inline constexpr int kDefaultBigHeaders = 40;
+inline constexpr int kDefaultCookieFlood = 1000;
 inline constexpr int kTricklePiece = 16;
 inline constexpr std::uint16_t kHugePictureSide = 50000;
 
@@ -37,8 +39,8 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error);
 
 // The names, for the usage text (continuation lines indented to match it).
 inline constexpr std::string_view kFaultNames =
-    "delay[:MS] trickle[:MS] endless big-headers[:N] html-captcha\n"
-    "                      truncated-picture huge-picture redirect[:PATH] redirect-https\n"
-    "                      close-mid-body";
+    "delay[:MS] trickle[:MS] endless big-headers[:N] cookie-flood[:N]\n"
+    "                      html-captcha truncated-picture huge-picture redirect[:PATH]\n"
+    "                      redirect-https close-mid-body";
 
 }  // namespace sorrel::sim

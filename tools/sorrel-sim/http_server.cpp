@@ -407,6 +407,9 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
       head +=
           "Set-Cookie: sim_pad" + std::to_string(i) + "=" + std::string(42, 'p') + "; path=/\r\n";
     }
+    for (int i = 0; i < f.cookieFlood.value_or(0); ++i) {
+      head += "Set-Cookie: sim_flood" + std::to_string(i) + "=f; Max-Age=86400; path=/\r\n";
+    }
     padded = true;
   };
   for (const auto& [name, value] : response.headers) {

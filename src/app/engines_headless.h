@@ -8,6 +8,8 @@
 
 namespace sorrel {
 
-PlatformServices HeadlessPlatformEngines();
+// `quiet`: the HTTP stack writes no warnings of its cookie file; only the
+// first call decides.
+PlatformServices HeadlessPlatformEngines(bool quiet = false);
 
 }  // namespace sorrel

@@ -20,10 +20,14 @@ class NoWindows : public WindowSystem {
 
 }  // namespace
 
-PlatformServices HeadlessPlatformEngines() {
+PlatformServices HeadlessPlatformEngines(bool quiet) {
   // libcurl is loaded at the first request, not at start; the stack lives
   // until the process ends, as abandoned request workers may still use it.
-  static auto* stack = new LoadedCurlStack();
+  static auto* stack = [quiet] {
+    auto* loaded = new LoadedCurlStack();
+    if (quiet) loaded->Quiet();
+    return loaded;
+  }();
   static RasterPictureCodec pictures;
   static NoWindows noWindows;
   return {*stack, PlatformThreads(), [] { return MakePcre2RegexEngine(); }, pictures, noWindows};

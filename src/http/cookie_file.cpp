@@ -65,11 +65,12 @@ std::optional<std::pair<std::string, CookieRecord>> ParseCookieLine(std::string_
   key += fields[2];
   key += '\t';
   key += fields[5];
-  return std::pair{std::move(key), CookieRecord{std::string(line), expires}};
+  return std::pair{std::move(key), CookieRecord{std::string(line), expires, 0}};
 }
 
 std::optional<CookieSet> ParseCookieFile(std::string_view text) {
   CookieSet cookies;
+  std::uint64_t place = 0;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -79,6 +80,7 @@ std::optional<CookieSet> ParseCookieFile(std::string_view text) {
     if (IsComment(line)) continue;
     auto cookie = ParseCookieLine(line);
     if (!cookie) return std::nullopt;
+    cookie->second.rank = place++;
     cookies.insert_or_assign(std::move(cookie->first), std::move(cookie->second));
   }
   return cookies;
@@ -88,7 +90,12 @@ std::string FormatCookieFile(const CookieSet& cookies) {
   std::string text =
       "# Netscape HTTP Cookie File\n"
       "# The lasting cookies of sorrel-resolver.\n\n";
-  for (const auto& [key, cookie] : cookies) text += cookie.line + "\n";
+  std::vector<const CookieRecord*> ordered;
+  ordered.reserve(cookies.size());
+  for (const auto& entry : cookies) ordered.push_back(&entry.second);
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](const CookieRecord* a, const CookieRecord* b) { return a->rank < b->rank; });
+  for (const CookieRecord* cookie : ordered) text += cookie->line + "\n";
   return text;
 }
 

@@ -2,9 +2,11 @@
 // cookie a line, seven fields separated by tabs (domain, whether subdomains
 // match, path, secure, expiry in seconds since 1970 with 0 for a session
 // cookie, name, value); "#HttpOnly_" before the domain marks an HttpOnly
-// cookie, other lines starting with "#" and blank lines are comments.
+// cookie, other lines starting with "#" and blank lines are comments. The
+// program writes the least recently used cookies first.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,8 +16,9 @@
 namespace sorrel {
 
 struct CookieRecord {
-  std::string line;   // the cookie's line, without its line end
-  long long expires;  // 0 for a session cookie
+  std::string line;        // the cookie's line, without its line end
+  long long expires;       // 0 for a session cookie
+  std::uint64_t rank = 0;  // lower for less recent use; in a file, the line's place
 };
 
 // Cookies by what tells one from another: domain (ASCII lower case, without
@@ -30,6 +33,7 @@ std::optional<std::pair<std::string, CookieRecord>> ParseCookieLine(std::string_
 // empty one.
 std::optional<CookieSet> ParseCookieFile(std::string_view text);
 
+// The file's text, the cookies in the order of their rank.
 std::string FormatCookieFile(const CookieSet& cookies);
 
 // The cookies of `lines` (cookie lines) that outlive the process: those

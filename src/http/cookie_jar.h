@@ -17,12 +17,15 @@ std::string DefaultCookieFilePath();
 
 class CookieJar {
  public:
-  explicit CookieJar(std::string path);
+  // `quiet` keeps its warnings off standard error.
+  explicit CookieJar(std::string path, bool quiet = false);
 
-  // The cookies on disk; none when there is no file yet. A file that cannot
-  // be read or understood is set aside as "<path>.bad" with one line on
-  // standard error; one that cannot even be set aside is left alone and
-  // never written over by this jar.
+  // The cookies on disk; none when there is no file yet. A file that is no
+  // cookie file or is too large is set aside under a name of its own
+  // ("<path>.bad", else "<path>.bad.2" and on) with one line on standard
+  // error. One that may not or cannot be read (a symbolic link, another
+  // user's, a read error), or that cannot be set aside, is left alone with
+  // one line saying why, and never written over by this jar.
   CookieSet Load();
 
   // Under the lock: reads the file as it is now (setting aside a bad one as
@@ -35,8 +38,13 @@ class CookieJar {
  private:
   std::optional<CookieSet> ReadLocked();
   bool WriteLocked(const CookieSet& cookies);
+  bool SetAside(const char* reason);
+  // Leaves the file alone for the rest of the run, saying why.
+  void Freeze(const std::string& why);
+  void Warn(const std::string& sentence) const;
 
   std::string path_;
+  bool quiet_;
   bool frozen_ = false;
 };
 

@@ -1,51 +1,154 @@
 #include "http/cookie_store.h"
 
+#include <curl/curl.h>
+#include <libpsl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <thread>
+#include <unordered_set>
 
 #include "http/ascii.h"
 
 namespace sorrel {
+
+struct CookieStore::Cookie {
+  std::string domain;  // ASCII lower case, without a leading dot
+  std::string path;
+  std::string name;
+  std::string value;
+  long long expires = 0;  // 0 for a session cookie
+  bool hostOnly = true;
+  bool secure = false;
+  bool httpOnly = false;
+  std::uint64_t created = 0;
+  std::uint64_t used = 0;
+  std::uint64_t exchange = 0;
+};
+
+struct CookieStore::Domain {
+  // The registrable domain the limit per domain counts under.
+  std::string group;
+  // By path, a tab and name.
+  std::unordered_map<std::string, Cookie> cookies;
+};
 
 namespace {
 
 // How long the end of the process waits for a write still under way on an
 // abandoned worker before it lets that write stand for itself.
 constexpr auto kExitPatience = std::chrono::seconds(2);
+// Browsers keep no cookie whose name and value together are longer.
+constexpr std::size_t kMaxCookieBytes = 4096;
 
 long long Now() { return static_cast<long long>(std::time(nullptr)); }
 
-bool SameCookies(const CookieSet& a, const CookieSet& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
-           return x.first == y.first && x.second.line == y.second.line;
-         });
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
 }
 
-// The cookie's line with an expiry long past, which makes the store drop
-// the cookie it names.
-std::string ExpiredLine(const std::string& line) {
-  std::size_t start = 0;
-  for (int field = 0; field < 4; ++field) start = line.find('\t', start) + 1;
-  return line.substr(0, start) + "1" + line.substr(line.find('\t', start));
+const psl_ctx_t* PublicSuffixes() {
+  // The newer of libpsl's built-in list and the system's.
+  static const psl_ctx_t* const list = [] {
+    const psl_ctx_t* latest = psl_latest(nullptr);
+    return latest != nullptr ? latest : psl_builtin();
+  }();
+  return list;
 }
 
-// Splits "value; attr=x; attr" into the value and lower-cased attributes.
-struct CookieParts {
+bool IsPublicSuffix(const std::string& domain) {
+  const psl_ctx_t* list = PublicSuffixes();
+  // Without a list, a name of one label is the only sure public suffix.
+  return list != nullptr ? psl_is_public_suffix(list, domain.c_str()) != 0
+                         : domain.find('.') == std::string::npos;
+}
+
+// An IPv6 literal, or a name whose last label is a number, which URLs take
+// for an IPv4 address.
+bool IsIpAddress(std::string_view host) {
+  if (host.find(':') != host.npos || (!host.empty() && host.front() == '[')) return true;
+  std::string_view last = host.substr(host.rfind('.') == host.npos ? 0 : host.rfind('.') + 1);
+  if (last.size() > 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X'))
+    last.remove_prefix(2);
+  return !last.empty() && std::all_of(last.begin(), last.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  }) && std::any_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool HasControl(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (u < 0x20 && c != '\t') || u == 0x7F;
+  });
+}
+
+std::string WithoutTabs(std::string_view text) {
+  std::string out(text);
+  std::replace(out.begin(), out.end(), '\t', ' ');
+  return out;
+}
+
+std::string GroupOf(const std::string& domain) {
+  if (IsIpAddress(domain)) return domain;
+  const psl_ctx_t* list = PublicSuffixes();
+  const char* registrable =
+      list != nullptr ? psl_registrable_domain(list, domain.c_str()) : nullptr;
+  return registrable != nullptr ? registrable : domain;
+}
+
+// The domain a cookie from `host` is kept for and whether it is host-only,
+// by RFC 6265 5.3: a Domain attribute the host does not domain-match, or a
+// public suffix other than the host itself, drops the cookie; the host's
+// own name, an IP address's or a public suffix's, makes it host-only.
+std::optional<std::pair<std::string, bool>> CookieDomain(const std::string& host,
+                                                         std::string_view attribute) {
+  while (!attribute.empty() && attribute.front() == '.') attribute.remove_prefix(1);
+  if (attribute.empty()) return std::pair{host, true};
+  const std::string domain = Lower(attribute);
+  if (domain == host) {
+    return std::pair{host, IsIpAddress(host) || IsPublicSuffix(domain)};
+  }
+  const bool below = host.size() > domain.size() &&
+                     host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
+                     host[host.size() - domain.size() - 1] == '.';
+  if (!below || IsIpAddress(host) || IsPublicSuffix(domain)) return std::nullopt;
+  return std::pair{domain, false};
+}
+
+// RFC 6265 5.1.4: the folder of the request's path.
+std::string DefaultPath(std::string_view path) {
+  path = path.substr(0, path.find_first_of("?#"));
+  const std::size_t slash = path.rfind('/');
+  if (path.empty() || path.front() != '/' || slash == 0) return "/";
+  return std::string(path.substr(0, slash));
+}
+
+bool PathMatches(std::string_view requestPath, std::string_view cookiePath) {
+  return requestPath.rfind(cookiePath, 0) == 0 &&
+         (requestPath.size() == cookiePath.size() || cookiePath.back() == '/' ||
+          requestPath[cookiePath.size()] == '/');
+}
+
+struct Attributes {
   std::string value;
   std::string domain;
-  std::string path = "/";
+  std::string path;
   long long expires = 0;
   bool secure = false;
   bool httpOnly = false;
 };
 
-CookieParts ParseCookieData(std::string_view data) {
-  CookieParts parts;
+// Splits "value; attr=x; attr" into the value and the known attributes.
+Attributes ParseAttributes(std::string_view data) {
+  Attributes parts;
   std::size_t semicolon = data.find(';');
   parts.value = TrimAscii(data.substr(0, semicolon));
   long long maxAge = 0;
@@ -58,8 +161,7 @@ CookieParts ParseCookieData(std::string_view data) {
     const std::string_view key = TrimAscii(attribute.substr(0, eq));
     const std::string value(eq == attribute.npos ? "" : TrimAscii(attribute.substr(eq + 1)));
     if (EqualsIgnoreCase(key, "domain")) {
-      parts.domain = value.substr(
-          value.find_first_not_of('.') == value.npos ? value.size() : value.find_first_not_of('.'));
+      parts.domain = value;
     } else if (EqualsIgnoreCase(key, "path") && !value.empty() && value.front() == '/') {
       parts.path = value;
     } else if (EqualsIgnoreCase(key, "expires")) {
@@ -78,129 +180,379 @@ CookieParts ParseCookieData(std::string_view data) {
   // RFC 6265 5.2.2: Max-Age wins over Expires; zero or less expires at once,
   // and a delta beyond the latest representable time stops there.
   if (haveMaxAge) {
-    const auto now = static_cast<long long>(std::time(nullptr));
+    const long long now = Now();
     constexpr long long kLatest = std::numeric_limits<long long>::max();
     parts.expires = maxAge <= 0 ? 1 : maxAge > kLatest - now ? kLatest : now + maxAge;
   }
   return parts;
 }
 
-std::string WithoutTabs(std::string_view text) {
-  std::string out(text);
-  std::replace(out.begin(), out.end(), '\t', ' ');
-  return out;
+struct UrlParts {
+  bool secure = false;
+  std::string host;
+  std::string_view path;
+};
+
+UrlParts SplitUrl(std::string_view url) {
+  UrlParts parts;
+  parts.secure = url.size() >= 8 && EqualsIgnoreCase(url.substr(0, 8), "https://");
+  const std::size_t scheme = url.find("://");
+  std::string_view rest = url.substr(scheme == url.npos ? 0 : scheme + 3);
+  const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  const std::size_t at = authority.rfind('@');
+  std::string_view host = authority.substr(at == authority.npos ? 0 : at + 1);
+  host = !host.empty() && host.front() == '[' ? host.substr(0, host.find(']') + 1)
+                                              : host.substr(0, host.find(':'));
+  parts.host = Lower(host);
+  parts.path = rest.substr(authority.size());
+  parts.path = parts.path.substr(0, parts.path.find_first_of("?#"));
+  if (parts.path.empty()) parts.path = "/";
+  return parts;
+}
+
+std::string KeyOf(std::string_view path, std::string_view name) {
+  std::string key(path);
+  key += '\t';
+  key += name;
+  return key;
+}
+
+std::string LineOf(const CookieStore::Cookie& cookie) {
+  std::string line = cookie.httpOnly ? "#HttpOnly_" : "";
+  if (!cookie.hostOnly) line += '.';
+  line += cookie.domain;
+  line += cookie.hostOnly ? "\tFALSE\t" : "\tTRUE\t";
+  line += cookie.path;
+  line += cookie.secure ? "\tTRUE\t" : "\tFALSE\t";
+  line += std::to_string(cookie.expires) + "\t" + cookie.name + "\t" + cookie.value;
+  return line;
+}
+
+// A cookie-file line as the store keeps it; nullopt for a line that is no
+// cookie, or one for a domain no server may set.
+std::optional<CookieStore::Cookie> CookieOfLine(std::string_view line) {
+  const auto parsed = ParseCookieLine(line);
+  if (!parsed) return std::nullopt;
+  std::string_view fields[7];
+  std::size_t start = 0;
+  for (std::string_view& field : fields) {
+    const std::size_t tab = std::min(line.find('\t', start), line.size());
+    field = line.substr(start, tab - start);
+    start = tab + 1;
+  }
+  CookieStore::Cookie cookie;
+  cookie.httpOnly = fields[0].rfind("#HttpOnly_", 0) == 0;
+  if (cookie.httpOnly) fields[0].remove_prefix(10);
+  while (!fields[0].empty() && fields[0].front() == '.') fields[0].remove_prefix(1);
+  cookie.domain = Lower(fields[0]);
+  cookie.hostOnly = fields[1] != "TRUE" || IsIpAddress(cookie.domain);
+  if (!cookie.hostOnly && IsPublicSuffix(cookie.domain)) return std::nullopt;
+  cookie.path = fields[2];
+  cookie.secure = fields[3] == "TRUE";
+  cookie.expires = parsed->second.expires;
+  cookie.name = fields[5];
+  cookie.value = fields[6];
+  if (cookie.name.empty() || HasControl(cookie.name) || HasControl(cookie.value) ||
+      HasControl(cookie.domain) || cookie.path.front() != '/') {
+    return std::nullopt;
+  }
+  return cookie;
 }
 
 }  // namespace
 
-CurlCookieStore::CurlCookieStore() {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  share_ = curl_share_init();
-  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlCookieStore::Lock);
-  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlCookieStore::Unlock);
-  curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-  handle_ = curl_easy_init();
-  if (handle_ != nullptr) curl_easy_setopt(handle_, CURLOPT_SHARE, share_);
-}
+CookieStore::CookieStore() = default;
+CookieStore::~CookieStore() = default;
 
-void CurlCookieStore::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
-  static_cast<CurlCookieStore*>(self)->locks_[data].lock();
-}
-
-void CurlCookieStore::Unlock(CURL*, curl_lock_data data, void* self) {
-  static_cast<CurlCookieStore*>(self)->locks_[data].unlock();
-}
-
-bool CurlCookieStore::Set(std::string_view host, std::string_view name, std::string_view data) {
-  if (host.empty()) return false;
-  // In the cookie-file form, so that a cookie without a domain attribute
-  // stays host-only, exactly as the one the response itself would store.
-  const CookieParts parts = ParseCookieData(data);
-  const bool anyHost = !parts.domain.empty();
-  std::string line = parts.httpOnly ? "#HttpOnly_" : "";
-  line += WithoutTabs(anyHost ? parts.domain : host);
-  line += anyHost ? "\tTRUE\t" : "\tFALSE\t";
-  line += WithoutTabs(parts.path) + (parts.secure ? "\tTRUE\t" : "\tFALSE\t");
-  line +=
-      std::to_string(parts.expires) + "\t" + WithoutTabs(name) + "\t" + WithoutTabs(parts.value);
-
-  return AddLine(line);
-}
-
-bool CurlCookieStore::AddLine(const std::string& line) {
-  std::lock_guard hold(handleMutex_);
-  return handle_ != nullptr &&
-         curl_easy_setopt(handle_, CURLOPT_COOKIELIST, line.c_str()) == CURLE_OK;
-}
-
-std::vector<std::string> CurlCookieStore::List() {
-  std::vector<std::string> lines;
-  curl_slist* list = nullptr;
-  {
-    std::lock_guard hold(handleMutex_);
-    if (handle_ == nullptr || curl_easy_getinfo(handle_, CURLINFO_COOKIELIST, &list) != CURLE_OK)
-      return lines;
+bool CookieStore::Set(const CookieSource& source, std::string_view name, std::string_view data) {
+  const std::string host = Lower(source.host);
+  if (host.empty() || HasControl(host) || host.find_first_of(" \t/") != host.npos) return false;
+  name = TrimAscii(name);
+  Attributes parts = ParseAttributes(data);
+  if (name.empty() || HasControl(name) || HasControl(parts.value) ||
+      name.size() + parts.value.size() > kMaxCookieBytes || HasControl(parts.path)) {
+    return false;
   }
-  for (curl_slist* item = list; item != nullptr; item = item->next) lines.emplace_back(item->data);
-  curl_slist_free_all(list);
+  const auto domain = CookieDomain(host, parts.domain);
+  if (!domain) return false;
+  Cookie cookie;
+  cookie.domain = domain->first;
+  cookie.hostOnly = domain->second;
+  cookie.path = parts.path.empty() ? DefaultPath(source.path) : WithoutTabs(parts.path);
+  cookie.name = WithoutTabs(name);
+  cookie.value = WithoutTabs(parts.value);
+  cookie.expires = parts.expires;
+  cookie.secure = parts.secure;
+  cookie.httpOnly = parts.httpOnly;
+  std::lock_guard hold(mutex_);
+  if (cookie.expires != 0 && cookie.expires <= Now()) {
+    Remove(cookie.domain, KeyOf(cookie.path, cookie.name));
+    return true;
+  }
+  return Put(std::move(cookie), source.exchange);
+}
+
+bool CookieStore::SetFromHeader(const CookieSource& source, std::string_view value) {
+  const std::size_t eq = value.find('=');
+  const std::size_t semicolon = value.find(';');
+  if (eq == value.npos || eq > semicolon) return false;
+  return Set(source, value.substr(0, eq), value.substr(eq + 1));
+}
+
+bool CookieStore::Put(Cookie cookie, std::uint64_t exchange) {
+  std::unique_ptr<Domain>& domain = domains_[cookie.domain];
+  if (domain == nullptr) {
+    domain = std::make_unique<Domain>();
+    domain->group = GroupOf(cookie.domain);
+  }
+  const auto open = open_.find(exchange);
+  auto [slot, fresh] = domain->cookies.try_emplace(KeyOf(cookie.path, cookie.name));
+  if (fresh) {
+    // One answer alone may not fill more than the whole store.
+    if (open != open_.end() && open->second >= kCookiesInAll) {
+      domain->cookies.erase(slot);
+      if (domain->cookies.empty()) domains_.erase(cookie.domain);
+      return false;
+    }
+    ++count_;
+    cookie.created = ++clock_;
+  } else {
+    cookie.created = slot->second.created;
+  }
+  cookie.used = ++clock_;
+  cookie.exchange = exchange;
+  changed_ = true;
+  if (open != open_.end()) ++open->second;
+  slot->second = std::move(cookie);
+  return true;
+}
+
+void CookieStore::Remove(const std::string& domain, const std::string& pathAndName) {
+  const auto found = domains_.find(domain);
+  if (found == domains_.end()) return;
+  const std::size_t erased = found->second->cookies.erase(pathAndName);
+  count_ -= erased;
+  changed_ = changed_ || erased != 0;
+  if (found->second->cookies.empty()) domains_.erase(found);
+}
+
+std::string CookieStore::CookieHeader(std::string_view url) {
+  const UrlParts request = SplitUrl(url);
+  if (request.host.empty()) return {};
+  const long long now = Now();
+  std::vector<Cookie*> chosen;
+  std::lock_guard hold(mutex_);
+  // The host's own cookies, then those of each domain above it.
+  const bool ip = IsIpAddress(request.host);
+  for (std::size_t start = 0; start != std::string::npos;) {
+    const std::string_view domain = std::string_view(request.host).substr(start);
+    const auto found = domains_.find(std::string(domain));
+    if (found != domains_.end()) {
+      for (auto& [key, cookie] : found->second->cookies) {
+        if ((start != 0 && cookie.hostOnly) || !PathMatches(request.path, cookie.path) ||
+            (cookie.secure && !request.secure) || (cookie.expires != 0 && cookie.expires <= now)) {
+          continue;
+        }
+        chosen.push_back(&cookie);
+      }
+    }
+    const std::size_t dot = ip ? std::string::npos : request.host.find('.', start);
+    start = dot == std::string::npos ? dot : dot + 1;
+  }
+  // RFC 6265 5.4: longer paths first, then earlier creation.
+  std::sort(chosen.begin(), chosen.end(), [](const Cookie* a, const Cookie* b) {
+    return a->path.size() != b->path.size() ? a->path.size() > b->path.size()
+                                            : a->created < b->created;
+  });
+  std::string line;
+  const std::uint64_t usedNow = ++clock_;
+  for (Cookie* cookie : chosen) {
+    if (!line.empty()) line += "; ";
+    line += cookie->name + "=" + cookie->value;
+    cookie->used = usedNow;
+  }
+  return line;
+}
+
+std::vector<std::string> CookieStore::List() {
+  std::vector<std::string> lines;
+  std::lock_guard hold(mutex_);
+  lines.reserve(count_);
+  for (const auto& [name, domain] : domains_) {
+    for (const auto& [key, cookie] : domain->cookies) lines.push_back(LineOf(cookie));
+  }
   return lines;
 }
 
-void CurlCookieStore::Clear() {
-  std::lock_guard hold(handleMutex_);
-  if (handle_ != nullptr) curl_easy_setopt(handle_, CURLOPT_COOKIELIST, "ALL");
+void CookieStore::Clear() {
+  std::lock_guard hold(mutex_);
+  domains_.clear();
+  count_ = 0;
 }
 
-CurlCookieStore& ProcessCookieStore() {
-  static CurlCookieStore* store = new CurlCookieStore();
-  return *store;
+std::uint64_t CookieStore::BeginExchange() {
+  std::lock_guard hold(mutex_);
+  const std::uint64_t exchange = ++clock_;
+  open_.emplace(exchange, 0);
+  return exchange;
 }
 
-void CurlCookieStore::KeepLastingCookiesIn(const std::string& path) {
-  std::call_once(fileOnce_, [&] {
-    std::lock_guard<std::mutex> hold(fileMutex_);
-    jar_ = std::make_unique<CookieJar>(path);
-    for (const auto& [key, cookie] : jar_->Load()) {
-      if (cookie.expires > Now()) AddLine(cookie.line);
-    }
-    // As the store writes them back, so that only a real change differs.
-    saved_ = LastingCookies(List(), Now());
-    std::atexit(&CurlCookieStore::SaveAtExit);
-  });
-}
-
-void CurlCookieStore::SaveIfChanged() {
-  std::lock_guard<std::mutex> hold(fileMutex_);
+void CookieStore::EndExchange(std::uint64_t exchange) {
+  {
+    std::lock_guard hold(mutex_);
+    const auto open = open_.find(exchange);
+    if (open == open_.end()) return;
+    if (open->second > 0) Trim(exchange);
+    open_.erase(open);
+    // Cookies set outside any exchange are written with the next one.
+    if (!changed_) return;
+    changed_ = false;
+  }
+  std::lock_guard hold(fileMutex_);
   Save(true);
 }
 
-void CurlCookieStore::SaveAtExit() {
-  CurlCookieStore& store = ProcessCookieStore();
+void CookieStore::Trim(std::uint64_t exchange) {
+  struct Entry {
+    const std::string* key;
+    const Cookie* cookie;
+  };
+  const long long now = Now();
+  std::vector<std::pair<std::string, std::string>> gone;
+  // What may go, and how many stay in each registrable domain.
+  std::unordered_map<std::string_view, std::vector<Entry>> groups;
+  std::unordered_map<std::string_view, std::size_t> sizes;
+  for (const auto& [name, domain] : domains_) {
+    for (const auto& [key, cookie] : domain->cookies) {
+      if (cookie.expires != 0 && cookie.expires <= now) {
+        gone.emplace_back(name, key);
+        continue;
+      }
+      ++sizes[domain->group];
+      const bool kept = cookie.exchange != 0 &&
+                        (cookie.exchange == exchange || open_.count(cookie.exchange) != 0);
+      if (!kept) groups[domain->group].push_back({&key, &cookie});
+    }
+  }
+  auto older = [](const Entry& a, const Entry& b) {
+    return a.cookie->used != b.cookie->used ? a.cookie->used < b.cookie->used
+                                            : a.cookie->created < b.cookie->created;
+  };
+  // Each registrable domain's share first, then the whole store's.
+  std::vector<Entry> evictable;
+  for (auto& [group, entries] : groups) {
+    std::sort(entries.begin(), entries.end(), older);
+    std::size_t i = 0;
+    for (std::size_t size = sizes[group]; size > kCookiesPerDomain && i < entries.size();
+         ++i, --size) {
+      gone.emplace_back(entries[i].cookie->domain, *entries[i].key);
+    }
+    evictable.insert(evictable.end(), entries.begin() + static_cast<std::ptrdiff_t>(i),
+                     entries.end());
+  }
+  std::size_t total = count_ - gone.size();
+  if (total > kCookiesInAll) {
+    std::sort(evictable.begin(), evictable.end(), older);
+    for (std::size_t i = 0; total > kCookiesInAll && i < evictable.size(); ++i, --total) {
+      gone.emplace_back(evictable[i].cookie->domain, *evictable[i].key);
+    }
+  }
+  for (const auto& [domain, key] : gone) Remove(domain, key);
+}
+
+CookieSet CookieStore::Lasting(long long now) const {
+  CookieSet lasting;
+  for (const auto& [name, domain] : domains_) {
+    for (const auto& [key, cookie] : domain->cookies) {
+      if (cookie.expires <= now) continue;
+      lasting.emplace(name + "\t" + key, CookieRecord{LineOf(cookie), cookie.expires, cookie.used});
+    }
+  }
+  return lasting;
+}
+
+CookieStore& ProcessCookieStore() {
+  static CookieStore* store = [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    return new CookieStore();
+  }();
+  return *store;
+}
+
+void CookieStore::KeepLastingCookiesIn(const std::string& path, bool quiet) {
+  std::call_once(fileOnce_, [&] {
+    std::lock_guard hold(fileMutex_);
+    jar_ = std::make_unique<CookieJar>(path, quiet);
+    const CookieSet read = jar_->Load();
+    // In file order, which is the order of their last use.
+    std::vector<const CookieRecord*> byRank;
+    byRank.reserve(read.size());
+    for (const auto& [key, record] : read) byRank.push_back(&record);
+    std::sort(byRank.begin(), byRank.end(),
+              [](const CookieRecord* a, const CookieRecord* b) { return a->rank < b->rank; });
+    const long long now = Now();
+    {
+      std::lock_guard store(mutex_);
+      for (const CookieRecord* record : byRank) {
+        if (record->expires <= now) continue;
+        if (std::optional<Cookie> cookie = CookieOfLine(record->line)) Put(std::move(*cookie), 0);
+      }
+      Trim(0);
+    }
+    // As the store writes them, so that only a real change differs; what
+    // the store refused or trimmed then leaves the file at the next write.
+    for (const auto& [key, record] : read) {
+      const std::optional<Cookie> cookie = CookieOfLine(record.line);
+      saved_.emplace(
+          key, CookieRecord{cookie ? LineOf(*cookie) : record.line, record.expires, record.rank});
+    }
+    std::atexit(&CookieStore::SaveAtExit);
+  });
+}
+
+void CookieStore::SaveAtExit() {
+  CookieStore& store = ProcessCookieStore();
   const auto deadline = std::chrono::steady_clock::now() + kExitPatience;
   while (!store.fileMutex_.try_lock()) {
     if (std::chrono::steady_clock::now() > deadline) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  std::lock_guard<std::mutex> hold(store.fileMutex_, std::adopt_lock);
+  std::lock_guard hold(store.fileMutex_, std::adopt_lock);
+  {
+    // No exchange is ending: the store keeps within its limits for the file.
+    std::lock_guard trim(store.mutex_);
+    store.Trim(0);
+  }
   store.Save(false);
 }
 
-void CurlCookieStore::Save(bool onlyIfChanged) {
+void CookieStore::Save(bool onlyIfChanged) {
   if (jar_ == nullptr) return;
   const long long now = Now();
-  const CookieSet ours = LastingCookies(List(), now);
-  if (onlyIfChanged ? SameCookies(ours, saved_) : ours.empty() && saved_.empty()) return;
+  CookieSet ours;
+  {
+    std::lock_guard hold(mutex_);
+    ours = Lasting(now);
+  }
+  const bool same = ours.size() == saved_.size() &&
+                    std::equal(ours.begin(), ours.end(), saved_.begin(), [](auto& a, auto& b) {
+                      return a.first == b.first && a.second.line == b.second.line;
+                    });
+  if (onlyIfChanged ? same : ours.empty() && saved_.empty()) return;
   const std::optional<CookieSet> written = jar_->Update(
       [&](const CookieSet& onDisk) { return MergeCookies(saved_, ours, onDisk, now); });
   if (!written) return;
   // Take in what other copies of the program set or removed meanwhile.
-  for (const auto& [key, cookie] : *written) {
+  std::lock_guard hold(mutex_);
+  for (const auto& [key, record] : *written) {
     const auto mine = ours.find(key);
-    if (mine == ours.end() || mine->second.line != cookie.line) AddLine(cookie.line);
+    if (mine != ours.end() && mine->second.line == record.line) continue;
+    if (std::optional<Cookie> cookie = CookieOfLine(record.line)) Put(std::move(*cookie), 0);
   }
-  for (const auto& [key, cookie] : ours) {
-    if (written->count(key) == 0) AddLine(ExpiredLine(cookie.line));
+  for (const auto& [key, record] : ours) {
+    if (written->count(key) != 0) continue;
+    const std::size_t tab = key.find('\t');
+    Remove(key.substr(0, tab), key.substr(tab + 1));
   }
   saved_ = *written;
 }

@@ -1,7 +1,8 @@
 #include "http/http_stack_curl.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +63,7 @@ class CurlRequest : public HttpRequest {
 
   ~CurlRequest() override {
     StopTransfer();
+    EndCookies();
     if (multi_ != nullptr) curl_multi_cleanup(multi_);
   }
 
@@ -78,6 +80,9 @@ class CurlRequest : public HttpRequest {
       start = end + 1;
     }
     body_.assign(body);
+    // A request that carries its own Cookie line gets no second one.
+    usesStore_ = (flags_ & kFlagNoCookies) == 0 && !HasHeader(lines_, "Cookie");
+    if (usesStore_) exchange_ = ProcessCookieStore().BeginExchange();
     multi_ = curl_multi_init();
     if (multi_ == nullptr || !StartTransfer()) {
       done_ = failed_ = true;
@@ -162,12 +167,6 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    // A request that carries its own Cookie line gets no second one.
-    usesStore_ = (flags_ & kFlagNoCookies) == 0 && !HasHeader(lines_, "Cookie");
-    if (usesStore_) {
-      curl_easy_setopt(easy_, CURLOPT_SHARE, ProcessCookieStore().share());
-      curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, "");
-    }
     if (verb_ == "GET" && body_.empty()) {
       curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
     } else {
@@ -181,6 +180,13 @@ class CurlRequest : public HttpRequest {
     // ("Name:" removes a header, "Name;" sends one with an empty value).
     curl_slist_free_all(list_);
     list_ = nullptr;
+    // Where libcurl's own cookie engine would put the line: before the
+    // caller's lines.
+    SplitHop();
+    if (usesStore_) {
+      const std::string cookies = ProcessCookieStore().CookieHeader(url_);
+      if (!cookies.empty()) list_ = curl_slist_append(list_, ("Cookie: " + cookies).c_str());
+    }
     for (const std::string& line : lines_) {
       const std::string_view value = TrimAscii(std::string_view(line).substr(line.find(':') + 1));
       const std::string entry = value.empty() ? std::string(HeaderName(line)) + ";" : line;
@@ -210,11 +216,31 @@ class CurlRequest : public HttpRequest {
     }
     curl_slist_free_all(list_);
     list_ = nullptr;
-    // Lasting cookies reach the file as soon as a response changed them.
-    if (setCookies_) {
-      setCookies_ = false;
-      ProcessCookieStore().SaveIfChanged();
+  }
+
+  // The exchange is over: the store keeps within its limits, and lasting
+  // cookies reach the file once, before the caller goes on.
+  void EndCookies() {
+    if (exchange_ == 0) return;
+    ProcessCookieStore().EndExchange(exchange_);
+    exchange_ = 0;
+  }
+
+  // The host and path of the address now asked for, which its answer's
+  // cookies belong to.
+  void SplitHop() {
+    hopHost_.clear();
+    hopPath_ = "/";
+    CURLU* url = curl_url();
+    char* host = nullptr;
+    char* path = nullptr;
+    if (curl_url_set(url, CURLUPART_URL, url_.c_str(), 0) == CURLUE_OK) {
+      if (curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK) hopHost_ = host;
+      if (curl_url_get(url, CURLUPART_PATH, &path, 0) == CURLUE_OK) hopPath_ = path;
     }
+    curl_free(host);
+    curl_free(path);
+    curl_url_cleanup(url);
   }
 
   template <typename Done>
@@ -232,6 +258,7 @@ class CurlRequest : public HttpRequest {
         const long left = Remaining();
         if (left == 0) {
           StopTransfer();
+          EndCookies();
           done_ = failed_ = true;
           break;
         }
@@ -264,6 +291,7 @@ class CurlRequest : public HttpRequest {
       result = CURLE_FAILED_INIT;
     }
     StopTransfer();
+    EndCookies();
     done_ = true;
     failed_ = result != CURLE_OK;
   }
@@ -316,7 +344,10 @@ class CurlRequest : public HttpRequest {
         r.status_ = r.status_ * 10 + (line[i] - '0');
       }
     } else if (!line.empty()) {
-      if (r.usesStore_ && EqualsIgnoreCase(HeaderName(line), "Set-Cookie")) r.setCookies_ = true;
+      if (r.usesStore_ && EqualsIgnoreCase(HeaderName(line), "Set-Cookie")) {
+        ProcessCookieStore().SetFromHeader({r.hopHost_, r.hopPath_, r.exchange_},
+                                           TrimAscii(line.substr(line.find(':') + 1)));
+      }
       r.block_ += line;
       r.block_ += "\r\n";
     } else if (!r.block_.empty()) {
@@ -353,7 +384,9 @@ class CurlRequest : public HttpRequest {
   bool limited_ = false;
   Clock::time_point deadline_;
   bool usesStore_ = false;
-  bool setCookies_ = false;
+  std::uint64_t exchange_ = 0;
+  std::string hopHost_;
+  std::string hopPath_;
   bool done_ = false;
   bool failed_ = false;
   int redirects_ = 0;
@@ -425,67 +458,15 @@ std::unique_ptr<HttpSession> CurlHttpStack::Open(std::string_view agent, std::st
 bool CurlHttpStack::SetCookie(std::string_view url, std::string_view name, std::string_view data) {
   std::string_view host = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
   host = host.substr(0, host.find_first_of("/:"));
-  CurlCookieStore& store = Store();
-  const bool stored = store.Set(host, name, data);
-  store.SaveIfChanged();
-  return stored;
+  return Store().Set({host}, name, data);
 }
 
-CurlCookieStore& CurlHttpStack::Store() {
-  CurlCookieStore& store = ProcessCookieStore();
-  if (!options_.cookieFile.empty()) store.KeepLastingCookiesIn(options_.cookieFile);
+CookieStore& CurlHttpStack::Store() {
+  CookieStore& store = ProcessCookieStore();
+  if (!options_.cookieFile.empty()) store.KeepLastingCookiesIn(options_.cookieFile, options_.quiet);
   return store;
 }
 
-std::string CurlHttpStack::CookieLine(std::string_view url) {
-  const bool secure = url.rfind("https://", 0) == 0;
-  std::string_view rest = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
-  const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-  std::string host(authority.substr(0, authority.find(':')));
-  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  std::string_view path = rest.substr(authority.size());
-  path = path.substr(0, path.find_first_of("?#"));
-  if (path.empty()) path = "/";
-  const long long now = static_cast<long long>(std::time(nullptr));
-
-  // Netscape lines: domain, subdomains flag, path, secure, expiry, name, value.
-  // Longer paths go first, as a browser sends them.
-  std::vector<std::pair<std::size_t, std::string>> pairs;
-  for (const std::string& entry : ProcessCookieStore().List()) {
-    std::vector<std::string_view> field;
-    std::string_view view(entry);
-    if (view.rfind("#HttpOnly_", 0) == 0) view.remove_prefix(10);
-    for (std::size_t start = 0;;) {
-      const std::size_t tab = view.find('\t', start);
-      field.push_back(view.substr(start, tab == view.npos ? view.npos : tab - start));
-      if (tab == view.npos) break;
-      start = tab + 1;
-    }
-    if (field.size() < 7) continue;
-    std::string domain(field[0]);
-    if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
-    for (char& c : domain) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool subdomains = field[1] == "TRUE";
-    const bool hostMatches =
-        host == domain || (subdomains && host.size() > domain.size() &&
-                           host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
-                           host[host.size() - domain.size() - 1] == '.');
-    const std::string_view cookiePath = field[2];
-    const bool pathMatches = path.rfind(cookiePath, 0) == 0 &&
-                             (path.size() == cookiePath.size() || cookiePath.back() == '/' ||
-                              path[cookiePath.size()] == '/');
-    const long long expires = std::atoll(std::string(field[4]).c_str());
-    if (!hostMatches || !pathMatches || (field[3] == "TRUE" && !secure) ||
-        (expires != 0 && expires <= now)) {
-      continue;
-    }
-    pairs.emplace_back(cookiePath.size(), std::string(field[5]) + "=" + std::string(field[6]));
-  }
-  std::stable_sort(pairs.begin(), pairs.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
-  std::string line;
-  for (const auto& pair : pairs) line += (line.empty() ? "" : "; ") + pair.second;
-  return line;
-}
+std::string CurlHttpStack::CookieLine(std::string_view url) { return Store().CookieHeader(url); }
 
 }  // namespace sorrel

@@ -21,6 +21,8 @@ struct CurlStackOptions {
   // cookie in memory only. The first stack to open a session decides for
   // the process.
   std::string cookieFile;
+  // Keeps the cookie file's warnings off standard error.
+  bool quiet = false;
 };
 
 class CurlHttpStack : public HttpStack {
@@ -34,7 +36,7 @@ class CurlHttpStack : public HttpStack {
   bool LimitsTime() override { return true; }
 
  private:
-  CurlCookieStore& Store();
+  CookieStore& Store();
 
   CurlStackOptions options_;
 };

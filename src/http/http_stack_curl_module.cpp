@@ -34,9 +34,9 @@ HttpStack* LoadedCurlStack::Loaded() {
         if (const char* reason = dlerror()) reasons += std::string("\n  ") + reason;
         continue;
       }
-      using Factory = HttpStack* (*)();
+      using Factory = HttpStack* (*)(int quiet);
       auto create = reinterpret_cast<Factory>(dlsym(module, kCurlModuleFactory));
-      stack_ = create != nullptr ? create() : nullptr;
+      stack_ = create != nullptr ? create(quiet_ ? 1 : 0) : nullptr;
       if (stack_ != nullptr) return;
       reasons += "\n  " + path + ": no " + kCurlModuleFactory;
     }

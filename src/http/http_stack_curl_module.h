@@ -3,6 +3,7 @@
 // they are mapped only when the first request opens a session.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@
 namespace sorrel {
 
 // The file name of the module, and of the function in it that creates the
-// stack (with the stack's default options).
+// stack (with the stack's default options; a non-zero argument keeps the
+// cookie file's warnings off standard error).
 inline constexpr char kCurlModuleName[] = "libsorrel-http-curl.so";
 inline constexpr char kCurlModuleFactory[] = "SorrelCreateCurlHttpStack";
 
@@ -36,8 +38,12 @@ class LoadedCurlStack : public HttpStack {
   // The loaded stack; null before the first use or when no module loaded.
   HttpStack* Loaded();
 
+  // Before the first use: the stack writes no warnings of its cookie file.
+  void Quiet() { quiet_ = true; }
+
  private:
   std::vector<std::string> candidates_;
+  std::atomic<bool> quiet_{false};
   std::once_flag once_;
   // The module stays loaded and its stack alive until the process ends:
   // abandoned request workers may still be inside it.

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -114,15 +115,16 @@ class CookieRunsTest : public ::testing::Test {
     };
   }
 
+  // Runs the cookie process on `paths` of the server (or on whole addresses).
   pid_t Start(const LoopbackServer& server, const std::vector<std::string>& paths,
-              bool stallWrite = false) {
-    std::vector<std::string> env = {"XDG_DATA_HOME=" + home_};
-    if (stallWrite) env.push_back("SORREL_TEST_STALL_WRITE=1");
+              std::vector<std::string> env = {}) {
+    env.push_back("XDG_DATA_HOME=" + home_);
     for (char** e = environ; *e != nullptr; ++e) {
       if (std::string_view(*e).rfind("XDG_DATA_HOME=", 0) != 0) env.push_back(*e);
     }
     std::vector<std::string> args = {SORREL_COOKIE_PROCESS};
-    for (const std::string& path : paths) args.push_back(server.authority() + path);
+    for (const std::string& path : paths)
+      args.push_back(path.front() == '/' ? server.authority() + path : path);
     std::vector<char*> argv, envp;
     for (std::string& a : args) argv.push_back(a.data());
     for (std::string& e : env) envp.push_back(e.data());
@@ -223,32 +225,133 @@ TEST_F(CookieRunsTest, OnlyLastingCookiesReachTheNextRun) {
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-TEST_F(CookieRunsTest, AFileThatCannotBeReadIsSetAsideAndTheRunGoesOn) {
+TEST_F(CookieRunsTest, AFileThatIsNoCookieFileIsSetAsideUnderANameOfItsOwn) {
   LoopbackServer server(Answers({{"/set", "lasting=1; Max-Age=3600"}}));
-  const std::string torn = Line("127.0.0.1", "a", "1") + "\n127.0.0.1\tFALSE\t/\tFA";
-  for (const std::string& content : {torn, std::string("garbage\n"),
-                                     std::string("\x7f"
-                                                 "ELF\x02\x01\x01\0\0",
-                                                 9),
-                                     std::string()}) {
-    std::filesystem::remove_all(home_ + "/sorrel-resolver");
-    std::filesystem::create_directories(home_ + "/sorrel-resolver");
-    // An empty text stands for a file that cannot be read at all.
-    if (content.empty()) {
-      std::filesystem::create_directory(file_);
-    } else {
-      std::ofstream(file_, std::ios::binary) << content;
-    }
+  std::filesystem::create_directories(home_ + "/sorrel-resolver");
+  const struct {
+    std::string content;
+    const char* reason;
+  } cases[] = {
+      {Line("127.0.0.1", "a", "1") + "\n127.0.0.1\tFALSE\t/\tFA", "不是 Cookie 文件"},
+      {"garbage\n", "不是 Cookie 文件"},
+      {std::string("\x7f"
+                   "ELF\x02\x01\x01\0\0",
+                   9),
+       "不是 Cookie 文件"},
+      {std::string((16 << 20) + 1, '#'), "超过 16 MiB"},
+  };
+  // Each run finds a bad file again; the copies set aside before stay.
+  std::vector<std::string> asides;
+  for (const auto& c : cases) {
+    std::ofstream(file_, std::ios::binary) << c.content;
+    asides.push_back(file_ + ".bad" +
+                     (asides.empty() ? "" : "." + std::to_string(asides.size() + 1)));
     const auto [status, errors] = Finish(Start(server, {"/set"}));
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_NE(errors.find("cookies.bad"), std::string::npos) << errors;
-    if (!content.empty()) {
-      EXPECT_EQ(Read(file_ + ".bad"), content);
+    EXPECT_EQ(errors, "sorrel-resolver: Cookie 文件 " + file_ + " " + c.reason + "，已改名为 " +
+                          asides.back() + "，Cookie 从头开始。\n");
+    for (std::size_t i = 0; i < asides.size(); ++i) {
+      EXPECT_TRUE(Read(asides[i]) == cases[i].content) << asides[i];
     }
-    EXPECT_TRUE(std::filesystem::exists(file_ + ".bad"));
     EXPECT_EQ(CookiesInFile(), std::vector<std::string>{"lasting"});
   }
+}
+
+TEST_F(CookieRunsTest, AFileThatMayNotBeReadIsLeftAloneAndSaysWhy) {
+  LoopbackServer server(Answers({{"/set", "lasting=1; Max-Age=3600"}}));
+  const std::string folder = home_ + "/sorrel-resolver";
+  const std::string good = Line("127.0.0.1", "kept", "1") + "\n";
+  const std::string elsewhere = home_ + "/elsewhere";
+  const bool root = geteuid() == 0;
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    std::string reason;
+  } cases[] = {
+      {"a symbolic link",
+       [&] {
+         std::ofstream(elsewhere) << good;
+         std::filesystem::create_symlink(elsewhere, file_);
+       },
+       "文件 " + file_ + " 是符号链接，本工具不经符号链接保存文件。"},
+      {"a folder", [&] { std::filesystem::create_directory(file_); }, file_ + " 不是普通文件。"},
+      {"another user's file",
+       [&] {
+         std::ofstream(file_) << good;
+         // Root reads any file; others are kept out by its mode.
+         EXPECT_EQ(root ? chown(file_.c_str(), 65534, 65534) : chmod(file_.c_str(), 0), 0);
+       },
+       root ? "文件 " + file_ + " 属于另一个用户，本工具不使用它。"
+            : "Cookie 文件 " + file_ + " 无法读取（Permission denied），保持原样。"},
+      {"another user's folder",
+       [&] {
+         std::filesystem::remove_all(folder);
+         std::filesystem::create_directory(folder);
+         std::ofstream(file_) << good;
+         EXPECT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+       },
+       "文件夹 " + folder + " 属于另一个用户，本工具不使用它。"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!root && std::string(c.name) == "another user's folder") continue;
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    c.make();
+    struct stat before {};
+    ASSERT_EQ(lstat(file_.c_str(), &before), 0);
+    const auto [status, errors] = Finish(Start(server, {"/set"}));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(errors, "sorrel-resolver: " + c.reason + "本次运行的 Cookie 只保存在内存中。\n");
+    struct stat after {};
+    ASSERT_EQ(lstat(file_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtime, before.st_mtime);
+    EXPECT_FALSE(std::filesystem::exists(file_ + ".bad"));
+    EXPECT_FALSE(std::filesystem::exists(file_ + ".tmp"));
+    if (std::filesystem::is_regular_file(elsewhere)) {
+      EXPECT_EQ(Read(elsewhere), good);
+    }
+    chmod(file_.c_str(), 0600);
+  }
+}
+
+TEST_F(CookieRunsTest, ACookieForAnotherHostNeverReachesTheFileOrALaterRequest) {
+  // Names under "localhost" reach the loopback server; "localhost" is a
+  // public suffix, like "com". A cookie for one left by an older run goes too.
+  std::filesystem::create_directories(home_ + "/sorrel-resolver");
+  std::ofstream(file_) << ".localhost\tTRUE\t/\tFALSE\t" << kFuture << "\tpoison\t1\n";
+  LoopbackServer server(Answers({{"/set",
+                                  "com=1; Domain=com; Max-Age=3600; path=/|"
+                                  "victim=1; Domain=victim.localhost; Max-Age=3600; path=/|"
+                                  "parent=1; Domain=.localhost; Max-Age=3600; path=/|"
+                                  "own=1; Max-Age=3600; path=/"}}));
+  const std::string port = std::to_string(server.port());
+  const std::string evil = "http://evil.localhost:" + port;
+  const std::string victim = "http://victim.localhost:" + port;
+  RunOnce(server, {evil + "/set"});
+  EXPECT_EQ(CookiesInFile(), std::vector<std::string>{"own"});
+  RunOnce(server, {victim + "/look", evil + "/mine"});
+  EXPECT_EQ(server.requests().size(), 3u);
+  EXPECT_EQ(CookiesSent(server, "/look"), std::vector<std::string>{});
+  EXPECT_EQ(CookiesSent(server, "/mine"), std::vector<std::string>{"own=1"});
+}
+
+TEST_F(CookieRunsTest, AFloodIsWrittenOnceAndLeavesTheNextRunItsOwnCookies) {
+  std::string flood;
+  for (int i = 0; i < 1000; ++i) flood += "f" + std::to_string(i) + "=1; Max-Age=3600; path=/|";
+  LoopbackServer server(Answers({{"/flood", flood}, {"/session", "sid=s1; path=/"}}));
+  const std::string count = home_ + "/writes";
+  const auto [status, errors] =
+      Finish(Start(server, {"/flood"}, {"SORREL_TEST_WRITE_COUNT=" + count}));
+  EXPECT_EQ(status, 0) << errors;
+  // Once as the exchange ends, once as the run ends, within the limit.
+  EXPECT_EQ(Read(count), "2");
+  EXPECT_EQ(CookiesInFile().size(), 180u);
+  RunOnce(server, {"/session", "/look"});
+  const std::vector<std::string> sent = CookiesSent(server, "/look");
+  EXPECT_EQ(sent.size(), 180u);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "sid=s1"), sent.end());
 }
 
 TEST_F(CookieRunsTest, TwoRunsAtOnceKeepEachOthersCookies) {
@@ -279,7 +382,7 @@ TEST_F(CookieRunsTest, AKillInTheMiddleOfAWriteLeavesTheFormerFile) {
   LoopbackServer server(Answers({{"/a", "a=1; Max-Age=3600"}, {"/b", "b=2; Max-Age=3600"}}));
   RunOnce(server, {"/a"});
   // The write comes with the answer that set the cookie, before the next request.
-  const pid_t stalled = Start(server, {"/b", "/after"}, true);
+  const pid_t stalled = Start(server, {"/b", "/after"}, {"SORREL_TEST_STALL_WRITE=1"});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!std::filesystem::exists(file_ + ".tmp") && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -65,6 +65,13 @@ TEST(CurlStackModuleTest, RequestsAndCookiesGoThroughTheModule) {
 
 TEST(CurlStackModuleTest, LastingCookiesGoToTheUsersCookieFile) {
   ASSERT_TRUE(BuiltModule().SetCookie("http://127.0.0.1", "lasting", "1; Max-Age=3600; path=/"));
+  // The file is written once an exchange, at its end.
+  LoopbackServer server(LoopbackServer::Answer(HttpResponse("ok")));
+  test::CountingPump pump;
+  test::RecordingWindows windows;
+  WebClient client(BuiltModule(), pump, windows);
+  Text page = server.authority() + "/";
+  EXPECT_EQ(TextOf(client.WebAccess(page)), "ok");
   const std::string folder = kDataHome + "/sorrel-resolver";
   std::ifstream file(folder + "/cookies");
   std::stringstream text;

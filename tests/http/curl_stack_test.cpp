@@ -134,8 +134,8 @@ TEST_F(CurlStackTest, AbandonedWorkersLeaveLaterCallsAlone) {
   silent.Stop();
 }
 
-TEST(CurlCookieStoreTest, SetCookieKeepsOneEntryPerNameHostAndPath) {
-  CurlCookieStore& store = ProcessCookieStore();
+TEST(CookieStoreTest, SetCookieKeepsOneEntryPerNameHostAndPath) {
+  CookieStore& store = ProcessCookieStore();
   store.Clear();
   CurlHttpStack stack;
   stack.SetCookie("http://127.0.0.1", "a", "1; path=/");

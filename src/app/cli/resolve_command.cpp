@@ -155,7 +155,7 @@ class Resolution {
         terminal_(FindTerminal(stdinTaken)),
         stdinTaken_(stdinTaken),
         progress_(count > 1 && !options.quiet && isatty(STDERR_FILENO)),
-        program_(HeadlessPlatformEngines(), view_,
+        program_(HeadlessPlatformEngines(options.quiet), view_,
                  options.origin.empty() ? ServiceOrigin() : Utf8ToGbk(options.origin)),
         handOff_(options, program_.Http(), program_.Services().threads) {}
 

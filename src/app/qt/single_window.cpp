@@ -1,16 +1,20 @@
 #include "app/qt/single_window.h"
 
-#include <QDir>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "app/address_intake.h"
 #include "app/qt/application.h"
 #include "app/qt/download_settings.h"
 #include "resolve/link_codec.h"
+#include "support/user_dirs_posix.h"
 
 namespace sorrel {
 
@@ -21,6 +25,15 @@ namespace {
 constexpr int kConnectMs = 2000;
 constexpr int kTransferMs = 5000;
 
+// The other end of a connected local socket runs as this user.
+bool PeerIsThisUser(const QLocalSocket& socket) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  return getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                    &size) == 0 &&
+         peer.uid == geteuid();
+}
+
 }  // namespace
 
 SingleWindow::SingleWindow(QString socketPath, QObject* parent)
@@ -29,13 +42,18 @@ SingleWindow::SingleWindow(QString socketPath, QObject* parent)
 SingleWindow::~SingleWindow() = default;
 
 QString SingleWindow::DefaultSocketPath() {
-  // The runtime folder is the user's own (0700), made anew for each login.
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty()) folder = QDir::tempPath();
-  return folder + QStringLiteral("/sorrel-resolver.socket");
+  // A socket in a folder others can write to could be another user's.
+  std::string why;
+  const std::string folder = UserRuntimeFolder(&why);
+  if (folder.empty()) {
+    std::fprintf(stderr, "sorrel-resolver: %s每次启动都会打开新的窗口。\n", why.c_str());
+    return {};
+  }
+  return QString::fromStdString(folder) + QStringLiteral("/sorrel-resolver.socket");
 }
 
 SingleWindow::Start SingleWindow::Claim(const QString& argument) {
+  if (socketPath_.isEmpty()) return Start::kFirst;
   // Without the lock two starts at once could both find no answer, and the
   // second would remove the first one's fresh socket.
   QLockFile lock(socketPath_ + QStringLiteral(".lock"));
@@ -49,7 +67,7 @@ SingleWindow::Start SingleWindow::Claim(const QString& argument) {
 bool SingleWindow::HandOver(const QString& argument) {
   QLocalSocket socket;
   socket.connectToServer(socketPath_);
-  if (!socket.waitForConnected(kConnectMs)) return false;
+  if (!socket.waitForConnected(kConnectMs) || !PeerIsThisUser(socket)) return false;
   socket.write(argument.toUtf8());
   socket.flush();
   socket.disconnectFromServer();
@@ -69,6 +87,11 @@ void SingleWindow::Listen() {
 
 void SingleWindow::Accept() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    if (!PeerIsThisUser(*socket)) {
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
     auto bytes = std::make_shared<QByteArray>();
     auto take = [socket, bytes] { *bytes += socket->readAll(); };
     auto finish = [this, socket, bytes, take] {

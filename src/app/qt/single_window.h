@@ -1,6 +1,7 @@
 // One window per user session. The first start listens on a local socket in
-// the user's runtime folder; a later start hands its argument (a link, a
-// page address or nothing) to that window over it and ends.
+// a folder only the user can enter (the runtime folder); a later start hands
+// its argument (a link, a page address or nothing) to that window over it
+// and ends. Either side talks only to a peer of the same user.
 #pragma once
 
 #include <QObject>
@@ -17,10 +18,12 @@ class SingleWindow : public QObject {
 
  public:
   // `socketPath` is where the running program listens; the default is the
-  // user's own.
+  // user's own. Without one, every start opens a window of its own.
   explicit SingleWindow(QString socketPath = DefaultSocketPath(), QObject* parent = nullptr);
   ~SingleWindow() override;
 
+  // In the user's runtime folder; "" with a line on standard error when
+  // there is no folder that is the user's alone.
   static QString DefaultSocketPath();
 
   enum class Start { kFirst, kHandedOver };

@@ -1,5 +1,7 @@
 #include "download/file_name.h"
 
+#include <algorithm>
+
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -40,6 +42,46 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
+// Windows, and most file systems, take no longer name.
+constexpr std::size_t kMaxNameBytes = 255;
+constexpr std::size_t kMaxExtensionBytes = 32;
+
+// The bytes of the UTF-8 character at `i` (1 for a stray byte).
+std::size_t CharacterLength(std::string_view s, std::size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  const std::size_t length = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  return std::min(length, s.size() - i);
+}
+
+// C0, DEL, C1 and the bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069), which make a name read otherwise
+// than it is.
+bool IsInvisibleControl(std::string_view c) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(c[k]); };
+  if (c.size() == 1) return byte(0) < 0x20 || byte(0) == 0x7F;
+  if (c.size() == 2) return byte(0) == 0xC2 && byte(1) < 0xA0;
+  if (c.size() != 3 || byte(0) != 0xE2) return false;
+  return (byte(1) == 0x80 && byte(2) >= 0xAA && byte(2) <= 0xAE) ||
+         (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9);
+}
+
+void TrimEnd(std::string& s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '.')) s.pop_back();
+}
+
+// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 name devices on Windows,
+// whatever follows them after a dot.
+bool IsReservedOnWindows(std::string_view name) {
+  std::string stem(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -70,10 +112,12 @@ std::string PercentDecode(std::string_view text) {
 std::string SafeFileName(std::string_view name) {
   const std::string utf8 = AsUtf8(name);
   std::string out;
-  for (const char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) continue;
-    switch (c) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t length = CharacterLength(utf8, i);
+    const std::string_view character(utf8.data() + i, length);
+    i += length;
+    if (IsInvisibleControl(character)) continue;
+    switch (character.front()) {
       case '/':
       case '\\':
       case ':':
@@ -86,13 +130,25 @@ std::string SafeFileName(std::string_view name) {
         out += '_';
         break;
       default:
-        out += c;
+        out += character;
     }
   }
   const std::size_t first = out.find_first_not_of(". ");
   out.erase(0, first == out.npos ? out.size() : first);
-  while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
-  return out.empty() ? "download" : out;
+  TrimEnd(out);
+  if (out.empty()) return "download";
+  if (IsReservedOnWindows(out)) out.insert(0, "_");
+  if (out.size() > kMaxNameBytes) {
+    // The extension stays, when it looks like one.
+    const std::size_t dot = out.rfind('.');
+    const std::size_t extension =
+        dot != out.npos && dot > 0 && out.size() - dot <= kMaxExtensionBytes ? out.size() - dot : 0;
+    std::size_t cut = kMaxNameBytes - extension;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.erase(cut, out.size() - extension - cut);
+    TrimEnd(out);
+  }
+  return out;
 }
 
 std::string FileNameFromAddress(std::string_view address) {

@@ -10,10 +10,12 @@ namespace sorrel {
 // percent-decoded, made safe by SafeFileName.
 std::string FileNameFromAddress(std::string_view address);
 
-// A name that stays one file in the download folder: no path separators or
-// characters Windows refuses, no control characters, no leading dots or
-// blanks; bytes that are not UTF-8 are read as GBK. "download" when nothing
-// is left.
+// A name that stays one file in the download folder and reads as what it
+// is: no path separators or characters Windows refuses, no control (C0, DEL,
+// C1) or bidirectional formatting characters, no leading dots or blanks, no
+// trailing dot or blank, no device name of Windows ("_" goes before one), at
+// most 255 bytes (cut at a character, keeping the extension); bytes that are
+// not UTF-8 are read as GBK. "download" when nothing is left.
 std::string SafeFileName(std::string_view name);
 
 // The file name a Content-Disposition value carries: "filename*"

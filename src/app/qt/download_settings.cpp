@@ -1,5 +1,8 @@
 #include "app/qt/download_settings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -9,20 +12,60 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "support/user_dirs_posix.h"
 
 namespace sorrel {
 
+namespace {
+
+// Where QSettings keeps the user's settings of this name (IniFormat,
+// UserScope), known before QSettings reads it.
+QString SettingsPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QStringLiteral("/sorrel-resolver/sorrel-resolver.ini");
+}
+
+// True when the settings file may be read or written: the user's own
+// regular file, never through a link; `create` makes it, 0600 in a 0700
+// folder, so that Qt's atomic rewrite keeps those permissions. The reason
+// goes to standard error otherwise.
+bool OwnSettingsFile(bool create) {
+  const std::string file = QFile::encodeName(SettingsPath()).toStdString();
+  std::string why;
+  if (create && !MakePrivateFolder(ParentFolder(file), &why)) {
+    std::fprintf(stderr, "sorrel-resolver: %s\n", why.c_str());
+    return false;
+  }
+  const int fd = OpenPrivateFile(file, create ? O_RDONLY | O_CREAT : O_RDONLY, &why);
+  if (fd >= 0) {
+    close(fd);
+    return true;
+  }
+  if (errno == ENOENT && !create) return true;
+  if (why.empty()) why = "无法打开设置文件 " + file + "：" + std::strerror(errno) + "。";
+  std::fprintf(stderr, "sorrel-resolver: %s\n", why.c_str());
+  return false;
+}
+
+}  // namespace
+
 DownloadSettings DownloadSettings::Load() {
+  if (!OwnSettingsFile(false)) return {};
   QSettings store(QSettings::IniFormat, QSettings::UserScope, "sorrel-resolver", "sorrel-resolver");
   return {store.value("aria2/address").toString(), store.value("aria2/secret").toString(),
           store.value("aria2/folder").toString(), store.value("links/sendToAria2", false).toBool()};
 }
 
 bool DownloadSettings::Save() const {
-  QSettings store(QSettings::IniFormat, QSettings::UserScope, "sorrel-resolver", "sorrel-resolver");
   // Private before the secret goes in, and again after Qt's atomic rewrite.
+  if (!OwnSettingsFile(true)) return false;
+  QSettings store(QSettings::IniFormat, QSettings::UserScope, "sorrel-resolver", "sorrel-resolver");
   const auto privateFile = QFile::ReadOwner | QFile::WriteOwner;
-  if (QFile::exists(store.fileName())) QFile::setPermissions(store.fileName(), privateFile);
   store.setValue("aria2/address", address.trimmed());
   store.setValue("aria2/secret", secret);
   store.setValue("aria2/folder", folder.trimmed());

@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QStandardPaths>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,10 +22,9 @@ namespace sorrel {
 
 namespace {
 
-// Where QSettings keeps the user's settings of this name (IniFormat,
-// UserScope), known before QSettings reads it.
+// Where Qt keeps an application's settings in IniFormat for the user.
 QString SettingsPath() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+  return QFile::decodeName(UserConfigFolder().c_str()) +
          QStringLiteral("/sorrel-resolver/sorrel-resolver.ini");
 }
 
@@ -56,7 +54,7 @@ bool OwnSettingsFile(bool create) {
 
 DownloadSettings DownloadSettings::Load() {
   if (!OwnSettingsFile(false)) return {};
-  QSettings store(QSettings::IniFormat, QSettings::UserScope, "sorrel-resolver", "sorrel-resolver");
+  QSettings store(SettingsPath(), QSettings::IniFormat);
   return {store.value("aria2/address").toString(), store.value("aria2/secret").toString(),
           store.value("aria2/folder").toString(), store.value("links/sendToAria2", false).toBool()};
 }
@@ -64,7 +62,7 @@ DownloadSettings DownloadSettings::Load() {
 bool DownloadSettings::Save() const {
   // Private before the secret goes in, and again after Qt's atomic rewrite.
   if (!OwnSettingsFile(true)) return false;
-  QSettings store(QSettings::IniFormat, QSettings::UserScope, "sorrel-resolver", "sorrel-resolver");
+  QSettings store(SettingsPath(), QSettings::IniFormat);
   const auto privateFile = QFile::ReadOwner | QFile::WriteOwner;
   store.setValue("aria2/address", address.trimmed());
   store.setValue("aria2/secret", secret);

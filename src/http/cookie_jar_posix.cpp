@@ -161,7 +161,11 @@ bool CookieJar::SetAside(const char* reason) {
   std::string aside;
   int error = EEXIST;
   for (int n = 1; n <= kAsideNames && error == EEXIST; ++n) {
-    aside = path_ + ".bad" + (n == 1 ? "" : "." + std::to_string(n));
+    aside = path_ + ".bad";
+    if (n > 1) {
+      aside += '.';
+      aside += std::to_string(n);
+    }
     error = renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0
                 ? 0
                 : errno;

@@ -413,51 +413,55 @@ void CookieStore::EndExchange(std::uint64_t exchange) {
 }
 
 void CookieStore::Trim(std::uint64_t exchange) {
+  using Slot = std::unordered_map<std::string, Cookie>::iterator;
   struct Entry {
-    const std::string* key;
-    const Cookie* cookie;
+    Domain* domain;
+    Slot slot;
   };
   const long long now = Now();
-  std::vector<std::pair<std::string, std::string>> gone;
+  std::vector<Entry> gone;
   // What may go, and how many stay in each registrable domain.
   std::unordered_map<std::string_view, std::vector<Entry>> groups;
   std::unordered_map<std::string_view, std::size_t> sizes;
-  for (const auto& [name, domain] : domains_) {
-    for (const auto& [key, cookie] : domain->cookies) {
+  for (auto& [name, domain] : domains_) {
+    for (auto slot = domain->cookies.begin(); slot != domain->cookies.end(); ++slot) {
+      const Cookie& cookie = slot->second;
       if (cookie.expires != 0 && cookie.expires <= now) {
-        gone.emplace_back(name, key);
+        gone.push_back({domain.get(), slot});
         continue;
       }
       ++sizes[domain->group];
       const bool kept = cookie.exchange != 0 &&
                         (cookie.exchange == exchange || open_.count(cookie.exchange) != 0);
-      if (!kept) groups[domain->group].push_back({&key, &cookie});
+      if (!kept) groups[domain->group].push_back({domain.get(), slot});
     }
   }
   auto older = [](const Entry& a, const Entry& b) {
-    return a.cookie->used != b.cookie->used ? a.cookie->used < b.cookie->used
-                                            : a.cookie->created < b.cookie->created;
+    const Cookie& x = a.slot->second;
+    const Cookie& y = b.slot->second;
+    return x.used != y.used ? x.used < y.used : x.created < y.created;
+  };
+  // The `n` least recently used of `entries` go.
+  auto evict = [&](std::vector<Entry>& entries, std::size_t n) {
+    n = std::min(n, entries.size());
+    const auto cut = entries.begin() + static_cast<std::ptrdiff_t>(n);
+    std::nth_element(entries.begin(), cut, entries.end(), older);
+    gone.insert(gone.end(), entries.begin(), cut);
+    entries.erase(entries.begin(), cut);
   };
   // Each registrable domain's share first, then the whole store's.
   std::vector<Entry> evictable;
   for (auto& [group, entries] : groups) {
-    std::sort(entries.begin(), entries.end(), older);
-    std::size_t i = 0;
-    for (std::size_t size = sizes[group]; size > kCookiesPerDomain && i < entries.size();
-         ++i, --size) {
-      gone.emplace_back(entries[i].cookie->domain, *entries[i].key);
-    }
-    evictable.insert(evictable.end(), entries.begin() + static_cast<std::ptrdiff_t>(i),
-                     entries.end());
+    const std::size_t size = sizes[group];
+    if (size > kCookiesPerDomain) evict(entries, size - kCookiesPerDomain);
+    evictable.insert(evictable.end(), entries.begin(), entries.end());
   }
-  std::size_t total = count_ - gone.size();
-  if (total > kCookiesInAll) {
-    std::sort(evictable.begin(), evictable.end(), older);
-    for (std::size_t i = 0; total > kCookiesInAll && i < evictable.size(); ++i, --total) {
-      gone.emplace_back(evictable[i].cookie->domain, *evictable[i].key);
-    }
-  }
-  for (const auto& [domain, key] : gone) Remove(domain, key);
+  const std::size_t total = count_ - gone.size();
+  if (total > kCookiesInAll) evict(evictable, total - kCookiesInAll);
+  for (const Entry& entry : gone) entry.domain->cookies.erase(entry.slot);
+  count_ -= gone.size();
+  changed_ = changed_ || !gone.empty();
+  std::erase_if(domains_, [](const auto& entry) { return entry.second->cookies.empty(); });
 }
 
 CookieSet CookieStore::Lasting(long long now) const {
@@ -485,28 +489,24 @@ void CookieStore::KeepLastingCookiesIn(const std::string& path, bool quiet) {
     jar_ = std::make_unique<CookieJar>(path, quiet);
     const CookieSet read = jar_->Load();
     // In file order, which is the order of their last use.
-    std::vector<const CookieRecord*> byRank;
+    std::vector<std::pair<const std::string*, const CookieRecord*>> byRank;
     byRank.reserve(read.size());
-    for (const auto& [key, record] : read) byRank.push_back(&record);
+    for (const auto& [key, record] : read) byRank.emplace_back(&key, &record);
     std::sort(byRank.begin(), byRank.end(),
-              [](const CookieRecord* a, const CookieRecord* b) { return a->rank < b->rank; });
+              [](const auto& a, const auto& b) { return a.second->rank < b.second->rank; });
     const long long now = Now();
-    {
-      std::lock_guard store(mutex_);
-      for (const CookieRecord* record : byRank) {
-        if (record->expires <= now) continue;
-        if (std::optional<Cookie> cookie = CookieOfLine(record->line)) Put(std::move(*cookie), 0);
-      }
-      Trim(0);
+    std::lock_guard store(mutex_);
+    for (const auto& [key, record] : byRank) {
+      std::optional<Cookie> cookie = CookieOfLine(record->line);
+      // As the store writes them, so that only a real change differs; what
+      // the store refuses or trims leaves the file at the next write.
+      saved_.emplace_hint(
+          saved_.end(), *key,
+          CookieRecord{cookie ? LineOf(*cookie) : record->line, record->expires, record->rank});
+      if (cookie && record->expires > now) Put(std::move(*cookie), 0);
     }
-    // As the store writes them, so that only a real change differs; what
-    // the store refused or trimmed then leaves the file at the next write.
-    for (const auto& [key, record] : read) {
-      const std::optional<Cookie> cookie = CookieOfLine(record.line);
-      saved_.emplace(
-          key, CookieRecord{cookie ? LineOf(*cookie) : record.line, record.expires, record.rank});
-    }
-    std::atexit(&CookieStore::SaveAtExit);
+    Trim(0);
+    if (this == &ProcessCookieStore()) std::atexit(&CookieStore::SaveAtExit);
   });
 }
 

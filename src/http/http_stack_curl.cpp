@@ -230,7 +230,7 @@ class CurlRequest : public HttpRequest {
   // cookies belong to.
   void SplitHop() {
     hopHost_.clear();
-    hopPath_ = "/";
+    hopPath_.clear();
     CURLU* url = curl_url();
     char* host = nullptr;
     char* path = nullptr;
@@ -410,7 +410,10 @@ class CurlConnection : public HttpConnection {
     if (verb.empty()) return nullptr;
     std::string url = (flags & kFlagSecure) != 0 ? "https://" : "http://";
     url += host_;
-    if (port_ != 0) url += ":" + std::to_string(port_);
+    if (port_ != 0) {
+      url += ':';
+      url += std::to_string(port_);
+    }
     url += path.empty() || path.front() != '/' ? "/" : "";
     url += EscapedPath(path);
     return std::make_unique<CurlRequest>(session_, std::move(url), std::string(verb), flags);

@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "http/ascii.h"
+#include "http/cookie_domain.h"
 
 namespace sorrel {
 
@@ -69,18 +70,6 @@ bool IsPublicSuffix(const std::string& domain) {
   // Without a list, a name of one label is the only sure public suffix.
   return list != nullptr ? psl_is_public_suffix(list, domain.c_str()) != 0
                          : domain.find('.') == std::string::npos;
-}
-
-// An IPv6 literal, or a name whose last label is a number, which URLs take
-// for an IPv4 address.
-bool IsIpAddress(std::string_view host) {
-  if (host.find(':') != host.npos || (!host.empty() && host.front() == '[')) return true;
-  std::string_view last = host.substr(host.rfind('.') == host.npos ? 0 : host.rfind('.') + 1);
-  if (last.size() > 2 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X'))
-    last.remove_prefix(2);
-  return !last.empty() && std::all_of(last.begin(), last.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  }) && std::any_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool HasControl(std::string_view text) {

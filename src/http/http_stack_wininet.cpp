@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "http/cookie_domain.h"
+
 namespace sorrel {
 
 namespace {
@@ -121,6 +123,12 @@ std::unique_ptr<HttpSession> WinInetHttpStack::Open(std::string_view agent, std:
 
 bool WinInetHttpStack::SetCookie(std::string_view url, std::string_view name,
                                  std::string_view data) {
+  // WinInet lets an address name its last numbers as the Domain, which other
+  // addresses end in too: an address sets cookies for itself only.
+  std::string_view host = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
+  host = host.substr(0, host.find_first_of("/:"));
+  const std::string_view domain = CookieDomainAttribute(data);
+  if (IsIpAddress(host) && !domain.empty() && !EqualsIgnoreCase(domain, host)) return false;
   const std::string urlText(url);
   const std::string nameText(name);
   const std::string dataText(data);

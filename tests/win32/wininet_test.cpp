@@ -165,5 +165,30 @@ TEST_F(WinInetTest, HttpsInAnyLetterCaseStartsATlsHandshakeOnItsPort) {
   }
 }
 
+// WinInet keeps the cookies on Windows, also those the request operations
+// hand it from each Set-Cookie line: a server sets them for its own host or
+// a domain above it only.
+TEST(WinInetCookies, AServerSetsCookiesForItselfOnly) {
+  WinInetHttpStack stack;
+  const struct {
+    const char* from;
+    const char* data;
+    const char* to;
+  } tossed[] = {
+      {"http://127.0.0.1", "1; domain=.victim.example; path=/", "http://www.victim.example/"},
+      {"http://127.0.0.1", "1; domain=com; path=/", "http://a.com/"},
+      {"http://evil.example", "1; domain=victim.example; path=/", "http://victim.example/"},
+      {"http://a.evil.example", "1; domain=example; path=/", "http://b.example/"},
+      {"http://127.0.0.1", "1; domain=0.0.1; path=/", "http://1.0.0.1/"},
+  };
+  for (const auto& c : tossed) {
+    SCOPED_TRACE(c.data);
+    stack.SetCookie(c.from, "tossed", c.data);
+    EXPECT_EQ(stack.CookieLine(c.to), "");
+  }
+  EXPECT_TRUE(stack.SetCookie("http://a.own.example", "kept", "1; domain=own.example; path=/"));
+  EXPECT_EQ(stack.CookieLine("http://b.own.example/"), "kept=1");
+}
+
 }  // namespace
 }  // namespace sorrel

@@ -447,7 +447,8 @@ TEST_F(CliTest, NonAsciiFileNamesComeBackThroughEveryForm) {
 TEST(CliCommandLineTest, ExitStatusesAndStreams) {
   const Ran help = RunCli({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* part : {"--captcha-program", "--json", "wrong-captcha", "退出状态", "decode"}) {
+  for (const char* part : {"--captcha-program", "--json", "wrong-captcha", "退出状态", "decode",
+                           "（N 为 1 到 100 的整数，默认 3）"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(RunCli({"--version"}).out, "sorrel-resolve 1.0.0\n");

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process_posix.h"
 #include "test_helpers/loopback_server.h"
 #include "test_helpers/sim_process.h"
 
@@ -28,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using namespace std::chrono_literals;
 
 constexpr const char* kExample = "/file/83264445";
 constexpr const char* kRemoved = "/file/40400404";
@@ -237,6 +240,7 @@ struct FailureCase {
   std::string path;  // on the sim, or a whole address
   std::string status;
   std::string message;
+  std::vector<std::string> args = {};  // of the command, before the address
 };
 
 TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
@@ -252,7 +256,12 @@ TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
        kExample,
        "no-address",
        "服务的回答里没有下载地址。"},
-      {"unreachable", {}, "http://127.0.0.1:9/file/1", "unreachable", "无法连接到服务。"},
+      {"unreachable",
+       {},
+       "http://127.0.0.1:9/file/1",
+       "unreachable",
+       "无法连接到服务。",
+       {"--origin", "http://127.0.0.1:9"}},
       {"timeout",
        {},
        std::string(kExample) + "?captcha_fault=delay:11000",
@@ -267,7 +276,10 @@ TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
     test::SimProcess sim(simArgs);
     ASSERT_TRUE(sim.ok()) << sim.error();
     const std::string address = c.path[0] == '/' ? sim.url(c.path) : c.path;
-    const Ran ran = Resolve(sim, {"--json", address});
+    std::vector<std::string> args = c.args;
+    args.push_back(address);
+    args.insert(args.begin(), "--json");
+    const Ran ran = Resolve(sim, args);
     EXPECT_EQ(ran.status, 1) << ran.err;
     const std::vector<json> lines = ran.Json();
     ASSERT_EQ(lines.size(), 1u) << ran.out;
@@ -276,7 +288,8 @@ TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
     EXPECT_EQ(lines[0]["message"], c.message);
     EXPECT_EQ(lines[0].size(), 3u) << lines[0].dump();
     // Without --json, one line on standard error and nothing on standard output.
-    const Ran plain = Resolve(sim, {address});
+    args.erase(args.begin());
+    const Ran plain = Resolve(sim, args);
     EXPECT_EQ(plain.status, 1);
     EXPECT_EQ(plain.out, "");
     EXPECT_EQ(plain.err, "sorrel-resolve: " + address + ": " + c.message + "\n");
@@ -292,7 +305,8 @@ TEST_F(CliTest, APageBeyondTheCapIsTooLarge) {
     }
   });
   const std::string address = "http://" + server.authority() + "/file/1";
-  const Ran ran = RunCli({"--json", "--captcha-program", ScriptPath("silent"), address});
+  const Ran ran = RunCli({"--json", "--origin", "http://" + server.authority(), "--captcha-program",
+                          ScriptPath("silent"), address});
   EXPECT_EQ(ran.status, 1);
   const std::vector<json> lines = ran.Json();
   ASSERT_EQ(lines.size(), 1u) << ran.out;
@@ -433,7 +447,8 @@ TEST_F(CliTest, NonAsciiFileNamesComeBackThroughEveryForm) {
 TEST(CliCommandLineTest, ExitStatusesAndStreams) {
   const Ran help = RunCli({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* part : {"--captcha-program", "--json", "wrong-captcha", "退出状态", "decode"}) {
+  for (const char* part : {"--captcha-program", "--json", "wrong-captcha", "退出状态", "decode",
+                           "（N 为 1 到 100 的整数，默认 3）"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(RunCli({"--version"}).out, "sorrel-resolve 1.0.0\n");
@@ -595,6 +610,170 @@ TEST_F(CliTest, ARemoteEngineTakesItsSecretFromAFile) {
       wrong.err.find(": aria2 拒绝了请求：密钥不对（Unauthorized）。请检查 aria2 的 RPC 密钥。\n"),
       std::string::npos)
       << wrong.err;
+}
+
+// What the command shows, what it sends and what it leaves behind: server
+// texts reach the terminal escaped, what is no page of the service is
+// refused before any request, and a signal ends the captcha program and
+// removes its picture.
+
+// The offset of the first control character, C1 character or direction
+// override in `text` (a line end aside); npos when there is none.
+size_t UnsafeAt(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const auto next = [&](size_t k) {
+      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+    };
+    if ((b < 0x20 && b != '\n') || b == 0x7F || (b == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) ||
+        (b == 0xE2 && next(1) == 0x80 && next(2) >= 0xAA && next(2) <= 0xAE) ||
+        (b == 0xE2 && next(1) == 0x81 && next(2) >= 0xA6 && next(2) <= 0xA9)) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
+void ExpectShownSafely(const Ran& ran) {
+  EXPECT_EQ(UnsafeAt(ran.out), std::string::npos) << ran.out;
+  EXPECT_EQ(UnsafeAt(ran.err), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.out.find("\nFORGED"), std::string::npos) << ran.out;
+  EXPECT_EQ(ran.err.find("\nFORGED"), std::string::npos) << ran.err;
+}
+
+TEST_F(CliTest, AddressesWithControlCharactersAreRefused) {
+  for (const std::string link : {"normal", "thunder", "flashget"}) {
+    SCOPED_TRACE(link);
+    test::SimProcess sim(
+        {"--test-mode", "--fault", "control-links:" + link + "@/guest_loginV2.php"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const Ran plain = Resolve(sim, {sim.url(kExample)});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_EQ(plain.out, "");
+    EXPECT_EQ(plain.err,
+              "sorrel-resolve: " + sim.url(kExample) + ": 服务的回答里的下载地址含有控制字符。\n");
+    const Ran json = Resolve(sim, {"--json", sim.url(kExample)});
+    ASSERT_EQ(json.Json().size(), 1u) << json.out;
+    EXPECT_EQ(json.Json()[0]["status"], "no-address");
+    EXPECT_EQ(json.Json()[0]["message"], "服务的回答里的下载地址含有控制字符。");
+  }
+}
+
+TEST_F(CliTest, FileNamesAndEngineMessagesAreShownEscaped) {
+  const fs::path files = *dir_ / "hostile";
+  fs::create_directories(files);
+  const fs::path file = files / "\x1b]0;sorrel\x07\x1b[2J\nFORGED\x7f\xc2\x9b\xe2\x80\xae.bin";
+  std::ofstream(file) << "data";
+  test::SimProcess sim({"--test-mode", "--file", "98=" + file.string()});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  // An engine that answers with control sequences of its own.
+  test::LoopbackServer engine([](const std::string& request, test::LoopbackServer::Connection& c) {
+    const json result =
+        request.find("aria2.addUri") != std::string::npos
+            ? json("\x1b[2J0123")
+            : json{{"gid", "0123"},
+                   {"status", "error"},
+                   {"errorMessage", "\x1b]0;sorrel\x07\nFORGED\x7f\xc2\x9b\xe2\x80\xae"}};
+    c.Write(test::HttpResponse(json{{"jsonrpc", "2.0"}, {"id", "1"}, {"result", result}}.dump(),
+                               "Content-Type: application/json\r\n"));
+  });
+  const Ran ran = Resolve(sim, {"--check", "--aria2=http://" + engine.authority() + "/jsonrpc",
+                                "--wait", sim.url("/file/98")});
+  EXPECT_EQ(ran.status, 1);
+  ExpectShownSafely(ran);
+  EXPECT_NE(ran.out.find("FORGED"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.out.find("GID：\\x1b[2J0123\n"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.err.find("\\x1b]0;sorrel\\x07\\x0aFORGED\\x7f\\u009b\\u202e\n"), std::string::npos)
+      << ran.err;
+}
+
+TEST_F(CliTest, WhatIsNoPageOfTheServiceIsRefusedBeforeAnyRequest) {
+  const fs::path requests = *dir_ / "requests.log";
+  test::SimProcess sim({"--test-mode", "--request-log", requests.string()});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  test::LoopbackServer other(test::LoopbackServer::Answer(test::HttpResponse("输入上方")));
+  const std::string elsewhere = "http://" + other.authority() + kExample;
+  const fs::path list = *dir_ / "not addresses.txt";
+  std::ofstream(list) << "sorrel.example\nftp://127.0.0.1/file/1\n"
+                      << elsewhere << "\nthunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==\n";
+  const Ran ran = Resolve(sim, {"--json", "", "-i", list.string()});
+  EXPECT_EQ(ran.status, 1);
+  const std::vector<json> lines = ran.Json();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"", "地址是空的。"},
+      {"sorrel.example", "这不是以 http:// 或 https:// 开头的网址。"},
+      {"ftp://127.0.0.1/file/1", "这不是以 http:// 或 https:// 开头的网址。"},
+      {elsewhere, "地址不在服务 " + sim.url("") +
+                      " 上：验证码和登录都在该服务上进行（另一个服务请用 --origin 指定）。"},
+      {"thunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==",
+       "这是下载工具的链接，不是文件页地址：其中的地址请用 sorrel-resolve decode 取出。"},
+  };
+  ASSERT_EQ(lines.size(), expected.size()) << ran.out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i]["address"], expected[i].first);
+    EXPECT_EQ(lines[i]["status"], "invalid");
+    EXPECT_EQ(lines[i]["message"], expected[i].second);
+  }
+  EXPECT_TRUE(other.requests().empty());
+  EXPECT_EQ(ReadAll(requests), "");
+  const Ran empty = RunCli({""});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.out, "");
+  EXPECT_EQ(empty.err, "sorrel-resolve: 地址是空的。\n");
+}
+
+// Ended, or ended and waiting to be reaped by whoever took it over.
+bool Gone(pid_t pid) {
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text(std::istreambuf_iterator<char>(stat), {});
+    const size_t close = text.rfind(')');
+    if (!stat || close == std::string::npos || text.substr(close + 2, 1) == "Z") return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(CliTest, ASignalEndsTheCaptchaProgramAndRemovesItsPicture) {
+  // Notes its own process, its child's and the picture, then waits.
+  Script("holds", R"sh(sleep 30 &
+printf '%s %s %s\n' "$$" "$!" "$1" >"$ASK_LOG.part"
+mv "$ASK_LOG.part" "$ASK_LOG"
+wait)sh");
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const fs::path runtime = *dir_ / "runtime";
+  fs::create_directories(runtime);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    std::signal(signal, SIG_DFL);  // a test run in the background may ignore it
+    fs::remove(log_);
+    std::vector<std::string> argv = {"env"};
+    for (const auto& [name, value] : Env(sim)) argv.push_back(name + "=" + value);
+    argv.insert(argv.end(), {"XDG_RUNTIME_DIR=" + runtime.string(),
+                             "XDG_DATA_HOME=" + (*dir_ / "data").string(), SORREL_RESOLVE_PATH,
+                             "--captcha-program", ScriptPath("holds"), sim.url(kExample)});
+    int error = 0;
+    const std::unique_ptr<ChildProcess> command =
+        ChildProcess::Start({argv, ChildStream::kNull, ChildStream::kNull}, error);
+    ASSERT_TRUE(command) << error;
+    for (int i = 0; i < 2000 && !fs::exists(log_); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_t program = 0, child = 0;
+    std::string picture;
+    std::ifstream(log_) >> program >> child >> picture;
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(picture.rfind(runtime.string() + "/sorrel-resolve.", 0), 0u) << picture;
+    EXPECT_TRUE(fs::exists(picture));
+    kill(command->Id(), signal);
+    const std::optional<ChildExit> exit = command->Wait(ChildProcess::Clock::now() + 10s);
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit->Status(), 128 + signal);
+    EXPECT_FALSE(fs::exists(fs::path(picture).parent_path()));
+    EXPECT_TRUE(Gone(program));
+    EXPECT_TRUE(Gone(child));
+  }
 }
 
 }  // namespace

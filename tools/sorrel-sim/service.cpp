@@ -261,7 +261,9 @@ Response Service::Route(const Request& request, const std::string& path, const F
   if (path == kCaptchaPath) {
     return IsGetOrHead(request) ? Captcha(request, faults) : NotAllowed("GET, HEAD");
   }
-  if (path == kLoginPath) return request.method == "POST" ? Login(request) : NotAllowed("POST");
+  if (path == kLoginPath) {
+    return request.method == "POST" ? Login(request, faults) : NotAllowed("POST");
+  }
   if (path.rfind("/dl/", 0) == 0) {
     return IsGetOrHead(request) ? Download(request, path.substr(4)) : NotAllowed("GET, HEAD");
   }
@@ -404,7 +406,7 @@ Response Service::Captcha(const Request& request, const Faults& faults) {
   return r;
 }
 
-Response Service::Login(const Request& request) {
+Response Service::Login(const Request& request, const Faults& faults) {
   const NameValues form = ParseForm(request.body);
   const std::string fileId = FindValue(form, "file_id");
   std::string expected;
@@ -445,10 +447,15 @@ Response Service::Login(const Request& request) {
     tokens_[token] = Token{fileId, now + std::chrono::seconds(options_.tokenSeconds)};
   }
   const std::string url = baseUrl_ + "/dl/" + token + "/" + PercentEncode(file->name);
-  const std::string normal = Base64Encode(url);
-  const std::string thunder = "thunder://" + Base64Encode("AA" + url + "ZZ");
-  const std::string flashget =
-      "flashget://" + Base64Encode("[FLASHGET]" + url + "[FLASHGET]") + "&sorrel";
+  auto hostile = [&](const char* link) {
+    return faults.controlLinks && (faults.controlLinks->empty() || *faults.controlLinks == link)
+               ? std::string(kControlText)
+               : std::string();
+  };
+  const std::string normal = Base64Encode(url + hostile("normal"));
+  const std::string thunder = "thunder://" + Base64Encode("AA" + url + "ZZ") + hostile("thunder");
+  const std::string flashget = "flashget://" + Base64Encode("[FLASHGET]" + url + "[FLASHGET]") +
+                               "&sorrel" + hostile("flashget");
 
   std::string body = PageTop("下载地址");
   body +=

@@ -13,6 +13,7 @@
 #include "http/http_stack.h"
 #include "http/web_access.h"
 #include "support/write_all_posix.h"
+#include "text/escape_controls.h"
 
 namespace sorrel::cli {
 
@@ -29,7 +30,8 @@ std::string ProgressLine(const Aria2Status& status, const std::string& name) {
   return "\r\x1b[K[" + std::string(static_cast<std::size_t>(filled), '#') +
          std::string(static_cast<std::size_t>(kWidth - filled), '-') + "] " +
          std::to_string(percent) + "% " + HumanSize(status.completedLength) + "/" +
-         HumanSize(status.totalLength) + " " + HumanSize(status.downloadSpeed) + "/s " + name;
+         HumanSize(status.totalLength) + " " + HumanSize(status.downloadSpeed) + "/s " +
+         EscapeControls(name);
 }
 
 }  // namespace

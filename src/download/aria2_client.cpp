@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <utility>
 
 #include "download/http_call.h"
@@ -134,15 +135,13 @@ bool IsLoopbackHost(const std::string& host) {
   if (host == "localhost" || host == "::1") return true;
   if (host.size() > 10 && host.compare(host.size() - 10, 10, ".localhost") == 0) return true;
   // 127.0.0.0/8 written as four decimal parts, not a name that starts so.
-  int parts = 0;
-  std::size_t start = 0;
-  for (std::size_t dot = 0; dot != std::string::npos; start = dot + 1) {
-    dot = host.find('.', start);
-    const std::string_view part = std::string_view(host).substr(start, dot - start);
+  if (host.compare(0, 4, "127.") != 0) return false;
+  std::istringstream parts(host);
+  int count = 0;
+  for (std::string part; std::getline(parts, part, '.'); ++count) {
     if (part.empty() || part.size() > 3 || !IsAsciiDigits(part)) return false;
-    ++parts;
   }
-  return parts == 4 && host.compare(0, 4, "127.") == 0;
+  return count == 4 && host.back() != '.';
 }
 
 }  // namespace

@@ -93,6 +93,8 @@ TEST(Aria2Addresses, OnlyHttpDownloadsAndWarningsForClearEngines) {
       {"http://dl.localhost/jsonrpc", true, "dl.localhost", false},
       {"http://192.168.1.2:6800/jsonrpc", true, "192.168.1.2", true},
       {"http://127.evil.example/jsonrpc", true, "127.evil.example", true},
+      {"http://127.0.0.1.nip.example/jsonrpc", true, "127.0.0.1.nip.example", true},
+      {"http://127.0.0.1./jsonrpc", true, "127.0.0.1.", true},
       {"http://nas:6800/jsonrpc", true, "nas", true},
       {"https://nas:6800/jsonrpc", true, "nas", false},
       {"ws://nas:6800/jsonrpc", false, "", false},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -14,8 +15,11 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -545,7 +549,12 @@ TEST_F(CliTest, APrivateEngineDownloadsTheFileAndEndsWithTheCommand) {
   EXPECT_EQ(std::string(line["gid"]).size(), 16u);
   EXPECT_EQ(line["download"], "complete");
   EXPECT_EQ(ReadAll(file.dir / "out" / "样本 数据.bin"), file.content);
-  EXPECT_TRUE(fs::exists(file.dir / "data" / "sorrel-resolver" / "aria2.session"));
+  // The engine keeps nothing to resume, and its secret's file is gone.
+  for (const auto& entry : fs::directory_iterator(file.dir / "data" / "sorrel-resolver")) {
+    EXPECT_TRUE(entry.path().filename() == "held" || entry.path().filename().string()[0] == 'c')
+        << entry.path();
+    EXPECT_NE(entry.path().filename(), "aria2.session");
+  }
   // Nothing of the engine is left running: no aria2c holds our folder.
   for (const auto& entry : fs::directory_iterator("/proc")) {
     std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
@@ -774,6 +783,257 @@ wait)sh");
     EXPECT_TRUE(Gone(program));
     EXPECT_TRUE(Gone(child));
   }
+}
+
+// The hand-off to aria2 as the command line meets its faults: what a run may
+// not send, write or leave behind.
+
+// A GET of the demo service's control endpoints.
+void SimGet(const test::SimProcess& sim, const std::string& path) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(sim.port());
+  ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+  ASSERT_EQ(write(s, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  char buffer[512];
+  std::string answer;
+  for (ssize_t n; (n = read(s, buffer, sizeof buffer)) > 0;) answer.append(buffer, n);
+  close(s);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+}
+
+// Runs the command with standard error on a terminal of its own (a
+// pseudo-terminal) and standard output into a file; `during` acts on it
+// while it runs.
+Ran RunCliOnTerminal(const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env,
+                     const std::function<void(pid_t)>& during) {
+  std::vector<std::string> argv = {SORREL_RESOLVE_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
+  FILE* out = std::tmpfile();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    dup2(fileno(out), STDOUT_FILENO);
+    dup2(slave, STDERR_FILENO);
+    close(master);
+    execv(cargv[0], cargv.data());
+    _exit(127);
+  }
+  close(slave);
+  during(pid);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Ran ran;
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) ran.err.append(buffer, n);
+  close(master);
+  std::rewind(out);
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) ran.out.append(buffer, n);
+  std::fclose(out);
+  return ran;
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 2]);
+    for (size_t k = 0; k < 4; ++k) {
+      out += i + k <= bytes.size() ? digits[(value >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  return out;
+}
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const unsigned char c : text) {
+    char escaped[4];
+    std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+    out += escaped;
+  }
+  return out;
+}
+
+class CliEngineTest : public CliTest {
+ protected:
+  static void SetUpTestSuite() {
+    CliTest::SetUpTestSuite();
+    Script("fixed", "echo k7p2");
+  }
+  // A small file in the demo service as /file/99, its sim, and a download
+  // folder of the test's own.
+  void Serve(std::vector<std::string> simArgs = {}) {
+    folder_ = *dir_ / "engine";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "out");
+    content_.resize(4000);
+    for (size_t i = 0; i < content_.size(); ++i) content_[i] = static_cast<char>(i * 11 + i / 7);
+    std::ofstream(folder_ / "样本 数据.bin", std::ios::binary) << content_;
+    simArgs.insert(simArgs.begin(), {"--test-mode", "--fixed-code", "k7p2", "--file",
+                                     "99=" + (folder_ / "样本 数据.bin").string()});
+    sim_.emplace(simArgs);
+    ASSERT_TRUE(sim_->ok()) << sim_->error();
+  }
+  std::vector<std::string> Wait(std::vector<std::string> extra = {}) const {
+    std::vector<std::string> args = {
+        "--captcha-program",       ScriptPath("fixed"), "--aria2", "--wait", "--dir",
+        (folder_ / "out").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(sim_->url("/file/99"));
+    return args;
+  }
+  fs::path Out(const std::string& name) const { return folder_ / "out" / name; }
+
+  fs::path folder_;
+  std::string content_;
+  std::optional<test::SimProcess> sim_;
+};
+
+TEST_F(CliEngineTest, OnlyHttpAddressesReachTheEngine) {
+  test::LoopbackServer engine(test::LoopbackServer::Answer(
+      test::HttpResponse(R"({"id":"sorrel-1","jsonrpc":"2.0","result":"0123456789abcdef"})")));
+  for (const char* normal : {"magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567",
+                             "ftp://127.0.0.1/a.bin", "file:///etc/passwd"}) {
+    SCOPED_TRACE(normal);
+    // The login answer, a page of the service's links with this address.
+    const std::string links = "<a class=\"local\" href=\"" + Base64(normal) +
+                              "\" id=\"local_free\" onclick=\"logClickST();\">普通不限速下载</a>";
+    Serve({"--fault",
+           "redirect:/__test/echo?header=Content-Type:text/html%3B%20charset%3Dutf-8"
+           "&body=" +
+               Escaped(links) + "@/guest_loginV2.php"});
+    const Ran ran =
+        RunCli({"--json", "--captcha-program", ScriptPath("fixed"),
+                "--aria2=http://" + engine.authority() + "/jsonrpc", sim_->url(kExample)},
+               Stdin::kText, {}, Env(*sim_));
+    EXPECT_EQ(ran.status, 1);
+    ASSERT_EQ(ran.Json().size(), 1u) << ran.out << ran.err;
+    const json line = ran.Json()[0];
+    EXPECT_EQ(line["status"], "invalid");
+    EXPECT_EQ(line.value("message", ""), "下载地址不是 http:// 或 https:// 地址，没有交给 aria2。");
+    EXPECT_EQ(line.size(), 3u) << line.dump();
+  }
+  EXPECT_TRUE(engine.requests().empty());
+}
+
+// Before any captcha is spent.
+TEST_F(CliEngineTest, AnEngineThatCannotServeIsToldAtOnce) {
+  Serve();
+  std::ofstream(folder_ / "empty");
+  std::ofstream(folder_ / "blank") << "\r\n";
+  std::ofstream(folder_ / "file");
+  const std::string remote = "--aria2=http://127.0.0.1:9/jsonrpc";
+  const std::string secret = "--aria2-secret-file";
+  const auto path = [&](const char* name) { return (folder_ / name).string(); };
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{remote, secret, path("missing")},
+       "无法读取 aria2 密钥文件 " + path("missing") + "：No such file or directory。"},
+      {{remote, secret, path("empty")},
+       "aria2 密钥文件 " + path("empty") + " 的第一行是空的，应当是 RPC 密钥。"},
+      {{remote, secret, path("blank")},
+       "aria2 密钥文件 " + path("blank") + " 的第一行是空的，应当是 RPC 密钥。"},
+      {{remote, secret, folder_.string()},
+       "无法读取 aria2 密钥文件 " + folder_.string() + "：Is a directory。"},
+      {{"--aria2", "--dir", path("file") + "/sub"},
+       "无法写入下载文件夹 " + path("file") + "/sub：Not a directory。"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--json", "--captcha-program", ScriptPath("ask")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(sim_->url(kExample));
+    const Ran ran = RunCli(args, Stdin::kText, {}, Env(*sim_));
+    EXPECT_EQ(ran.status, 1) << c.message;
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, "sorrel-resolve: " + c.message + "\n");
+  }
+  EXPECT_TRUE(AskLog().empty());
+}
+
+TEST_F(CliEngineTest, APlainAddressBeyondThisMachineIsWarnedOfOnce) {
+  const std::string warning =
+      ": 这个 aria2 地址不加密（http://），RPC 密钥和下载地址会以明文经过网络。\n";
+  const struct {
+    std::string address;
+    bool warned;
+  } cases[] = {{"http://192.0.2.1:6800/jsonrpc", true},
+               {"https://192.0.2.1:6800/jsonrpc", false},
+               {"http://127.0.0.1:6800/jsonrpc", false}};
+  for (const auto& c : cases) {
+    const Ran ran = RunCli({"--aria2=" + c.address, "--origin", "http://127.0.0.1:9",
+                            "http://127.0.0.1:9/file/1", "http://127.0.0.1:9/file/2"});
+    EXPECT_EQ(ran.status, 1);
+    const std::string unreachable =
+        "sorrel-resolve: http://127.0.0.1:9/file/1: 无法连接到服务。\n"
+        "sorrel-resolve: http://127.0.0.1:9/file/2: 无法连接到服务。\n";
+    EXPECT_EQ(ran.err, (c.warned ? "sorrel-resolve: " + c.address + warning : "") + unreachable);
+  }
+}
+
+TEST_F(CliEngineTest, TwoRunsIntoOneFolderKeepTheUsersFileAndGetAFileEach) {
+  Serve({"--fault", "trickle:4@/dl/*"});
+  std::ofstream(Out("样本 数据.bin")) << "mine";
+  auto run = [&] { return RunCli(Wait({"--json"}), Stdin::kText, {}, Env(*sim_)); };
+  auto first = std::async(std::launch::async, run);
+  const Ran second = run();
+  for (const Ran& ran : {first.get(), second}) {
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    ASSERT_EQ(ran.Json().size(), 1u) << ran.out;
+    EXPECT_EQ(ran.Json()[0].value("download", ""), "complete");
+  }
+  EXPECT_TRUE(ReadAll(Out("样本 数据.bin")) == "mine");
+  EXPECT_TRUE(ReadAll(Out("样本 数据.1.bin")) == content_);
+  EXPECT_TRUE(ReadAll(Out("样本 数据.2.bin")) == content_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "out"), {}), 3);
+}
+
+// The addresses come before the wait; the interrupted download is said to
+// be partial and left alone, and the same run again gets a file of its own.
+TEST_F(CliEngineTest, AnInterruptedWaitSaysWhatIsPartialAndTheNextRunGetsItsOwnFile) {
+  Serve();
+  SimGet(*sim_, "/__test/fault?set=trickle:20&path=/dl/*");
+  const Ran ran = RunCliOnTerminal(Wait(), Env(*sim_), [&](pid_t pid) {
+    for (int i = 0; i < 200 && !fs::exists(Out("样本 数据.bin")); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    kill(pid, SIGINT);
+  });
+  EXPECT_EQ(ran.status, 128 + SIGINT);
+  EXPECT_EQ(ran.out.rfind("普通下载地址：\n\n" + sim_->url("/dl/"), 0), 0u) << ran.out;
+  // The progress line ends its line before the message.
+  EXPECT_NE(
+      ran.err.find("样本 数据.bin\r\nsorrel-resolve: " + sim_->url("/file/99") + ": 下载被中断，" +
+                   Out("样本 数据.bin").string() + " 只下载了一部分。\r\n"),
+      std::string::npos)
+      << ran.err;
+  const std::string partial = ReadAll(Out("样本 数据.bin"));
+  EXPECT_TRUE(fs::exists(Out("样本 数据.bin.aria2")));
+
+  SimGet(*sim_, "/__test/fault?clear=1");
+  const Ran next = RunCli(Wait({"--json"}), Stdin::kText, {}, Env(*sim_));
+  EXPECT_EQ(next.status, 0) << next.err;
+  ASSERT_EQ(next.Json().size(), 1u) << next.out;
+  EXPECT_EQ(next.Json()[0].value("download", ""), "complete");
+  EXPECT_TRUE(ReadAll(Out("样本 数据.1.bin")) == content_);
+  EXPECT_TRUE(ReadAll(Out("样本 数据.bin")) == partial);
+  EXPECT_TRUE(fs::exists(Out("样本 数据.bin.aria2")));
 }
 
 }  // namespace

@@ -108,6 +108,14 @@ std::string HiddenInput(const std::string& name, const std::string& value) {
   return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + value + "\" />\n";
 }
 
+// A rule's path is exact, or a prefix when it ends in "*" ("/dl/*": every
+// download, whatever its token).
+bool RuleMatches(const std::string& rulePath, const std::string& path) {
+  if (rulePath.empty() || rulePath == path) return true;
+  return rulePath.back() == '*' &&
+         path.compare(0, rulePath.size() - 1, rulePath, 0, rulePath.size() - 1) == 0;
+}
+
 }  // namespace
 
 Service::Service(const Options& options, std::vector<CatalogueFile> catalogue)
@@ -212,10 +220,10 @@ bool Service::FaultsFor(const Request& request, const std::string& path, Faults&
   {
     std::lock_guard lock(mutex_);
     for (const FaultRule& rule : options_.faults) {
-      if (rule.path.empty() || rule.path == path) faults.Merge(rule.faults);
+      if (RuleMatches(rule.path, path)) faults.Merge(rule.faults);
     }
     for (auto it = controlFaults_.begin(); it != controlFaults_.end();) {
-      if (it->path.empty() || it->path == path) {
+      if (RuleMatches(it->path, path)) {
         faults.Merge(it->faults);
         if (it->remaining > 0 && --it->remaining == 0) {
           it = controlFaults_.erase(it);

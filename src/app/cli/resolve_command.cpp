@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -178,6 +179,13 @@ class Resolution {
     if (progress_) WriteAll(STDERR_FILENO, "\r\x1b[K");
   }
 
+  std::string PrepareHandOff() { return handOff_.Prepare(); }
+  bool HandOffWanted() const { return handOff_.Wanted(); }
+  HandOffResult HandOver(const std::string& normal, const std::string& page) {
+    ClearProgress();
+    return handOff_.Run(normal, page);
+  }
+
   Result Resolve(const std::string& address) {
     view_.address = Utf8ToGbk(address);
     view_.code.clear();
@@ -205,9 +213,8 @@ class Resolution {
             HasControlCharacters(result.flashget)) {
           return Ended(ResolveOutcome::NoAddress, "服务的回答里的下载地址含有控制字符。");
         }
-        if (handOff_.Wanted()) {
-          ClearProgress();
-          result.handOff = handOff_.Run(result.normal, address);
+        if (std::string refusal = handOff_.Refusal(result.normal); !refusal.empty()) {
+          return Ended(ResolveOutcome::Invalid, std::move(refusal));
         }
         return result;
       }
@@ -363,33 +370,58 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
   const std::string origin = options.origin.empty() ? GbkToUtf8(ServiceOrigin()) : options.origin;
   bool stdinTaken = false;
   for (const std::string& file : options.inputFiles) stdinTaken = stdinTaken || file == "-";
-  Resolution resolution(options, stdinTaken, addresses.size());
   int status = kExitOk;
-  bool printedBlock = false;
-  for (size_t k = 0; k < addresses.size(); ++k) {
-    const std::string& address = addresses[k];
-    // What is no page of the service is refused before anything is sent.
-    const std::string problem = AddressProblem(address, origin);
-    resolution.ShowProgress(k + 1, addresses.size(), address);
-    const Result result =
-        problem.empty() ? resolution.Resolve(address) : Ended(ResolveOutcome::Invalid, problem);
-    resolution.ClearProgress();
-    const bool ok = result.outcome == ResolveOutcome::Resolved;
-    if (!ok || !result.handOff.ok) status = kExitFailed;
-    if (options.json) {
-      PrintJson(address, result);
-    } else if (ok) {
-      if (printedBlock) std::printf("\n");
-      if (addresses.size() > 1) std::printf("%s\n", address.c_str());
-      std::printf("普通下载地址：\n\n%s\n\n迅雷下载地址：\n\n%s\n\n快车下载地址：\n\n%s\n",
-                  result.normal.c_str(), result.thunder.c_str(), result.flashget.c_str());
-      printedBlock = true;
-      PrintHandOff(address, result.handOff, options.quiet);
-    } else if (!options.quiet) {
-      PrintFailure(address,
-                   result.message.empty() ? StatusOf(result.outcome).message : result.message);
+  int interruptedBy = 0;
+  {
+    Resolution resolution(options, stdinTaken, addresses.size());
+    if (const std::string why = resolution.PrepareHandOff(); !why.empty()) {
+      if (!options.quiet) PrintFailure("", why);
+      return kExitFailed;
     }
-    std::fflush(stdout);
+    bool printedBlock = false;
+    for (size_t k = 0; k < addresses.size(); ++k) {
+      const std::string& address = addresses[k];
+      // What is no page of the service is refused before anything is sent.
+      const std::string problem = AddressProblem(address, origin);
+      resolution.ShowProgress(k + 1, addresses.size(), address);
+      Result result =
+          problem.empty() ? resolution.Resolve(address) : Ended(ResolveOutcome::Invalid, problem);
+      resolution.ClearProgress();
+      const bool ok = result.outcome == ResolveOutcome::Resolved;
+      // The addresses come out before a wait, so that an interrupted one
+      // loses nothing; the JSON line keeps them with the rest.
+      if (ok && !options.json) {
+        if (printedBlock) std::printf("\n");
+        if (addresses.size() > 1) std::printf("%s\n", address.c_str());
+        std::printf("普通下载地址：\n\n%s\n\n迅雷下载地址：\n\n%s\n\n快车下载地址：\n\n%s\n",
+                    result.normal.c_str(), result.thunder.c_str(), result.flashget.c_str());
+        std::fflush(stdout);
+        printedBlock = true;
+      }
+      if (ok && resolution.HandOffWanted()) {
+        result.handOff = resolution.HandOver(result.normal, address);
+      }
+      if (!ok || !result.handOff.ok) status = kExitFailed;
+      if (options.json) {
+        PrintJson(address, result);
+      } else if (ok) {
+        PrintHandOff(address, result.handOff, options.quiet);
+      } else if (!options.quiet) {
+        PrintFailure(address,
+                     result.message.empty() ? StatusOf(result.outcome).message : result.message);
+      }
+      std::fflush(stdout);
+      if (result.handOff.signal != 0) {
+        interruptedBy = result.handOff.signal;
+        break;
+      }
+    }
+  }
+  // Ended as the signal ends a program, once everything is said and the
+  // engine and the picture's folder are gone.
+  if (interruptedBy != 0) {
+    std::signal(interruptedBy, SIG_DFL);
+    std::raise(interruptedBy);
   }
   return status;
 }

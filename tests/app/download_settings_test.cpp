@@ -1,10 +1,14 @@
-// The settings file holds the engine's secret: it is made private, and one
-// that is a link or another user's is neither read nor written.
+// The download settings: the dialog warns while the engine's address would
+// carry the secret across the network unencrypted; the file holds the
+// secret, so it is made private, and one that is a link or another user's
+// is neither read nor written.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTest>
 
@@ -36,6 +40,30 @@ class DownloadSettingsTest : public QObject {
 
  private slots:
   void init() { QDir(Folder()).removeRecursively(); }
+
+  void warnsOfAPlainAddressBeyondThisMachine() {
+    DownloadSettingsDialog dialog({QStringLiteral("http://192.0.2.1:6800/jsonrpc"), {}, {}, false});
+    dialog.show();
+    auto* address = dialog.findChild<QLineEdit*>("Aria2Address");
+    auto* warning = dialog.findChild<QLabel*>("Aria2AddressInClear");
+    QVERIFY(address != nullptr && warning != nullptr);
+    QVERIFY(warning->isVisible());
+    QCOMPARE(warning->text(),
+             QString::fromUtf8(
+                 "这个 aria2 地址不加密（http://），RPC 密钥和下载地址会以明文经过网络。"));
+    const struct {
+      const char* text;
+      bool warned;
+    } cases[] = {
+        {"https://192.0.2.1:6800/jsonrpc", false}, {"http://127.0.0.1:6800/jsonrpc", false},
+        {"http://localhost:6800/jsonrpc", false},  {"", false},
+        {"http://nas:6800/jsonrpc", true},         {"HTTP://[2001:db8::1]:6800/jsonrpc", true},
+    };
+    for (const auto& c : cases) {
+      address->setText(QString::fromUtf8(c.text));
+      QVERIFY2(warning->isVisible() == c.warned, c.text);
+    }
+  }
 
   void theFileAndItsFolderAreTheUsersAlone() {
     QCOMPARE(File(), qEnvironmentVariable("XDG_CONFIG_HOME") +

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "download/aria2_client.h"
 #include "support/user_dirs_posix.h"
 
 namespace sorrel {
@@ -76,6 +78,7 @@ bool DownloadSettings::Save() const {
 DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings, QWidget* parent)
     : QDialog(parent),
       address_(new QLineEdit(settings.address, this)),
+      inClear_(new QLabel(QString::fromStdString(Aria2InClearWarning()), this)),
       secret_(new QLineEdit(settings.secret, this)),
       folder_(new QLineEdit(settings.folder, this)),
       sendOpenedLinks_(new QCheckBox(
@@ -85,6 +88,15 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
   setWindowTitle(QString::fromUtf8("aria2 下载设置"));
   address_->setObjectName("Aria2Address");
   address_->setPlaceholderText(QString::fromUtf8("留空时启动本工具自己的 aria2c"));
+  inClear_->setObjectName("Aria2AddressInClear");
+  inClear_->setTextFormat(Qt::PlainText);
+  inClear_->setWordWrap(true);
+  inClear_->setStyleSheet("color: #b00000;");
+  auto showInClear = [this] {
+    inClear_->setVisible(Aria2AddressInClear(address_->text().trimmed().toStdString()));
+  };
+  connect(address_, &QLineEdit::textChanged, this, showInClear);
+  showInClear();
   secret_->setObjectName("Aria2Secret");
   secret_->setEchoMode(QLineEdit::Password);
   folder_->setObjectName("DownloadFolder");
@@ -100,6 +112,7 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
   folderRow->addWidget(browse);
   auto* form = new QFormLayout(this);
   form->addRow(QString::fromUtf8("aria2 RPC 地址："), address_);
+  form->addRow(QString(), inClear_);
   form->addRow(QString::fromUtf8("RPC 密钥："), secret_);
   form->addRow(QString::fromUtf8("下载文件夹："), folderRow);
   form->addRow(sendOpenedLinks_);

@@ -8,6 +8,7 @@
 #include <QString>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace sorrel {
@@ -34,6 +35,7 @@ class DownloadSettingsDialog : public QDialog {
 
  private:
   QLineEdit* address_;
+  QLabel* inClear_;  // shown while the address would send the secret unencrypted
   QLineEdit* secret_;
   QLineEdit* folder_;
   QCheckBox* sendOpenedLinks_;

@@ -43,63 +43,53 @@ void DownloadEngine::Configure(const QString& address, const QString& secret,
   folder_ = folder;
   client_.reset();
   // A private engine keeps running for the transfers it has; a changed
-  // address or folder only applies to the next ones.
-  if (!address_.isEmpty()) engine_.reset();
+  // folder only applies to the next ones.
+  if (!address_.isEmpty()) keeper_.reset();
 }
 
-Aria2Client* DownloadEngine::Client(QString& error) {
-  if (client_) return client_.get();
-  Aria2Endpoint endpoint{address_.toStdString(), secret_.toStdString()};
-  if (address_.isEmpty()) {
-    if (!engine_) {
-      PrivateEngineOptions options;
-      options.downloadDir = folder_.toStdString();
-      std::string why;
-      engine_ = PrivateEngine::Start(stack_, threads_, options, why);
-      if (!engine_) {
-        error = Utf8(why);
-        return nullptr;
-      }
-    }
-    endpoint = engine_->Endpoint();
+Aria2Client* DownloadEngine::Client() {
+  if (address_.isEmpty()) return keeper_ ? keeper_->Client() : nullptr;
+  if (!client_) {
+    client_ = std::make_unique<Aria2Client>(
+        stack_, threads_, Aria2Endpoint{address_.toStdString(), secret_.toStdString()});
   }
-  client_ = std::make_unique<Aria2Client>(stack_, threads_, endpoint);
   return client_.get();
 }
 
 void DownloadEngine::Add(const QString& normal, const QString& page, const QString& name) {
-  QString error;
-  Aria2Client* client = Client(error);
-  if (client == nullptr) {
-    emit Failed(name, error);
-    return;
-  }
   Aria2Download download;
   download.address = normal.toStdString();
   download.fileName = name.toStdString();
-  // A private engine was started in the folder already.
-  if (!address_.isEmpty()) download.dir = folder_.toStdString();
+  download.dir = folder_.toStdString();
   download.referer = page.toStdString();
   download.userAgent = std::string(kPageUserAgent);
-  download.cookieLine = stack_.CookieLine(download.address);
   Aria2Error failure;
-  const std::string gid = client->AddUri(download, failure);
+  std::string gid;
+  if (address_.isEmpty()) {
+    // The engine of the tool's own, started again here after it ended.
+    if (!keeper_)
+      keeper_ = std::make_unique<PrivateEngineKeeper>(stack_, threads_, PrivateEngineOptions{});
+    gid = keeper_->Add(download, stack_.CookieLine(download.address), failure);
+  } else {
+    gid = Client()->AddUri(download, failure);
+  }
   if (gid.empty()) {
     emit Failed(name, Utf8(failure.message));
     return;
   }
   active_.append(Utf8(gid));
-  emit Added(name, Utf8(gid));
+  emit Added(Utf8(download.fileName), Utf8(gid));
 }
 
 void DownloadEngine::Poll() {
-  QString error;
-  Aria2Client* client = active_.isEmpty() ? nullptr : Client(error);
+  Aria2Client* client = active_.isEmpty() ? nullptr : Client();
   for (int i = 0; client != nullptr && i < active_.size();) {
     Aria2Status status;
     Aria2Error failure;
     const QString gid = active_[i];
     if (!client->TellStatus(gid.toStdString(), status, failure)) {
+      // An engine of ours that ended is reaped at once.
+      if (keeper_) keeper_->Running();
       emit Progress(gid, 0, 0, 0, "error", Utf8(failure.message));
       // An engine that does not answer is asked again at the next poll.
       if (failure.failure != Aria2Failure::kRefused) break;
@@ -108,7 +98,7 @@ void DownloadEngine::Poll() {
     }
     const QString state = Utf8(status.status);
     emit Progress(gid, status.completedLength, status.totalLength, status.downloadSpeed, state,
-                  Utf8(status.errorMessage));
+                  state == "error" ? Utf8(Aria2DownloadFailure(status)) : QString());
     if (state == "complete" || state == "error" || state == "removed") {
       active_.removeAt(i);
     } else {

@@ -44,13 +44,14 @@ class DownloadEngine : public QObject {
   void Polled();
 
  private:
-  Aria2Client* Client(QString& error);
+  // The engine at the address set, or the tool's own; null before its first start.
+  Aria2Client* Client();
 
   HttpStack& stack_;
   ThreadSystem& threads_;
   QString address_, secret_, folder_;
-  std::unique_ptr<PrivateEngine> engine_;
-  std::unique_ptr<Aria2Client> client_;
+  std::unique_ptr<PrivateEngineKeeper> keeper_;
+  std::unique_ptr<Aria2Client> client_;  // of an engine at `address_`
   QStringList active_;
 };
 

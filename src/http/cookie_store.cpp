@@ -10,7 +10,6 @@
 #include <limits>
 #include <optional>
 #include <thread>
-#include <unordered_set>
 
 #include "http/ascii.h"
 #include "http/cookie_domain.h"

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSettings>
@@ -45,6 +47,19 @@ QAction* Item(QMenu* menu, const char* text) {
   return nullptr;
 }
 
+// Makes the service's next login answer with `fault`.
+void SetLoginFault(test::SimWindow& w, const char* fault) {
+  QNetworkAccessManager network;
+  const QUrl url(QString::fromStdString(
+      w.sim.url(std::string("/__test/fault?path=/guest_loginV2.php&times=1&set=") + fault)));
+  QNetworkReply* reply = network.get(QNetworkRequest(url));
+  QEventLoop wait;
+  QObject::connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+  wait.exec();
+  QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+  reply->deleteLater();
+}
+
 void Choose(QMenu* menu, const char* text) {
   QAction* action = Item(menu, text);
   QVERIFY2(action != nullptr, text);
@@ -77,6 +92,48 @@ class WindowDownloadsTest : public QObject {
     }
     QVERIFY(Item(menu, "下载设置...")->isEnabled());
     menu->close();
+  }
+
+  void itemsGreyOnceTheBoxShowsAnotherText() {
+    const struct {
+      const char* later;
+      const char* fault;  // on the login, once
+      int runs;
+    } rows[] = {
+        {"the third wrong captcha", nullptr, 3},
+        {"a file removed at the login", "redirect:/file/40400404", 1},
+        {"an unreachable service at the login", "redirect://127.0.0.1:1/gone", 1},
+    };
+    for (const auto& row : rows) {
+      test::SimWindow w;
+      QVERIFY2(w.sim.ok(), w.sim.error().c_str());
+      w.Resolve(w.FileUrl());
+      QVERIFY(w.result->toPlainText().startsWith(Utf8("普通下载地址：")));
+      QMenu* menu = RightClick(w.window);
+      QVERIFY(Item(menu, "复制普通下载地址")->isEnabled());
+      menu->close();
+
+      if (row.fault) SetLoginFault(w, row.fault);
+      BoxAnswerer closer;
+      for (int run = 0; run < row.runs; ++run) {
+        QTest::mouseClick(w.refresh, Qt::LeftButton);
+        QTest::keyClicks(w.captcha, row.fault ? "k7p2" : "wxyz");
+        QTest::mouseClick(w.resolve, Qt::LeftButton);
+      }
+      QVERIFY2(w.result->toPlainText().startsWith(Utf8("如果您")), row.later);
+
+      QApplication::clipboard()->setText("untouched");
+      menu = RightClick(w.window);
+      for (const char* text : {"复制普通下载地址", "复制迅雷下载地址", "复制快车下载地址",
+                               "发送到 aria2 下载", "检查链接"}) {
+        QVERIFY2(!Item(menu, text)->isEnabled(), text);
+        Item(menu, text)->trigger();
+      }
+      menu->close();
+      w.program.Controller().Choose(ResultAction::kCopyNormal);
+      QCOMPARE(QApplication::clipboard()->text(), QString("untouched"));
+      QCOMPARE(w.program.Downloads(), nullptr);
+    }
   }
 
   void copiesChecksAndSendsToAria2() {
@@ -123,7 +180,7 @@ class WindowDownloadsTest : public QObject {
              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     Choose(RightClick(window), "发送到 aria2 下载");
-    DownloadsWindow* downloads = w.program.Menu().Downloads();
+    DownloadsWindow* downloads = w.program.Downloads();
     QVERIFY(downloads != nullptr);
     QVERIFY(downloads->isVisible());
     QTableWidget* table = downloads->Table();
@@ -143,13 +200,13 @@ class WindowDownloadsTest : public QObject {
     MainWindow& window = w.window;
     w.Resolve(w.FileUrl("12345678"));
     const QString typed = w.address->text();
-    const ByteSet before = window.Picture();
+    const ByteSet before = w.program.Controller().Picture();
     BoxAnswerer box(QMessageBox::Yes);
     Choose(RightClick(window), "检查链接");
     QTRY_COMPARE_WITH_TIMEOUT(box.texts.size(), 1, 10000);
     QVERIFY2(box.texts[0].contains(Utf8("状态：下载地址已过期，请重新获取。")),
              qPrintable(box.texts[0]));
-    QTRY_VERIFY(window.Picture() != before);
+    QTRY_VERIFY(w.program.Controller().Picture() != before);
     QCOMPARE(w.address->text(), typed);
   }
 

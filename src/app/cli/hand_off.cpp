@@ -10,8 +10,6 @@
 #include <thread>
 
 #include "download/file_name.h"
-#include "http/http_stack.h"
-#include "http/web_access.h"
 #include "support/write_all_posix.h"
 
 namespace sorrel::cli {
@@ -34,8 +32,8 @@ std::string ProgressLine(const Aria2Status& status, const std::string& name) {
 
 }  // namespace
 
-HandOff::HandOff(const Options& options, HttpStack& stack, ThreadSystem& threads)
-    : options_(options), stack_(stack), threads_(threads) {}
+HandOff::HandOff(const Options& options, const EngineAccess& engines)
+    : options_(options), engines_(engines) {}
 
 Aria2Client* HandOff::Engine(std::string& error) {
   if (client_) return client_.get();
@@ -81,7 +79,7 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
   HandOffResult result;
   std::string name = FileNameFromAddress(normal);
   if (options_.check) {
-    result.check = CheckLink(stack_, threads_, normal, kPageUserAgent);
+    result.check = CheckLink(stack_, threads_, normal, engines_.agent);
     if (result.check->status != LinkStatus::kOk) {
       result.ok = false;
       result.message = LinkStatusSentence(result.check->status);
@@ -107,8 +105,8 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
   download.fileName = name;
   download.dir = engine_ ? engine_->DownloadDir() : options_.dir;
   download.referer = page;
-  download.userAgent = std::string(kPageUserAgent);
-  download.cookieLine = stack_.CookieLine(normal);
+  download.userAgent = std::string(engines_.agent);
+  download.cookieLine = engines_.CookieLine(normal);
   Aria2Error failure;
   result.gid = client->AddUri(download, failure);
   if (result.gid.empty()) return failed(failure.message);

@@ -7,14 +7,10 @@
 #include <string>
 
 #include "app/cli/options.h"
+#include "app/engine_access.h"
 #include "download/aria2_client.h"
 #include "download/link_check.h"
 #include "download/private_engine.h"
-
-namespace sorrel {
-class HttpStack;
-class ThreadSystem;
-}  // namespace sorrel
 
 namespace sorrel::cli {
 
@@ -28,7 +24,7 @@ struct HandOffResult {
 
 class HandOff {
  public:
-  HandOff(const Options& options, HttpStack& stack, ThreadSystem& threads);
+  HandOff(const Options& options, const EngineAccess& engines);
 
   bool Wanted() const { return options_.check || options_.aria2; }
   HandOffResult Run(const std::string& normal, const std::string& page);
@@ -39,8 +35,9 @@ class HandOff {
   void Wait(const std::string& gid, const std::string& name, HandOffResult& result);
 
   const Options& options_;
-  HttpStack& stack_;
-  ThreadSystem& threads_;
+  EngineAccess engines_;
+  HttpStack& stack_ = engines_.http;
+  ThreadSystem& threads_ = engines_.threads;
   std::unique_ptr<PrivateEngine> engine_;
   std::unique_ptr<Aria2Client> client_;
   std::string engineError_;

@@ -12,10 +12,25 @@
 
 namespace sorrel {
 
+namespace {
+
+QString Utf8(const std::string& text) { return QString::fromStdString(text); }
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+class UserStore : public SettingsStore {
+ public:
+  DownloadSettings Load() override { return DownloadSettings::Load(); }
+  bool Save(const DownloadSettings& settings) override { return settings.Save(); }
+};
+
+}  // namespace
+
 DownloadSettings DownloadSettings::Load() {
   QSettings store(QSettings::IniFormat, QSettings::UserScope, "sorrel-resolver", "sorrel-resolver");
-  return {store.value("aria2/address").toString(), store.value("aria2/secret").toString(),
-          store.value("aria2/folder").toString(), store.value("links/sendToAria2", false).toBool()};
+  return {store.value("aria2/address").toString().toStdString(),
+          store.value("aria2/secret").toString().toStdString(),
+          store.value("aria2/folder").toString().toStdString(),
+          store.value("links/sendToAria2", false).toBool()};
 }
 
 bool DownloadSettings::Save() const {
@@ -23,48 +38,53 @@ bool DownloadSettings::Save() const {
   // Private before the secret goes in, and again after Qt's atomic rewrite.
   const auto privateFile = QFile::ReadOwner | QFile::WriteOwner;
   if (QFile::exists(store.fileName())) QFile::setPermissions(store.fileName(), privateFile);
-  store.setValue("aria2/address", address.trimmed());
-  store.setValue("aria2/secret", secret);
-  store.setValue("aria2/folder", folder.trimmed());
+  store.setValue("aria2/address", Utf8(address));
+  store.setValue("aria2/secret", Utf8(secret));
+  store.setValue("aria2/folder", Utf8(folder));
   store.setValue("links/sendToAria2", sendOpenedLinks);
   store.sync();
   return store.status() == QSettings::NoError &&
          QFile::setPermissions(store.fileName(), privateFile);
 }
 
+SettingsStore& UserSettingsStore() {
+  static UserStore store;
+  return store;
+}
+
 DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings, QWidget* parent)
     : QDialog(parent),
-      address_(new QLineEdit(settings.address, this)),
-      secret_(new QLineEdit(settings.secret, this)),
-      folder_(new QLineEdit(settings.folder, this)),
-      sendOpenedLinks_(new QCheckBox(
-          QString::fromUtf8("从别处打开的迅雷、快车、qqdl 链接直接交给 aria2 下载"), this)) {
+      address_(new QLineEdit(Utf8(settings.address), this)),
+      secret_(new QLineEdit(Utf8(settings.secret), this)),
+      folder_(new QLineEdit(Utf8(settings.folder), this)),
+      sendOpenedLinks_(new QCheckBox(Utf8(settings_texts::kSendOpenedLinks), this)) {
+  setObjectName("DownloadSettingsDialog");
   sendOpenedLinks_->setObjectName("SendOpenedLinks");
   sendOpenedLinks_->setChecked(settings.sendOpenedLinks);
-  setWindowTitle(QString::fromUtf8("aria2 下载设置"));
+  setWindowTitle(Utf8(settings_texts::kTitle));
   address_->setObjectName("Aria2Address");
-  address_->setPlaceholderText(QString::fromUtf8("留空时启动本工具自己的 aria2c"));
+  address_->setPlaceholderText(Utf8(settings_texts::kAddressHint));
   secret_->setObjectName("Aria2Secret");
   secret_->setEchoMode(QLineEdit::Password);
   folder_->setObjectName("DownloadFolder");
-  folder_->setPlaceholderText(QString::fromUtf8("留空时使用用户的下载文件夹"));
-  auto* browse = new QPushButton(QString::fromUtf8("浏览..."), this);
+  folder_->setPlaceholderText(Utf8(settings_texts::kFolderHint));
+  auto* browse = new QPushButton(Utf8(settings_texts::kBrowse), this);
   connect(browse, &QPushButton::clicked, this, [this] {
-    const QString chosen =
-        QFileDialog::getExistingDirectory(this, QString::fromUtf8("下载文件夹"), folder_->text());
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, Utf8(settings_texts::kBrowseTitle), folder_->text());
     if (!chosen.isEmpty()) folder_->setText(chosen);
   });
   auto* folderRow = new QHBoxLayout;
   folderRow->addWidget(folder_);
   folderRow->addWidget(browse);
   auto* form = new QFormLayout(this);
-  form->addRow(QString::fromUtf8("aria2 RPC 地址："), address_);
-  form->addRow(QString::fromUtf8("RPC 密钥："), secret_);
-  form->addRow(QString::fromUtf8("下载文件夹："), folderRow);
+  form->addRow(Utf8(settings_texts::kAddress), address_);
+  form->addRow(Utf8(settings_texts::kSecret), secret_);
+  form->addRow(Utf8(settings_texts::kFolder), folderRow);
   form->addRow(sendOpenedLinks_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QString::fromUtf8("确定"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("取消"));
+  buttons->button(QDialogButtonBox::Ok)->setText(Utf8(settings_texts::kOk));
+  buttons->button(QDialogButtonBox::Cancel)->setText(Utf8(settings_texts::kCancel));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   form->addRow(buttons);
@@ -72,7 +92,8 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
 }
 
 DownloadSettings DownloadSettingsDialog::Settings() const {
-  return {address_->text(), secret_->text(), folder_->text(), sendOpenedLinks_->isChecked()};
+  return {address_->text().toStdString(), secret_->text().toStdString(),
+          folder_->text().toStdString(), sendOpenedLinks_->isChecked()};
 }
 
 }  // namespace sorrel

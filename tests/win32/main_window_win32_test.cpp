@@ -81,9 +81,9 @@ TEST(Win32MainWindow, NoticesSayWhatRegisteringAndUndoingDid) {
       {true, none, none, L"本工具不是迅雷、快车、qqdl 链接的默认打开方式，没有需要撤销的设置。"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(row.undo ? UnregisterNotice(row.before, row.after)
-                       : RegisterNotice(row.before, row.after),
-              row.notice);
+    EXPECT_EQ(
+        row.undo ? UnregisterNotice(row.before, row.after) : RegisterNotice(row.before, row.after),
+        row.notice);
   }
 }
 

@@ -85,9 +85,13 @@ OpenedLink OpenWrappedLink(std::string_view link) {
   opened.thunderLink = decoded.kind == LinkKind::kThunder ? pasted : EncodeThunder(decoded.address);
   opened.flashGetLink =
       decoded.kind == LinkKind::kFlashGet ? pasted : EncodeFlashGet(decoded.address);
-  opened.resultText = texts::NormalHeading() + opened.normalLink + texts::ThunderHeading() +
-                      opened.thunderLink + texts::FlashGetHeading() + opened.flashGetLink;
+  opened.resultText = ResultText(opened.normalLink, opened.thunderLink, opened.flashGetLink);
   return opened;
+}
+
+Text ResultText(const Text& normal, const Text& thunder, const Text& flashGet) {
+  return texts::NormalHeading() + normal + texts::ThunderHeading() + thunder +
+         texts::FlashGetHeading() + flashGet;
 }
 
 void KeepOpenedLink(const OpenedLink& opened, ProgramState& state) {

@@ -36,12 +36,6 @@ bool IsBlank(std::u16string_view text) {
   });
 }
 
-// The result text a resolution writes for these three addresses.
-Text ResultText(const ProgramState& state) {
-  return texts::NormalHeading() + state.NormalLink + texts::ThunderHeading() + state.ThunderLink +
-         texts::FlashGetHeading() + state.FlashGetLink;
-}
-
 }  // namespace
 
 // One run the window started, counted while it lasts.
@@ -192,7 +186,9 @@ std::optional<Text> WindowController::Offered(ResultAction action) {
   // The three addresses kept between clicks are offered only while the
   // result box shows them: after a failure text, or a text that no longer
   // matches them, they belong to another file.
-  if (result_ != ResultText(state)) return std::nullopt;
+  if (result_ != ResultText(state.NormalLink, state.ThunderLink, state.FlashGetLink)) {
+    return std::nullopt;
+  }
   const Text& link = action == ResultAction::kCopyThunder    ? state.ThunderLink
                      : action == ResultAction::kCopyFlashGet ? state.FlashGetLink
                                                              : state.NormalLink;

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "download/aria2_client.h"
+
 namespace sorrel {
 
 namespace {
@@ -17,6 +19,10 @@ std::string Trimmed(std::string_view text) {
 
 DownloadSettings DownloadSettings::Kept() const {
   return {Trimmed(address), secret, Trimmed(folder), sendOpenedLinks};
+}
+
+std::string AddressWarning(std::string_view address) {
+  return Aria2AddressInClear(Trimmed(address)) ? Aria2InClearWarning() : std::string();
 }
 
 }  // namespace sorrel

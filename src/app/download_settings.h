@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace sorrel {
 
@@ -37,6 +38,11 @@ class SettingsStore {
 
 // The front end's own store: DownloadSettings::Load and Save.
 SettingsStore& UserSettingsStore();
+
+// What the dialog shows under the engine's address while the user types it:
+// a warning while a plain http:// address of another machine would carry the
+// secret and the addresses unencrypted, else nothing.
+std::string AddressWarning(std::string_view address);
 
 namespace settings_texts {
 inline constexpr const char* kTitle = "aria2 下载设置";

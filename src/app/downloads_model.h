@@ -2,7 +2,7 @@
 // transfer's name, progress, speed and state. The engine is spoken to on a
 // thread of the model's own, which asks it about the transfers under way
 // twice a second, so that a slow or dead engine never holds up a window.
-// Texts are UTF-8.
+// Texts are UTF-8; those of the engine are shown as plain text.
 #pragma once
 
 #include <chrono>
@@ -29,7 +29,7 @@ struct Transfer {
   int permille = 0;
   std::string speed;  // "1.5 KB/s" while it runs
   std::string state;
-  std::string detail;  // the engine's own word on a failure
+  std::string detail;  // the whole sentence on a failure
 };
 
 class DownloadsView {
@@ -37,7 +37,8 @@ class DownloadsView {
   virtual ~DownloadsView() = default;
   // Shows the window and brings it to the front.
   virtual void Raise() = 0;
-  // Draws transfer `row`; the row after the last is a new one.
+  // Draws transfer `row`, its name included; the row after the last is a
+  // new one.
   virtual void ShowTransfer(std::size_t row, const Transfer& transfer) = 0;
 };
 

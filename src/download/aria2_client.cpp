@@ -1,6 +1,9 @@
 #include "download/aria2_client.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <utility>
 
 #include "download/http_call.h"
 
@@ -18,6 +21,10 @@ std::string Sentence(Aria2Failure failure, const Aria2Endpoint& endpoint, std::u
     case Aria2Failure::kBadAddress:
       return "aria2 的地址“" + endpoint.address + "”不对，应当以 http:// 或 https:// 开头。";
     case Aria2Failure::kUnreachable:
+      if (endpoint.own) {
+        return "本工具启动的 aria2c 没有应答：连不上 " + endpoint.address +
+               "。它可能已经退出，下次发送时会重新启动。";
+      }
       return "aria2 没有应答：连不上 " + endpoint.address + "。请确认 aria2 正在运行并开启了 RPC。";
     case Aria2Failure::kTimedOut:
       return "aria2 在 " + std::to_string(timeoutMs / 1000) + " 秒内没有应答：" + endpoint.address +
@@ -28,6 +35,10 @@ std::string Sentence(Aria2Failure failure, const Aria2Endpoint& endpoint, std::u
       return "aria2 拒绝了请求：密钥不对（Unauthorized）。请检查 aria2 的 RPC 密钥。";
     case Aria2Failure::kRefused:
       return "aria2 报告错误：" + std::string(detail);
+    case Aria2Failure::kNotDownload:
+      return NotDownloadSentence();
+    case Aria2Failure::kNotStarted:
+      return std::string(detail);
     case Aria2Failure::kNone:
       break;
   }
@@ -61,18 +72,133 @@ std::string RequestBody(std::string_view method, std::string_view id, std::strin
 }
 
 json AddUriParams(const Aria2Download& download) {
-  json options = json::object();
+  // Whatever the engine's own settings: a file the user has is never
+  // written into (a new one gets a new name), and a torrent or Metalink
+  // file the address turns out to be is saved, not followed.
+  json options = {{"auto-file-renaming", "true"},
+                  {"continue", "false"},
+                  {"follow-metalink", "false"},
+                  {"follow-torrent", "false"}};
   if (!download.fileName.empty()) options["out"] = download.fileName;
   if (!download.dir.empty()) options["dir"] = download.dir;
   if (!download.referer.empty()) options["referer"] = download.referer;
   json headers = json::array();
   if (!download.userAgent.empty()) headers.push_back("User-Agent: " + download.userAgent);
-  if (!download.cookieLine.empty()) headers.push_back("Cookie: " + download.cookieLine);
   if (!headers.empty()) options["header"] = std::move(headers);
   return json::array({json::array({download.address}), std::move(options)});
 }
 
+bool IsAsciiDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+// The scheme (lower-cased) and the host of an absolute address; an empty
+// host when the address has none or holds a blank or control character.
+std::pair<std::string, std::string> SchemeAndHost(std::string_view address) {
+  const std::size_t colon = address.find("://");
+  if (colon == std::string_view::npos || colon == 0) return {};
+  for (const char c : address) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b == 0x7F) return {};
+  }
+  std::string_view authority = address.substr(colon + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    authority = authority.substr(at + 1);
+  }
+  std::string_view host = authority;
+  std::string_view port;
+  if (authority.substr(0, 1) == "[") {
+    const std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return {};
+    host = authority.substr(1, close - 1);
+    const std::string_view after = authority.substr(close + 1);
+    if (!after.empty() && after[0] != ':') return {};
+    port = after.substr(after.empty() ? 0 : 1);
+  } else if (const std::size_t p = authority.find(':'); p != std::string_view::npos) {
+    host = authority.substr(0, p);
+    port = authority.substr(p + 1);
+  }
+  if (host.empty() || !IsAsciiDigits(port) || port.size() > 5) return {};
+  return {Lower(address.substr(0, colon)), Lower(host)};
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "::1") return true;
+  if (host.size() > 10 && host.compare(host.size() - 10, 10, ".localhost") == 0) return true;
+  // 127.0.0.0/8 written as four decimal parts, not a name that starts so.
+  if (host.compare(0, 4, "127.") != 0) return false;
+  std::istringstream parts(host);
+  int count = 0;
+  for (std::string part; std::getline(parts, part, '.'); ++count) {
+    if (part.empty() || part.size() > 3 || !IsAsciiDigits(part)) return false;
+  }
+  return count == 4 && host.back() != '.';
+}
+
 }  // namespace
+
+bool IsDownloadAddress(std::string_view address) {
+  const auto [scheme, host] = SchemeAndHost(address);
+  return !host.empty() && (scheme == "http" || scheme == "https");
+}
+
+std::string DownloadHost(std::string_view address) {
+  return IsDownloadAddress(address) ? SchemeAndHost(address).second : std::string();
+}
+
+std::string NotDownloadSentence() {
+  return "下载地址不是 http:// 或 https:// 地址，没有交给 aria2。";
+}
+
+bool Aria2AddressInClear(std::string_view address) {
+  const auto [scheme, host] = SchemeAndHost(address);
+  return scheme == "http" && !host.empty() && !IsLoopbackHost(host);
+}
+
+std::string Aria2InClearWarning() {
+  return "这个 aria2 地址不加密（http://），RPC 密钥和下载地址会以明文经过网络。";
+}
+
+std::string Aria2DownloadFailure(const Aria2Status& status) {
+  const std::string& code = status.errorCode;
+  const std::string& words = status.errorMessage;
+  std::string sentence;
+  if (code == "9" || words.find("No space left") != std::string::npos) {
+    sentence = "磁盘空间不足。";
+  } else if (code == "15" || code == "16" || code == "17" || code == "18") {
+    sentence = "无法写入下载文件夹：文件夹不存在、不可写或磁盘已满。";
+  } else if (code == "3") {
+    sentence = "服务器上没有这个文件（HTTP 404）。";
+  } else if (code == "24") {
+    sentence = "服务器要求身份验证（HTTP 401）。";
+  } else if (code == "29") {
+    sentence = "服务器暂时无法处理请求（HTTP 503）。";
+  } else if (code == "22" && words.find("status=403") != std::string::npos) {
+    sentence = "服务器拒绝了下载（HTTP 403），下载地址可能已经过期，请重新获取。";
+  } else if (code == "22") {
+    sentence = "下载服务器的应答不对。";
+  } else if (code == "2") {
+    sentence = "连接下载服务器超时。";
+  } else if (code == "6") {
+    sentence = "网络出错。";
+  } else if (code == "19") {
+    sentence = "无法解析下载服务器的域名。";
+  } else if (code == "23") {
+    sentence = "下载地址重定向的次数太多。";
+  }
+  const std::string own = words.empty() ? status.status : words;
+  if (sentence.empty()) return "aria2 下载失败：" + own;
+  return "aria2 下载失败：" + sentence + "（aria2：" + own + "）";
+}
 
 std::string Aria2RequestBody(std::string_view method, std::string_view id, std::string_view secret,
                              std::string_view paramsJson) {
@@ -126,6 +252,10 @@ json Aria2Client::Call(std::string_view method, json params, Aria2Error& error) 
 }
 
 std::string Aria2Client::AddUri(const Aria2Download& download, Aria2Error& error) {
+  if (!IsDownloadAddress(download.address)) {
+    error = {Aria2Failure::kNotDownload, NotDownloadSentence()};
+    return {};
+  }
   const json result = Call("aria2.addUri", AddUriParams(download), error);
   if (error.failure != Aria2Failure::kNone) return {};
   if (!result.is_string() || result.get_ref<const std::string&>().empty()) {

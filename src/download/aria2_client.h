@@ -16,6 +16,8 @@ class ThreadSystem;
 struct Aria2Endpoint {
   std::string address;  // the JSON-RPC address, e.g. "http://127.0.0.1:6800/jsonrpc"
   std::string secret;   // empty when the engine has none
+  // The tool's own engine: the user has nothing to set up when it fails.
+  bool own = false;
 };
 
 enum class Aria2Failure {
@@ -26,6 +28,8 @@ enum class Aria2Failure {
   kNotJsonRpc,    // something answered, not a JSON-RPC engine
   kUnauthorized,  // the secret is wrong or missing
   kRefused,       // the engine answered with an error of its own
+  kNotDownload,   // the download address is no absolute http(s) address; nothing was sent
+  kNotStarted,    // the tool's own engine could not be started
 };
 
 struct Aria2Error {
@@ -34,13 +38,14 @@ struct Aria2Error {
 };
 
 // What the engine is asked to fetch, and how to fetch it as the tool would.
+// Cookies never travel as a header: aria2 repeats headers on redirects to
+// other hosts. Only the tool's own engine gets them, scoped to their host.
 struct Aria2Download {
   std::string address;   // the normal download address
   std::string fileName;  // the "out" option; already safe
   std::string dir;       // empty: the engine's own folder
   std::string referer;   // the file page address
   std::string userAgent;
-  std::string cookieLine;  // "a=1; b=2" for the download host; empty for none
 };
 
 struct Aria2Status {
@@ -53,6 +58,24 @@ struct Aria2Status {
   std::string errorMessage;
   std::string path;  // of the first file, when known
 };
+
+// True for an absolute http:// or https:// address with a host and nothing
+// a request line cannot carry: the only addresses handed to an engine.
+bool IsDownloadAddress(std::string_view address);
+// The host of such an address, lower-cased, without brackets or port.
+std::string DownloadHost(std::string_view address);
+// "下载地址不是 http:// 或 https:// 地址，没有交给 aria2。"
+std::string NotDownloadSentence();
+
+// True for a plain http:// engine address whose host is not this machine's
+// loopback: the secret and the addresses would cross the network unencrypted.
+bool Aria2AddressInClear(std::string_view address);
+// The warning shown once for such an address.
+std::string Aria2InClearWarning();
+
+// Why a download ended in aria2's "error" state: a Chinese sentence for its
+// common errors, followed by aria2's own words.
+std::string Aria2DownloadFailure(const Aria2Status& status);
 
 class Aria2Client {
  public:

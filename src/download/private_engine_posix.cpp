@@ -1,7 +1,9 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,9 +12,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -28,6 +34,8 @@ namespace {
 
 constexpr auto kStartWait = std::chrono::seconds(10);
 constexpr auto kStopWait = std::chrono::seconds(5);
+// Ports tried when the one handed over is taken before the engine binds it.
+constexpr int kPortAttempts = 3;
 
 std::string FindInPath(const std::string& program) {
   if (program.find('/') != std::string::npos) {
@@ -65,13 +73,6 @@ bool MakeDirs(const std::string& dir, mode_t mode) {
   if (mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) return false;
   struct stat info {};
   return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::string DataDir() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  const std::string base =
-      xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : Home() + "/.local/share";
-  return base + "/sorrel-resolver";
 }
 
 // A loopback port nobody listens on at the moment.
@@ -140,13 +141,120 @@ std::string FirstLineOf(const std::vector<std::string>& argv) {
   return out.substr(0, out.find('\n'));
 }
 
+std::string ReadSmallFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The inodes of the sockets `pid` holds.
+std::set<unsigned long> SocketInodes(pid_t pid) {
+  std::set<unsigned long> inodes;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* fds = opendir(dir.c_str());
+  if (fds == nullptr) return inodes;
+  while (const dirent* entry = readdir(fds)) {
+    char target[64];
+    const std::string link = dir + "/" + entry->d_name;
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    unsigned long inode = 0;
+    if (std::sscanf(target, "socket:[%lu]", &inode) == 1) inodes.insert(inode);
+  }
+  closedir(fds);
+  return inodes;
+}
+
+enum class PortHolder { kNobody, kChild, kOther };
+
+// Who listens where a connection to 127.0.0.1:`port` arrives: the child
+// when it holds that very address, someone else when another socket holds
+// it or a wildcard address of that port.
+PortHolder LoopbackListener(int port, pid_t child) {
+  char hexPort[8];
+  std::snprintf(hexPort, sizeof hexPort, ":%04X", port);
+  unsigned long exact = 0;
+  bool other = false;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::istringstream lines(ReadSmallFile(table));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+      unsigned long inode = 0;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+          timeout >> inode;
+      if (state != "0A" || local.size() < 5 || local.substr(local.size() - 5) != hexPort) continue;
+      const std::string address = local.substr(0, local.size() - 5);
+      if (address == "0100007F") {
+        exact = inode;
+      } else if (address == "00000000" || address == std::string(32, '0') ||
+                 address == "0000000000000000FFFF00000100007F") {
+        other = true;
+      }
+    }
+  }
+  // The table first, the child's descriptors after: a socket listed is
+  // already among them.
+  if (exact != 0 && SocketInodes(child).count(exact) > 0) return PortHolder::kChild;
+  return exact != 0 || other ? PortHolder::kOther : PortHolder::kNobody;
+}
+
+// The cookies in the Netscape format aria2 loads: each for `host` alone,
+// never its subdomains. Pieces that would break a line are left out.
+std::string NetscapeCookies(const HostCookies& cookies) {
+  std::string file = "# Netscape HTTP Cookie File\n";
+  std::istringstream pieces(cookies.line);
+  for (std::string piece; std::getline(pieces, piece, ';');) {
+    const std::size_t first = piece.find_first_not_of(' ');
+    if (first == std::string::npos) continue;
+    piece.erase(0, first);
+    const std::size_t equals = piece.find('=');
+    if (equals == 0 || equals == std::string::npos ||
+        piece.find_first_of("\t\r\n") != std::string::npos) {
+      continue;
+    }
+    file += cookies.host + "\tFALSE\t/\t" + (cookies.secureOnly ? "TRUE" : "FALSE") + "\t0\t" +
+            piece.substr(0, equals) + "\t" + piece.substr(equals + 1) + "\n";
+  }
+  return file;
+}
+
+// A new file only this user can read, holding `text`; empty on failure.
+std::string PrivateFile(const std::string& dir, const char* stem, const std::string& text) {
+  std::string path = dir + "/" + stem + "-XXXXXX";
+  const int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  fchmod(fd, 0600);
+  const bool written = WriteAll(fd, text);
+  if (close(fd) != 0 || !written) {
+    unlink(path.c_str());
+    return {};
+  }
+  return path;
+}
+
+void Reap(pid_t pid) {
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+std::string HowItEnded(int status) {
+  return WIFEXITED(status) ? "退出码 " + std::to_string(WEXITSTATUS(status))
+                           : "信号 " + std::to_string(WTERMSIG(status));
+}
+
 class PosixPrivateEngine : public PrivateEngine {
  public:
   PosixPrivateEngine(pid_t pid, Aria2Endpoint endpoint, std::string dir)
       : pid_(pid), endpoint_(std::move(endpoint)), dir_(std::move(dir)) {}
 
   ~PosixPrivateEngine() override {
-    // SIGTERM lets the engine write its session before it ends.
+    if (ended_) return;
+    // SIGTERM lets the engine close its files and control files properly.
     kill(pid_, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + kStopWait;
     while (waitpid(pid_, nullptr, WNOHANG) == 0) {
@@ -162,14 +270,113 @@ class PosixPrivateEngine : public PrivateEngine {
   const Aria2Endpoint& Endpoint() const override { return endpoint_; }
   const std::string& DownloadDir() const override { return dir_; }
   long ProcessId() const override { return static_cast<long>(pid_); }
+  bool Running() override {
+    if (!ended_) {
+      const pid_t r = waitpid(pid_, nullptr, WNOHANG);
+      ended_ = r == pid_ || (r < 0 && errno == ECHILD);
+    }
+    return !ended_;
+  }
 
  private:
   pid_t pid_;
+  bool ended_ = false;
   Aria2Endpoint endpoint_;
   std::string dir_;
 };
 
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 || errno != ENOENT;
+}
+
+// "stem.k.ext", the k-th other name aria2 would give `name`.
+std::string Numbered(const std::string& name, int k) {
+  if (k == 0) return name;
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name + "." + std::to_string(k);
+  return name.substr(0, dot) + "." + std::to_string(k) + name.substr(dot);
+}
+
+// A stable file name for the hold on one path (FNV-1a, 64 bits).
+std::string HoldFileFor(const std::string& path) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : path) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+// A hold is a lock on a file of the tool's own folder, not in the user's
+// download folder; the kernel lets it go when a run dies.
+class PosixNameHold : public NameHold {
+ public:
+  PosixNameHold(std::string name, std::string lockPath, int fd)
+      : name_(std::move(name)), lockPath_(std::move(lockPath)), fd_(fd) {}
+  ~PosixNameHold() override {
+    // Removed while still locked: a run that opened it meanwhile sees it
+    // gone once it gets the lock, and opens the path anew.
+    unlink(lockPath_.c_str());
+    close(fd_);
+  }
+  const std::string& Name() const override { return name_; }
+
+ private:
+  std::string name_;
+  std::string lockPath_;
+  int fd_;
+};
+
+// The lock on `lockPath`, or -1 when another run holds it.
+int LockHoldFile(const std::string& lockPath, int& openError) {
+  for (;;) {
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      openError = errno;
+      return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      close(fd);
+      return -1;
+    }
+    struct stat opened {
+    }, named{};
+    if (fstat(fd, &opened) == 0 && stat(lockPath.c_str(), &named) == 0 &&
+        opened.st_ino == named.st_ino && opened.st_dev == named.st_dev) {
+      return fd;
+    }
+    close(fd);
+  }
+}
+
 }  // namespace
+
+std::unique_ptr<NameHold> HoldFileName(const std::string& dir, const std::string& name,
+                                       const std::string& dataDir) {
+  const std::string holds = dataDir + "/held";
+  if (!MakeDirs(dataDir, 0700) || !MakeDirs(holds, 0700)) return nullptr;
+  for (int k = 0; k < 10000; ++k) {
+    const std::string candidate = Numbered(name, k);
+    const std::string path = dir + "/" + candidate;
+    // A partial download (its control file) belongs to the run that began it.
+    auto taken = [&] { return Exists(path) || Exists(path + ".aria2"); };
+    if (taken()) continue;
+    const std::string lockPath = holds + "/" + HoldFileFor(path);
+    int openError = 0;
+    const int fd = LockHoldFile(lockPath, openError);
+    if (fd < 0) {
+      if (openError != 0) return nullptr;
+      continue;
+    }
+    auto hold = std::make_unique<PosixNameHold>(candidate, lockPath, fd);
+    // Checked again under the hold: another run may have made it meanwhile.
+    if (!taken()) return hold;
+  }
+  return nullptr;
+}
 
 std::string UserDownloadDir() {
   const std::string home = Home();
@@ -178,6 +385,13 @@ std::string UserDownloadDir() {
   // xdg-user-dir answers the home folder itself when none is configured.
   if (dir.empty() || dir[0] != '/' || dir == home) dir = home + "/Downloads";
   return dir;
+}
+
+std::string EngineDataDir() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  const std::string base =
+      xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : Home() + "/.local/share";
+  return base + "/sorrel-resolver";
 }
 
 std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSystem& threads,
@@ -191,7 +405,7 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
     return nullptr;
   }
   const std::string dir = options.downloadDir.empty() ? UserDownloadDir() : options.downloadDir;
-  const std::string dataDir = options.dataDir.empty() ? DataDir() : options.dataDir;
+  const std::string dataDir = options.dataDir.empty() ? EngineDataDir() : options.dataDir;
   for (const auto& [folder, mode] : {std::pair{dataDir, 0700}, std::pair{dir, 0755}}) {
     if (!MakeDirs(folder, static_cast<mode_t>(mode))) {
       error = "无法创建文件夹 " + folder + "：" + std::strerror(errno) + "。";
@@ -200,88 +414,137 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
   }
   chmod(dataDir.c_str(), 0700);
   const std::string secret = RandomSecret();
-  const int port = FreeLoopbackPort();
-  if (secret.empty() || port == 0) {
-    error = "无法为下载引擎准备端口或密钥。";
+  if (secret.empty()) {
+    error = "无法为下载引擎准备密钥。";
     return nullptr;
   }
 
-  // The secret travels in a file only this user can read, removed as soon
-  // as the engine has read it.
-  std::string confPath = dataDir + "/aria2-XXXXXX";
-  const int conf = mkostemp(confPath.data(), O_CLOEXEC);
-  if (conf < 0) {
-    error = "无法写入下载引擎的配置文件：" + std::string(std::strerror(errno)) + "。";
-    return nullptr;
+  // The secret and the cookies travel in files only this user can read,
+  // removed as soon as the engine has read them.
+  std::vector<std::string> handedFiles;
+  auto removeHanded = [&] {
+    for (const std::string& path : handedFiles) unlink(path.c_str());
+  };
+  handedFiles.push_back(PrivateFile(dataDir, "aria2", "rpc-secret=" + secret + "\n"));
+  if (!options.cookies.line.empty() && !options.cookies.host.empty()) {
+    handedFiles.push_back(PrivateFile(dataDir, "cookies", NetscapeCookies(options.cookies)));
   }
-  fchmod(conf, 0600);
-  const bool written = WriteAll(conf, "rpc-secret=" + secret + "\n");
-  close(conf);
-  if (!written) {
-    unlink(confPath.c_str());
-    error = "无法写入下载引擎的配置文件。";
-    return nullptr;
+  for (const std::string& path : handedFiles) {
+    if (path.empty()) {
+      removeHanded();
+      error = "无法写入下载引擎的配置文件：" + std::string(std::strerror(errno)) + "。";
+      return nullptr;
+    }
   }
 
-  const std::string session = dataDir + "/aria2.session";
-  std::vector<std::string> argv = {
-      program,
-      "--conf-path=" + confPath,
+  // Nothing of an earlier run is resumed (no session), nothing is followed
+  // or shared (no BitTorrent, DHT or Metalink), and an existing file is
+  // never written into.
+  std::vector<std::string> common = {
+      "--conf-path=" + handedFiles[0],
       "--enable-rpc=true",
       "--rpc-listen-all=false",
-      "--rpc-listen-port=" + std::to_string(port),
       "--stop-with-process=" + std::to_string(getpid()),
       "--dir=" + dir,
-      "--save-session=" + session,
-      "--save-session-interval=10",
-      "--force-save=false",
-      "--continue=true",
       "--daemon=false",
+      "--auto-file-renaming=true",
+      "--enable-dht=false",
+      "--enable-dht6=false",
+      "--bt-enable-lpd=false",
+      "--follow-torrent=false",
+      "--follow-metalink=false",
   };
-  if (access(session.c_str(), R_OK) == 0) argv.push_back("--input-file=" + session);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    unlink(confPath.c_str());
-    error = "无法启动 " + program + "：" + std::strerror(spawned) + "。";
-    return nullptr;
-  }
+  if (handedFiles.size() > 1) common.push_back("--load-cookies=" + handedFiles[1]);
 
-  const Aria2Endpoint endpoint{"http://127.0.0.1:" + std::to_string(port) + "/jsonrpc", secret};
-  Aria2Client client(stack, threads, endpoint, 1000);
-  const auto deadline = std::chrono::steady_clock::now() + kStartWait;
-  for (;;) {
+  std::string why;
+  const std::size_t attempts = options.rpcPorts.size() + kPortAttempts;
+  for (std::size_t attempt = 0; attempt < attempts; ++attempt) {
+    const int port =
+        attempt < options.rpcPorts.size() ? options.rpcPorts[attempt] : FreeLoopbackPort();
+    if (port == 0) {
+      why = "没有空闲的端口";
+      continue;
+    }
+    std::vector<std::string> argv = {program, "--rpc-listen-port=" + std::to_string(port)};
+    argv.insert(argv.end(), common.begin(), common.end());
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // The engine holds no socket or file of ours, so that a socket it
+    // listens on is its own.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+      removeHanded();
+      error = "无法启动 " + program + "：" + std::strerror(spawned) + "。";
+      return nullptr;
+    }
+
+    // The secret goes out only once the port is known to be the engine's:
+    // a port taken by someone else between our choice and the engine's bind
+    // makes the engine listen elsewhere or end.
+    const auto deadline = std::chrono::steady_clock::now() + kStartWait;
+    PortHolder holder = PortHolder::kNobody;
     int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      unlink(confPath.c_str());
-      error = "下载引擎 aria2c 启动后随即退出（" +
-              (WIFEXITED(status) ? "退出码 " + std::to_string(WEXITSTATUS(status))
-                                 : "信号 " + std::to_string(WTERMSIG(status))) +
-              "）。";
-      return nullptr;
+    bool ended = false;
+    while ((holder = LoopbackListener(port, pid)) == PortHolder::kNobody) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        ended = true;
+        break;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    Aria2Error failure;
-    if (!client.GetVersion(failure).empty()) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      unlink(confPath.c_str());
+    if (ended) {
+      why = "启动后随即退出（" + HowItEnded(status) + "）";
+      continue;
+    }
+    if (holder != PortHolder::kChild) {
       kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      error = "下载引擎 aria2c 已启动，但没有应答：" + failure.message;
+      Reap(pid);
+      if (holder == PortHolder::kOther) {
+        why = "端口 " + std::to_string(port) + " 已被别的程序占用";
+        continue;
+      }
+      removeHanded();
+      error = "下载引擎 aria2c 已启动，但没有在本机回环地址上开始监听。";
       return nullptr;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    const Aria2Endpoint endpoint{"http://127.0.0.1:" + std::to_string(port) + "/jsonrpc", secret,
+                                 true};
+    Aria2Client client(stack, threads, endpoint, 1000);
+    for (;;) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        removeHanded();
+        error = "下载引擎 aria2c 启动后随即退出（" + HowItEnded(status) + "）。";
+        return nullptr;
+      }
+      Aria2Error failure;
+      if (!client.GetVersion(failure).empty()) break;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        removeHanded();
+        kill(pid, SIGKILL);
+        Reap(pid);
+        error = "下载引擎 aria2c 已启动，但没有应答：" + failure.message;
+        return nullptr;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    removeHanded();
+    return std::make_unique<PosixPrivateEngine>(pid, endpoint, dir);
   }
-  unlink(confPath.c_str());
-  return std::make_unique<PosixPrivateEngine>(pid, endpoint, dir);
+  removeHanded();
+  error = "下载引擎 aria2c 无法在本机回环地址上开始监听：" + why + "（试了 " +
+          std::to_string(attempts) + " 个端口）。";
+  return nullptr;
 }
 
 }  // namespace sorrel

@@ -17,6 +17,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +80,24 @@ class WindowDownloadsTest : public QObject {
     content_ = content;
     file_ = home_.filePath(Utf8("样本 数据.bin"));
     std::ofstream(file_.toStdString(), std::ios::binary) << content;
+  }
+
+  void engineWordsAreShownAsWritten() {
+    DownloadsWindow downloads;
+    const std::string words = "<b>aria2</b> &amp; <img src=x>";
+    Transfer transfer{"<i>a</i>.bin", "1", 0, "", "出错：" + words, words};
+    downloads.ShowTransfer(0, transfer);
+    transfer.name = "<i>a</i>.1.bin";
+    downloads.ShowTransfer(0, transfer);
+    QTableWidget* table = downloads.Table();
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 0)->text(), QString("<i>a</i>.1.bin"));
+    QCOMPARE(table->item(0, 3)->text(), Utf8("出错：<b>aria2</b> &amp; <img src=x>"));
+    QTextDocument tip;
+    tip.setHtml(table->item(0, 3)->toolTip());
+    QCOMPARE(tip.toPlainText(), QString::fromStdString(words));
+    downloads.ShowTransfer(0, Transfer{"a.bin", "1", 1000, "", "已完成", ""});
+    QCOMPARE(table->item(0, 3)->toolTip(), QString());
   }
 
   void menuIsGreyWithoutAResult() {
@@ -158,6 +177,8 @@ class WindowDownloadsTest : public QObject {
       Choose(RightClick(window), "检查链接");
       QTRY_COMPARE_WITH_TIMEOUT(box.texts.size(), 1, 10000);
       QCOMPARE(box.texts[0], Utf8("文件名：样本 数据.bin\n大小：48.8 KB\n状态：下载地址有效。"));
+      // The file's name is the server's: never taken for markup.
+      QCOMPARE(box.formats[0], Qt::PlainText);
     }
 
     // The settings, through their dialog: a folder of the test's own.
@@ -206,6 +227,7 @@ class WindowDownloadsTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(box.texts.size(), 1, 10000);
     QVERIFY2(box.texts[0].contains(Utf8("状态：下载地址已过期，请重新获取。")),
              qPrintable(box.texts[0]));
+    QCOMPARE(box.formats[0], Qt::PlainText);
     QTRY_VERIFY(w.program.Controller().Picture() != before);
     QCOMPARE(w.address->text(), typed);
   }

@@ -5,21 +5,27 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/child_process_posix.h"
 #include "test_helpers/loopback_server.h"
 #include "test_helpers/sim_process.h"
 
@@ -28,6 +34,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using namespace std::chrono_literals;
 
 constexpr const char* kExample = "/file/83264445";
 constexpr const char* kRemoved = "/file/40400404";
@@ -237,6 +244,7 @@ struct FailureCase {
   std::string path;  // on the sim, or a whole address
   std::string status;
   std::string message;
+  std::vector<std::string> args = {};  // of the command, before the address
 };
 
 TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
@@ -252,7 +260,12 @@ TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
        kExample,
        "no-address",
        "服务的回答里没有下载地址。"},
-      {"unreachable", {}, "http://127.0.0.1:9/file/1", "unreachable", "无法连接到服务。"},
+      {"unreachable",
+       {},
+       "http://127.0.0.1:9/file/1",
+       "unreachable",
+       "无法连接到服务。",
+       {"--origin", "http://127.0.0.1:9"}},
       {"timeout",
        {},
        std::string(kExample) + "?captcha_fault=delay:11000",
@@ -267,7 +280,10 @@ TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
     test::SimProcess sim(simArgs);
     ASSERT_TRUE(sim.ok()) << sim.error();
     const std::string address = c.path[0] == '/' ? sim.url(c.path) : c.path;
-    const Ran ran = Resolve(sim, {"--json", address});
+    std::vector<std::string> args = c.args;
+    args.push_back(address);
+    args.insert(args.begin(), "--json");
+    const Ran ran = Resolve(sim, args);
     EXPECT_EQ(ran.status, 1) << ran.err;
     const std::vector<json> lines = ran.Json();
     ASSERT_EQ(lines.size(), 1u) << ran.out;
@@ -276,7 +292,8 @@ TEST_F(CliTest, EachFailureHasItsStatusAndSentence) {
     EXPECT_EQ(lines[0]["message"], c.message);
     EXPECT_EQ(lines[0].size(), 3u) << lines[0].dump();
     // Without --json, one line on standard error and nothing on standard output.
-    const Ran plain = Resolve(sim, {address});
+    args.erase(args.begin());
+    const Ran plain = Resolve(sim, args);
     EXPECT_EQ(plain.status, 1);
     EXPECT_EQ(plain.out, "");
     EXPECT_EQ(plain.err, "sorrel-resolve: " + address + ": " + c.message + "\n");
@@ -292,7 +309,8 @@ TEST_F(CliTest, APageBeyondTheCapIsTooLarge) {
     }
   });
   const std::string address = "http://" + server.authority() + "/file/1";
-  const Ran ran = RunCli({"--json", "--captcha-program", ScriptPath("silent"), address});
+  const Ran ran = RunCli({"--json", "--origin", "http://" + server.authority(), "--captcha-program",
+                          ScriptPath("silent"), address});
   EXPECT_EQ(ran.status, 1);
   const std::vector<json> lines = ran.Json();
   ASSERT_EQ(lines.size(), 1u) << ran.out;
@@ -433,7 +451,8 @@ TEST_F(CliTest, NonAsciiFileNamesComeBackThroughEveryForm) {
 TEST(CliCommandLineTest, ExitStatusesAndStreams) {
   const Ran help = RunCli({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* part : {"--captcha-program", "--json", "wrong-captcha", "退出状态", "decode"}) {
+  for (const char* part : {"--captcha-program", "--json", "wrong-captcha", "退出状态", "decode",
+                           "（N 为 1 到 100 的整数，默认 3）"}) {
     EXPECT_NE(help.out.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(RunCli({"--version"}).out, "sorrel-resolve 1.0.0\n");
@@ -530,7 +549,12 @@ TEST_F(CliTest, APrivateEngineDownloadsTheFileAndEndsWithTheCommand) {
   EXPECT_EQ(std::string(line["gid"]).size(), 16u);
   EXPECT_EQ(line["download"], "complete");
   EXPECT_EQ(ReadAll(file.dir / "out" / "样本 数据.bin"), file.content);
-  EXPECT_TRUE(fs::exists(file.dir / "data" / "sorrel-resolver" / "aria2.session"));
+  // The engine keeps nothing to resume, and its secret's file is gone.
+  for (const auto& entry : fs::directory_iterator(file.dir / "data" / "sorrel-resolver")) {
+    EXPECT_TRUE(entry.path().filename() == "held" || entry.path().filename().string()[0] == 'c')
+        << entry.path();
+    EXPECT_NE(entry.path().filename(), "aria2.session");
+  }
   // Nothing of the engine is left running: no aria2c holds our folder.
   for (const auto& entry : fs::directory_iterator("/proc")) {
     std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
@@ -595,6 +619,421 @@ TEST_F(CliTest, ARemoteEngineTakesItsSecretFromAFile) {
       wrong.err.find(": aria2 拒绝了请求：密钥不对（Unauthorized）。请检查 aria2 的 RPC 密钥。\n"),
       std::string::npos)
       << wrong.err;
+}
+
+// What the command shows, what it sends and what it leaves behind: server
+// texts reach the terminal escaped, what is no page of the service is
+// refused before any request, and a signal ends the captcha program and
+// removes its picture.
+
+// The offset of the first control character, C1 character or direction
+// override in `text` (a line end aside); npos when there is none.
+size_t UnsafeAt(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const auto next = [&](size_t k) {
+      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+    };
+    if ((b < 0x20 && b != '\n') || b == 0x7F || (b == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) ||
+        (b == 0xE2 && next(1) == 0x80 && next(2) >= 0xAA && next(2) <= 0xAE) ||
+        (b == 0xE2 && next(1) == 0x81 && next(2) >= 0xA6 && next(2) <= 0xA9)) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
+void ExpectShownSafely(const Ran& ran) {
+  EXPECT_EQ(UnsafeAt(ran.out), std::string::npos) << ran.out;
+  EXPECT_EQ(UnsafeAt(ran.err), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.out.find("\nFORGED"), std::string::npos) << ran.out;
+  EXPECT_EQ(ran.err.find("\nFORGED"), std::string::npos) << ran.err;
+}
+
+TEST_F(CliTest, AddressesWithControlCharactersAreRefused) {
+  for (const std::string link : {"normal", "thunder", "flashget"}) {
+    SCOPED_TRACE(link);
+    test::SimProcess sim(
+        {"--test-mode", "--fault", "control-links:" + link + "@/guest_loginV2.php"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const Ran plain = Resolve(sim, {sim.url(kExample)});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_EQ(plain.out, "");
+    EXPECT_EQ(plain.err,
+              "sorrel-resolve: " + sim.url(kExample) + ": 服务的回答里的下载地址含有控制字符。\n");
+    const Ran json = Resolve(sim, {"--json", sim.url(kExample)});
+    ASSERT_EQ(json.Json().size(), 1u) << json.out;
+    EXPECT_EQ(json.Json()[0]["status"], "no-address");
+    EXPECT_EQ(json.Json()[0]["message"], "服务的回答里的下载地址含有控制字符。");
+  }
+}
+
+TEST_F(CliTest, FileNamesAndEngineMessagesAreShownEscaped) {
+  const fs::path files = *dir_ / "hostile";
+  fs::create_directories(files);
+  const fs::path file = files / "\x1b]0;sorrel\x07\x1b[2J\nFORGED\x7f\xc2\x9b\xe2\x80\xae.bin";
+  std::ofstream(file) << "data";
+  test::SimProcess sim({"--test-mode", "--file", "98=" + file.string()});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  // An engine that answers with control sequences of its own.
+  test::LoopbackServer engine([](const std::string& request, test::LoopbackServer::Connection& c) {
+    const json result =
+        request.find("aria2.addUri") != std::string::npos
+            ? json("\x1b[2J0123")
+            : json{{"gid", "0123"},
+                   {"status", "error"},
+                   {"errorMessage", "\x1b]0;sorrel\x07\nFORGED\x7f\xc2\x9b\xe2\x80\xae"}};
+    c.Write(test::HttpResponse(json{{"jsonrpc", "2.0"}, {"id", "1"}, {"result", result}}.dump(),
+                               "Content-Type: application/json\r\n"));
+  });
+  const Ran ran = Resolve(sim, {"--check", "--aria2=http://" + engine.authority() + "/jsonrpc",
+                                "--wait", sim.url("/file/98")});
+  EXPECT_EQ(ran.status, 1);
+  ExpectShownSafely(ran);
+  EXPECT_NE(ran.out.find("FORGED"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.out.find("GID：\\x1b[2J0123\n"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.err.find("\\x1b]0;sorrel\\x07\\x0aFORGED\\x7f\\u009b\\u202e\n"), std::string::npos)
+      << ran.err;
+}
+
+TEST_F(CliTest, WhatIsNoPageOfTheServiceIsRefusedBeforeAnyRequest) {
+  const fs::path requests = *dir_ / "requests.log";
+  test::SimProcess sim({"--test-mode", "--request-log", requests.string()});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  test::LoopbackServer other(test::LoopbackServer::Answer(test::HttpResponse("输入上方")));
+  const std::string elsewhere = "http://" + other.authority() + kExample;
+  const fs::path list = *dir_ / "not addresses.txt";
+  std::ofstream(list) << "sorrel.example\nftp://127.0.0.1/file/1\n"
+                      << elsewhere << "\nthunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==\n";
+  const Ran ran = Resolve(sim, {"--json", "", "-i", list.string()});
+  EXPECT_EQ(ran.status, 1);
+  const std::vector<json> lines = ran.Json();
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"", "地址是空的。"},
+      {"sorrel.example", "这不是以 http:// 或 https:// 开头的网址。"},
+      {"ftp://127.0.0.1/file/1", "这不是以 http:// 或 https:// 开头的网址。"},
+      {elsewhere, "地址不在服务 " + sim.url("") +
+                      " 上：验证码和登录都在该服务上进行（另一个服务请用 --origin 指定）。"},
+      {"thunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==",
+       "这是下载工具的链接，不是文件页地址：其中的地址请用 sorrel-resolve decode 取出。"},
+  };
+  ASSERT_EQ(lines.size(), expected.size()) << ran.out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i]["address"], expected[i].first);
+    EXPECT_EQ(lines[i]["status"], "invalid");
+    EXPECT_EQ(lines[i]["message"], expected[i].second);
+  }
+  EXPECT_TRUE(other.requests().empty());
+  EXPECT_EQ(ReadAll(requests), "");
+  const Ran empty = RunCli({""});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.out, "");
+  EXPECT_EQ(empty.err, "sorrel-resolve: 地址是空的。\n");
+}
+
+// Ended, or ended and waiting to be reaped by whoever took it over.
+bool Gone(pid_t pid) {
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text(std::istreambuf_iterator<char>(stat), {});
+    const size_t close = text.rfind(')');
+    if (!stat || close == std::string::npos || text.substr(close + 2, 1) == "Z") return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(CliTest, ASignalEndsTheCaptchaProgramAndRemovesItsPicture) {
+  // Notes its own process, its child's and the picture, then waits.
+  Script("holds", R"sh(sleep 30 &
+printf '%s %s %s\n' "$$" "$!" "$1" >"$ASK_LOG.part"
+mv "$ASK_LOG.part" "$ASK_LOG"
+wait)sh");
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const fs::path runtime = *dir_ / "runtime";
+  fs::create_directories(runtime);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    std::signal(signal, SIG_DFL);  // a test run in the background may ignore it
+    fs::remove(log_);
+    std::vector<std::string> argv = {"env"};
+    for (const auto& [name, value] : Env(sim)) argv.push_back(name + "=" + value);
+    argv.insert(argv.end(), {"XDG_RUNTIME_DIR=" + runtime.string(),
+                             "XDG_DATA_HOME=" + (*dir_ / "data").string(), SORREL_RESOLVE_PATH,
+                             "--captcha-program", ScriptPath("holds"), sim.url(kExample)});
+    int error = 0;
+    const std::unique_ptr<ChildProcess> command =
+        ChildProcess::Start({argv, ChildStream::kNull, ChildStream::kNull}, error);
+    ASSERT_TRUE(command) << error;
+    for (int i = 0; i < 2000 && !fs::exists(log_); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_t program = 0, child = 0;
+    std::string picture;
+    std::ifstream(log_) >> program >> child >> picture;
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(picture.rfind(runtime.string() + "/sorrel-resolve.", 0), 0u) << picture;
+    EXPECT_TRUE(fs::exists(picture));
+    kill(command->Id(), signal);
+    const std::optional<ChildExit> exit = command->Wait(ChildProcess::Clock::now() + 10s);
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit->Status(), 128 + signal);
+    EXPECT_FALSE(fs::exists(fs::path(picture).parent_path()));
+    EXPECT_TRUE(Gone(program));
+    EXPECT_TRUE(Gone(child));
+  }
+}
+
+// The hand-off to aria2 as the command line meets its faults: what a run may
+// not send, write or leave behind.
+
+// A GET of the demo service's control endpoints.
+void SimGet(const test::SimProcess& sim, const std::string& path) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(sim.port());
+  ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+  ASSERT_EQ(write(s, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  char buffer[512];
+  std::string answer;
+  for (ssize_t n; (n = read(s, buffer, sizeof buffer)) > 0;) answer.append(buffer, n);
+  close(s);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+}
+
+// Runs the command with standard error on a terminal of its own (a
+// pseudo-terminal) and standard output into a file; `during` acts on it
+// while it runs.
+Ran RunCliOnTerminal(const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env,
+                     const std::function<void(pid_t)>& during) {
+  std::vector<std::string> argv = {SORREL_RESOLVE_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
+  FILE* out = std::tmpfile();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    dup2(fileno(out), STDOUT_FILENO);
+    dup2(slave, STDERR_FILENO);
+    close(master);
+    execv(cargv[0], cargv.data());
+    _exit(127);
+  }
+  close(slave);
+  during(pid);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Ran ran;
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) ran.err.append(buffer, n);
+  close(master);
+  std::rewind(out);
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) ran.out.append(buffer, n);
+  std::fclose(out);
+  return ran;
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 2]);
+    for (size_t k = 0; k < 4; ++k) {
+      out += i + k <= bytes.size() ? digits[(value >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  return out;
+}
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const unsigned char c : text) {
+    char escaped[4];
+    std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+    out += escaped;
+  }
+  return out;
+}
+
+class CliEngineTest : public CliTest {
+ protected:
+  static void SetUpTestSuite() {
+    CliTest::SetUpTestSuite();
+    Script("fixed", "echo k7p2");
+  }
+  // A small file in the demo service as /file/99, its sim, and a download
+  // folder of the test's own.
+  void Serve(std::vector<std::string> simArgs = {}) {
+    folder_ = *dir_ / "engine";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "out");
+    content_.resize(4000);
+    for (size_t i = 0; i < content_.size(); ++i) content_[i] = static_cast<char>(i * 11 + i / 7);
+    std::ofstream(folder_ / "样本 数据.bin", std::ios::binary) << content_;
+    simArgs.insert(simArgs.begin(), {"--test-mode", "--fixed-code", "k7p2", "--file",
+                                     "99=" + (folder_ / "样本 数据.bin").string()});
+    sim_.emplace(simArgs);
+    ASSERT_TRUE(sim_->ok()) << sim_->error();
+  }
+  std::vector<std::string> Wait(std::vector<std::string> extra = {}) const {
+    std::vector<std::string> args = {
+        "--captcha-program",       ScriptPath("fixed"), "--aria2", "--wait", "--dir",
+        (folder_ / "out").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(sim_->url("/file/99"));
+    return args;
+  }
+  fs::path Out(const std::string& name) const { return folder_ / "out" / name; }
+
+  fs::path folder_;
+  std::string content_;
+  std::optional<test::SimProcess> sim_;
+};
+
+TEST_F(CliEngineTest, OnlyHttpAddressesReachTheEngine) {
+  test::LoopbackServer engine(test::LoopbackServer::Answer(
+      test::HttpResponse(R"({"id":"sorrel-1","jsonrpc":"2.0","result":"0123456789abcdef"})")));
+  for (const char* normal : {"magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567",
+                             "ftp://127.0.0.1/a.bin", "file:///etc/passwd"}) {
+    SCOPED_TRACE(normal);
+    // The login answer, a page of the service's links with this address.
+    const std::string links = "<a class=\"local\" href=\"" + Base64(normal) +
+                              "\" id=\"local_free\" onclick=\"logClickST();\">普通不限速下载</a>";
+    Serve({"--fault",
+           "redirect:/__test/echo?header=Content-Type:text/html%3B%20charset%3Dutf-8"
+           "&body=" +
+               Escaped(links) + "@/guest_loginV2.php"});
+    const Ran ran =
+        RunCli({"--json", "--captcha-program", ScriptPath("fixed"),
+                "--aria2=http://" + engine.authority() + "/jsonrpc", sim_->url(kExample)},
+               Stdin::kText, {}, Env(*sim_));
+    EXPECT_EQ(ran.status, 1);
+    ASSERT_EQ(ran.Json().size(), 1u) << ran.out << ran.err;
+    const json line = ran.Json()[0];
+    EXPECT_EQ(line["status"], "invalid");
+    EXPECT_EQ(line.value("message", ""), "下载地址不是 http:// 或 https:// 地址，没有交给 aria2。");
+    EXPECT_EQ(line.size(), 3u) << line.dump();
+  }
+  EXPECT_TRUE(engine.requests().empty());
+}
+
+// Before any captcha is spent.
+TEST_F(CliEngineTest, AnEngineThatCannotServeIsToldAtOnce) {
+  Serve();
+  std::ofstream(folder_ / "empty");
+  std::ofstream(folder_ / "blank") << "\r\n";
+  std::ofstream(folder_ / "file");
+  const std::string remote = "--aria2=http://127.0.0.1:9/jsonrpc";
+  const std::string secret = "--aria2-secret-file";
+  const auto path = [&](const char* name) { return (folder_ / name).string(); };
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{remote, secret, path("missing")},
+       "无法读取 aria2 密钥文件 " + path("missing") + "：No such file or directory。"},
+      {{remote, secret, path("empty")},
+       "aria2 密钥文件 " + path("empty") + " 的第一行是空的，应当是 RPC 密钥。"},
+      {{remote, secret, path("blank")},
+       "aria2 密钥文件 " + path("blank") + " 的第一行是空的，应当是 RPC 密钥。"},
+      {{remote, secret, folder_.string()},
+       "无法读取 aria2 密钥文件 " + folder_.string() + "：Is a directory。"},
+      {{"--aria2", "--dir", path("file") + "/sub"},
+       "无法写入下载文件夹 " + path("file") + "/sub：Not a directory。"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--json", "--captcha-program", ScriptPath("ask")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(sim_->url(kExample));
+    const Ran ran = RunCli(args, Stdin::kText, {}, Env(*sim_));
+    EXPECT_EQ(ran.status, 1) << c.message;
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, "sorrel-resolve: " + c.message + "\n");
+  }
+  EXPECT_TRUE(AskLog().empty());
+}
+
+TEST_F(CliEngineTest, APlainAddressBeyondThisMachineIsWarnedOfOnce) {
+  const std::string warning =
+      ": 这个 aria2 地址不加密（http://），RPC 密钥和下载地址会以明文经过网络。\n";
+  const struct {
+    std::string address;
+    bool warned;
+  } cases[] = {{"http://192.0.2.1:6800/jsonrpc", true},
+               {"https://192.0.2.1:6800/jsonrpc", false},
+               {"http://127.0.0.1:6800/jsonrpc", false}};
+  for (const auto& c : cases) {
+    const Ran ran = RunCli({"--aria2=" + c.address, "--origin", "http://127.0.0.1:9",
+                            "http://127.0.0.1:9/file/1", "http://127.0.0.1:9/file/2"});
+    EXPECT_EQ(ran.status, 1);
+    const std::string unreachable =
+        "sorrel-resolve: http://127.0.0.1:9/file/1: 无法连接到服务。\n"
+        "sorrel-resolve: http://127.0.0.1:9/file/2: 无法连接到服务。\n";
+    EXPECT_EQ(ran.err, (c.warned ? "sorrel-resolve: " + c.address + warning : "") + unreachable);
+  }
+}
+
+TEST_F(CliEngineTest, TwoRunsIntoOneFolderKeepTheUsersFileAndGetAFileEach) {
+  Serve({"--fault", "trickle:4@/dl/*"});
+  std::ofstream(Out("样本 数据.bin")) << "mine";
+  auto run = [&] { return RunCli(Wait({"--json"}), Stdin::kText, {}, Env(*sim_)); };
+  auto first = std::async(std::launch::async, run);
+  const Ran second = run();
+  for (const Ran& ran : {first.get(), second}) {
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    ASSERT_EQ(ran.Json().size(), 1u) << ran.out;
+    EXPECT_EQ(ran.Json()[0].value("download", ""), "complete");
+  }
+  EXPECT_TRUE(ReadAll(Out("样本 数据.bin")) == "mine");
+  EXPECT_TRUE(ReadAll(Out("样本 数据.1.bin")) == content_);
+  EXPECT_TRUE(ReadAll(Out("样本 数据.2.bin")) == content_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "out"), {}), 3);
+}
+
+// The addresses come before the wait; the interrupted download is said to
+// be partial and left alone, and the same run again gets a file of its own.
+TEST_F(CliEngineTest, AnInterruptedWaitSaysWhatIsPartialAndTheNextRunGetsItsOwnFile) {
+  Serve();
+  SimGet(*sim_, "/__test/fault?set=trickle:20&path=/dl/*");
+  const Ran ran = RunCliOnTerminal(Wait(), Env(*sim_), [&](pid_t pid) {
+    for (int i = 0; i < 200 && !fs::exists(Out("样本 数据.bin")); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    kill(pid, SIGINT);
+  });
+  EXPECT_EQ(ran.status, 128 + SIGINT);
+  EXPECT_EQ(ran.out.rfind("普通下载地址：\n\n" + sim_->url("/dl/"), 0), 0u) << ran.out;
+  // The progress line ends its line before the message.
+  EXPECT_NE(
+      ran.err.find("样本 数据.bin\r\nsorrel-resolve: " + sim_->url("/file/99") + ": 下载被中断，" +
+                   Out("样本 数据.bin").string() + " 只下载了一部分。\r\n"),
+      std::string::npos)
+      << ran.err;
+  const std::string partial = ReadAll(Out("样本 数据.bin"));
+  EXPECT_TRUE(fs::exists(Out("样本 数据.bin.aria2")));
+
+  SimGet(*sim_, "/__test/fault?clear=1");
+  const Ran next = RunCli(Wait({"--json"}), Stdin::kText, {}, Env(*sim_));
+  EXPECT_EQ(next.status, 0) << next.err;
+  ASSERT_EQ(next.Json().size(), 1u) << next.out;
+  EXPECT_EQ(next.Json()[0].value("download", ""), "complete");
+  EXPECT_TRUE(ReadAll(Out("样本 数据.1.bin")) == content_);
+  EXPECT_TRUE(ReadAll(Out("样本 数据.bin")) == partial);
+  EXPECT_TRUE(fs::exists(Out("样本 数据.bin.aria2")));
 }
 
 }  // namespace

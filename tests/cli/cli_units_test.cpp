@@ -28,6 +28,37 @@ TEST(CliOptionsTest, ValuesAndOperandsInEveryForm) {
             "--captcha-program 和 --captcha-file 只能选一个");
 }
 
+TEST(CliOptionsTest, OnlyPagesOfTheServiceAreResolved) {
+  const std::string elsewhere =
+      "地址不在服务 https://Sorrel.example 上：验证码和登录都在该服务上进行（另一个服务请用 "
+      "--origin 指定）。";
+  const struct {
+    std::string address;
+    std::string problem;
+  } cases[] = {
+      {"https://sorrel.example/file/1", ""},
+      {"HTTPS://SORREL.EXAMPLE:443/file/1?x=1#y", ""},
+      {"http://sorrel.example:80/file/1", ""},
+      {"https://sorrel.example:443", ""},
+      {"", "地址是空的。"},
+      {"sorrel.example/file/1", "这不是以 http:// 或 https:// 开头的网址。"},
+      {"ftp://sorrel.example/file/1", "这不是以 http:// 或 https:// 开头的网址。"},
+      {"thunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==",
+       "这是下载工具的链接，不是文件页地址：其中的地址请用 sorrel-resolve decode 取出。"},
+      {"https:///file/1", "地址无效。"},
+      {"https://sorrel.example/file/1 2", "地址无效。"},
+      {"https://sorrel.example/file/1\x1b[2J", "地址无效。"},
+      {"https://sorrel.example/\xe2\x80\xae", "地址无效。"},
+      {"https://sorrel.example:8443/file/1", elsewhere},
+      {"https://sorrel.example.evil/file/1", elsewhere},
+      {"https://evil@sorrel.example/file/1", elsewhere},
+      {"http://127.0.0.1/file/1", elsewhere},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(AddressProblem(c.address, "https://Sorrel.example"), c.problem) << c.address;
+  }
+}
+
 RasterImage Picture(int width, int height, std::initializer_list<std::uint8_t> rgb) {
   RasterImage picture{width, height, {}};
   const std::vector<std::uint8_t> colours(rgb);

@@ -29,6 +29,7 @@
 #include "support/notice.h"
 #include "test_helpers/fake_stack.h"
 #include "test_helpers/fake_view.h"
+#include "test_helpers/loopback_server.h"
 #include "test_helpers/platform_engines.h"
 #include "test_helpers/sim_process.h"
 #include "text/codepage.h"
@@ -161,58 +162,226 @@ Aria2Download DownloadOf(const std::string& address, const std::string& page) {
   d.fileName = FileNameFromAddress(address);
   d.referer = page;
   d.userAgent = std::string(kPageUserAgent);
-  d.cookieLine = Stack().CookieLine(address);
   return d;
 }
 
-TEST(Aria2HandOff, FileArrivesWholeWithItsChineseNameFetchedAsTheToolWould) {
-  Service service;
-  ASSERT_TRUE(service.sim->ok()) << service.sim->error();
-  const std::string address = service.Resolve();
-  ASSERT_EQ(address.rfind(service.sim->baseUrl() + "/dl/", 0), 0u) << address;
-
-  const fs::path data = FreshDir("data");
-  const fs::path downloads = FreshDir("downloads");
-  std::string error;
-  auto engine = PrivateEngine::Start(Stack(), PlatformThreads(),
-                                     {"aria2c", downloads.string(), data.string()}, error);
-  ASSERT_TRUE(engine) << error;
-  EXPECT_EQ(engine->Endpoint().address.rfind("http://127.0.0.1:", 0), 0u);
-  EXPECT_EQ(engine->Endpoint().secret.size(), 32u);
-
-  Aria2Client client(Stack(), PlatformThreads(), engine->Endpoint());
-  Aria2Download download = DownloadOf(address, service.page);
-  EXPECT_EQ(download.cookieLine.rfind("sorrel_sid=", 0), 0u);
-  Aria2Error failure;
-  const std::string gid = client.AddUri(download, failure);
-  ASSERT_EQ(gid.size(), 16u) << failure.message;
-
+// The download's last state, once it is complete or failed.
+Aria2Status Finished(Aria2Client& client, const std::string& gid) {
   Aria2Status status;
-  ASSERT_TRUE(WaitFor(
+  Aria2Error failure;
+  const bool ended = WaitFor(
       [&] {
         return client.TellStatus(gid, status, failure) &&
                (status.status == "complete" || status.status == "error");
       },
-      std::chrono::seconds(20)))
-      << failure.message;
+      std::chrono::seconds(20));
+  EXPECT_TRUE(ended) << failure.message << status.status;
+  return status;
+}
+
+PrivateEngineOptions EngineIn(const fs::path& downloads, const fs::path& data) {
+  PrivateEngineOptions options;
+  options.downloadDir = downloads.string();
+  options.dataDir = data.string();
+  return options;
+}
+
+std::vector<std::string> Headers(const nlohmann::json& entry) { return entry["headers"]; }
+
+bool Has(const std::vector<std::string>& lines, const std::string& start) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+}
+
+// The window's road: a file the user has, and a partial file of another
+// run, stay as they are; the download gets a name of its own, and the
+// service's cookies, but no second User-Agent.
+TEST(Aria2HandOff, FileArrivesWholeBesideTheUsersFilesFetchedAsTheToolWould) {
+  Service service;
+  ASSERT_TRUE(service.sim->ok()) << service.sim->error();
+  const std::string address = service.Resolve();
+  ASSERT_EQ(address.rfind(service.sim->baseUrl() + "/dl/", 0), 0u) << address;
+  const fs::path downloads = FreshDir("downloads");
+  std::ofstream(downloads / "样本 数据.bin") << "mine";
+  std::ofstream(downloads / "样本 数据.1.bin") << "part of another run";
+  std::ofstream(downloads / "样本 数据.1.bin.aria2") << "its control file";
+
+  PrivateEngineKeeper keeper(Stack(), PlatformThreads(), EngineIn(downloads, FreshDir("data")));
+  Aria2Download download = DownloadOf(address, service.page);
+  const std::string cookieLine = Stack().CookieLine(address);
+  EXPECT_EQ(cookieLine.rfind("sorrel_sid=", 0), 0u);
+  Aria2Error failure;
+  const std::string gid = keeper.Add(download, cookieLine, failure);
+  ASSERT_EQ(gid.size(), 16u) << failure.message;
+  EXPECT_EQ(download.fileName, "样本 数据.2.bin");
+  EXPECT_EQ(keeper.Client()->Endpoint().address.rfind("http://127.0.0.1:", 0), 0u);
+  EXPECT_EQ(keeper.Client()->Endpoint().secret.size(), 32u);
+
+  const Aria2Status status = Finished(*keeper.Client(), gid);
   EXPECT_EQ(status.status, "complete") << status.errorMessage;
   EXPECT_EQ(status.totalLength, 70000);
-  EXPECT_EQ(status.completedLength, 70000);
-  EXPECT_EQ(status.path, (downloads / "样本 数据.bin").string());
-  EXPECT_EQ(ReadFile(downloads / "样本 数据.bin"), service.content);
+  EXPECT_EQ(status.path, (downloads / "样本 数据.2.bin").string());
+  EXPECT_TRUE(ReadFile(downloads / "样本 数据.2.bin") == service.content);
+  EXPECT_TRUE(ReadFile(downloads / "样本 数据.bin") == "mine");
+  EXPECT_EQ(ReadFile(downloads / "样本 数据.1.bin"), "part of another run");
+  EXPECT_EQ(ReadFile(downloads / "样本 数据.1.bin.aria2"), "its control file");
 
   const auto fetched = service.Log("GET /dl/");
   ASSERT_EQ(fetched.size(), 1u);
-  std::vector<std::string> headers = fetched[0]["headers"];
+  const std::vector<std::string> headers = Headers(fetched[0]);
   auto has = [&](const std::string& line) {
     return std::find(headers.begin(), headers.end(), line) != headers.end();
   };
   EXPECT_TRUE(has("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)"));
   EXPECT_TRUE(has("Referer: " + service.page));
-  EXPECT_TRUE(has("Cookie: " + download.cookieLine));
+  EXPECT_TRUE(Has(headers, "Cookie: " + cookieLine)) << fetched[0].dump();
   EXPECT_EQ(std::count_if(headers.begin(), headers.end(),
                           [](const std::string& h) { return h.rfind("User-Agent:", 0) == 0; }),
             1);
+}
+
+TEST(Aria2HandOff, CookiesStayWithTheirHostAcrossARedirect) {
+  Service service;
+  ASSERT_TRUE(service.sim->ok()) << service.sim->error();
+  ASSERT_FALSE(service.Resolve().empty());
+  const std::string elsewhere =
+      "http://localhost:" + std::to_string(service.sim->port()) + "/__test/echo?moved";
+  const std::string address =
+      service.sim->url("/__test/echo?status=302&header=Location:" + elsewhere);
+  const std::string cookieLine = Stack().CookieLine(address);
+  ASSERT_FALSE(cookieLine.empty());
+
+  PrivateEngineKeeper keeper(Stack(), PlatformThreads(),
+                             EngineIn(FreshDir("redirect-dl"), FreshDir("redirect-data")));
+  Aria2Download download = DownloadOf(address, service.page);
+  Aria2Error failure;
+  const std::string gid = keeper.Add(download, cookieLine, failure);
+  ASSERT_FALSE(gid.empty()) << failure.message;
+  EXPECT_EQ(Finished(*keeper.Client(), gid).status, "complete");
+  const auto first = service.Log("GET /__test/echo?status=302");
+  const auto moved = service.Log("GET /__test/echo?moved");
+  ASSERT_EQ(first.size(), 1u);
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_TRUE(Has(Headers(first[0]), "Cookie: " + cookieLine)) << first[0].dump();
+  EXPECT_TRUE(Has(Headers(moved[0]), "Host: localhost:")) << moved[0].dump();
+  EXPECT_FALSE(Has(Headers(moved[0]), "Cookie:")) << moved[0].dump();
+}
+
+// The sockets `pid` listens on (TCP) or has bound (UDP), as "tcp:PORT" or
+// "udp:PORT".
+std::set<std::string> OpenPorts(long pid) {
+  std::set<std::string> inodes;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    std::error_code ignored;
+    const std::string target = fs::read_symlink(fd.path(), ignored).string();
+    if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::set<std::string> ports;
+  for (const std::string kind : {"tcp", "tcp6", "udp", "udp6"}) {
+    std::istringstream lines(ReadFile("/proc/net/" + kind));
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, skip, inode;
+      fields >> slot >> local >> remote >> state >> skip >> skip >> skip >> skip >> skip >> inode;
+      const bool tcp = kind.rfind("tcp", 0) == 0;
+      if (inodes.count(inode) == 0 || (tcp && state != "0A")) continue;
+      ports.insert(kind.substr(0, 3) + ":" +
+                   std::to_string(std::stoi(local.substr(local.find(':') + 1), nullptr, 16)));
+    }
+  }
+  return ports;
+}
+
+std::string PercentEncoded(const std::string& bytes) {
+  std::string out;
+  for (const unsigned char b : bytes) {
+    char escaped[4];
+    std::snprintf(escaped, sizeof escaped, "%%%02X", b);
+    out += escaped;
+  }
+  return out;
+}
+
+TEST(Aria2HandOff, ATorrentIsSavedAndTheEngineNeverBecomesAPeer) {
+  Service service;
+  ASSERT_TRUE(service.sim->ok()) << service.sim->error();
+  const std::string torrent =
+      "d8:announce27:http://127.0.0.1:9/announce4:infod6:lengthi16384e4:name5:x.bin"
+      "12:piece lengthi16384e6:pieces20:" +
+      std::string(20, 'p') + "ee";
+  const std::string address = service.sim->url(
+      "/__test/echo?header=Content-Type:application/x-bittorrent&body=" + PercentEncoded(torrent));
+  const fs::path downloads = FreshDir("torrent-dl");
+  PrivateEngineKeeper keeper(Stack(), PlatformThreads(),
+                             EngineIn(downloads, FreshDir("torrent-data")));
+  Aria2Download download = DownloadOf(address, "");
+  download.fileName = "x.torrent";
+  Aria2Error failure;
+  const std::string gid = keeper.Add(download, "", failure);
+  ASSERT_FALSE(gid.empty()) << failure.message;
+  EXPECT_EQ(Finished(*keeper.Client(), gid).status, "complete");
+  EXPECT_EQ(ReadFile(downloads / "x.torrent"), torrent);
+  const std::set<std::string> rpcOnly = {"tcp:" + Port(keeper.Client()->Endpoint().address)};
+  // A torrent followed would open its ports within moments.
+  for (int i = 0; i < 15; ++i) {
+    ASSERT_EQ(OpenPorts(keeper.ProcessId()), rpcOnly);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+// A dead engine is reaped at once and started again at the next send; its
+// failures never ask the user to set up an engine.
+TEST(Aria2HandOff, ADeadEngineIsReapedAndStartedAgainAtTheNextSend) {
+  Service expired({"--token-seconds", "0"});
+  ASSERT_TRUE(expired.sim->ok()) << expired.sim->error();
+  const std::string address = expired.Resolve();
+  ASSERT_FALSE(address.empty());
+  PrivateEngineKeeper keeper(Stack(), PlatformThreads(),
+                             EngineIn(FreshDir("dead-dl"), FreshDir("dead-data")));
+  Aria2Download download = DownloadOf(address, expired.page);
+  Aria2Error failure;
+  std::string gid = keeper.Add(download, "", failure);
+  ASSERT_FALSE(gid.empty()) << failure.message;
+  const Aria2Status refused = Finished(*keeper.Client(), gid);
+  EXPECT_EQ(Aria2DownloadFailure(refused),
+            "aria2 下载失败：服务器拒绝了下载（HTTP 403），下载地址可能已经过期，请重新获取。"
+            "（aria2：The response status is not successful. status=403）");
+
+  const long first = keeper.ProcessId();
+  ASSERT_GT(first, 0);
+  kill(static_cast<pid_t>(first), SIGKILL);
+  Aria2Status status;
+  EXPECT_TRUE(WaitFor([&] { return !keeper.Client()->TellStatus(gid, status, failure); },
+                      std::chrono::seconds(5)));
+  EXPECT_EQ(failure.message, "本工具启动的 aria2c 没有应答：连不上 " +
+                                 keeper.Client()->Endpoint().address +
+                                 "。它可能已经退出，下次发送时会重新启动。");
+  EXPECT_TRUE(WaitFor([&] { return !keeper.Running(); }, std::chrono::seconds(5)));
+  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(first)));  // reaped, no zombie
+
+  download = DownloadOf(address, expired.page);
+  gid = keeper.Add(download, "", failure);
+  ASSERT_FALSE(gid.empty()) << failure.message;
+  EXPECT_NE(keeper.ProcessId(), first);
+  EXPECT_EQ(Finished(*keeper.Client(), gid).errorCode, "22");
+}
+
+TEST(Aria2HandOff, TheSecretGoesOnlyToTheEnginesOwnPort) {
+  // Someone else's listener on the port the engine is handed first.
+  test::LoopbackServer squatter(
+      test::LoopbackServer::Answer(test::HttpResponse(R"({"jsonrpc":"2.0","result":{}})")));
+  PrivateEngineOptions options = EngineIn(FreshDir("squat-dl"), FreshDir("squat-data"));
+  options.rpcPorts = {squatter.port()};
+  std::string error;
+  auto engine = PrivateEngine::Start(Stack(), PlatformThreads(), options, error);
+  ASSERT_TRUE(engine) << error;
+  EXPECT_NE(Port(engine->Endpoint().address), std::to_string(squatter.port()));
+  Aria2Client client(Stack(), PlatformThreads(), engine->Endpoint());
+  Aria2Error failure;
+  EXPECT_FALSE(client.GetVersion(failure).empty()) << failure.message;
+  EXPECT_TRUE(squatter.requests().empty());
 }
 
 TEST(Aria2HandOff, PrivateEngineListensOnLoopbackKeepsItsSecretOffTheCommandLineAndEndsWithUs) {
@@ -247,9 +416,8 @@ TEST(Aria2HandOff, PrivateEngineListensOnLoopbackKeepsItsSecretOffTheCommandLine
   const std::string commandLine = ReadFile("/proc/" + std::to_string(enginePid) + "/cmdline");
   EXPECT_EQ(commandLine.find("rpc-secret"), std::string::npos);
   EXPECT_EQ(commandLine.find("rpc-listen-all=true"), std::string::npos);
-  for (const auto& entry : fs::directory_iterator(data)) {
-    EXPECT_EQ(entry.path().filename(), "aria2.session");  // the secret's file is gone
-  }
+  // The secret's file is gone, and nothing is kept to resume at a later start.
+  EXPECT_TRUE(fs::is_empty(data));
   EXPECT_EQ(fs::status(data).permissions() & fs::perms::all, fs::perms::owner_all);
 
   // An engine that answers without the secret would be anyone's.
@@ -268,19 +436,20 @@ TEST(Aria2HandOff, PrivateEngineListensOnLoopbackKeepsItsSecretOffTheCommandLine
 TEST(Aria2HandOff, EngineStopsWithItsOwner) {
   const fs::path data = FreshDir("own-data");
   std::string error;
-  auto engine = PrivateEngine::Start(Stack(), PlatformThreads(),
-                                     {"aria2c", FreshDir("own-dl").string(), data.string()}, error);
+  auto engine =
+      PrivateEngine::Start(Stack(), PlatformThreads(), EngineIn(FreshDir("own-dl"), data), error);
   ASSERT_TRUE(engine) << error;
   const long pid = engine->ProcessId();
   engine.reset();
   EXPECT_TRUE(Ended(pid));
-  EXPECT_TRUE(fs::exists(data / "aria2.session"));
+  EXPECT_TRUE(fs::is_empty(data));
 }
 
 TEST(Aria2HandOff, MissingEngineSaysHowToInstallIt) {
   std::string error;
-  auto engine = PrivateEngine::Start(
-      Stack(), PlatformThreads(), {"aria2c-not-installed", "", FreshDir("none").string()}, error);
+  PrivateEngineOptions options = EngineIn("", FreshDir("none"));
+  options.program = "aria2c-not-installed";
+  auto engine = PrivateEngine::Start(Stack(), PlatformThreads(), options, error);
   EXPECT_FALSE(engine);
   EXPECT_EQ(error,
             "找不到下载引擎 aria2c。请先安装 aria2（Debian、Ubuntu：sudo apt install aria2），"
@@ -291,9 +460,8 @@ TEST(Aria2HandOff, FailuresBecomeSentences) {
   Service service;
   ASSERT_TRUE(service.sim->ok()) << service.sim->error();
   std::string error;
-  auto engine = PrivateEngine::Start(
-      Stack(), PlatformThreads(),
-      {"aria2c", FreshDir("f-dl").string(), FreshDir("f-data").string()}, error);
+  auto engine = PrivateEngine::Start(Stack(), PlatformThreads(),
+                                     EngineIn(FreshDir("f-dl"), FreshDir("f-data")), error);
   ASSERT_TRUE(engine) << error;
   const std::string slow = service.sim->url("/__test/echo?fault=delay:8000");
   const struct {
@@ -307,6 +475,10 @@ TEST(Aria2HandOff, FailuresBecomeSentences) {
       {{"http://127.0.0.1:9/jsonrpc", ""},
        Aria2Failure::kUnreachable,
        "aria2 没有应答：连不上 http://127.0.0.1:9/jsonrpc。请确认 aria2 正在运行并开启了 RPC。"},
+      {{"http://127.0.0.1:9/jsonrpc", "", true},
+       Aria2Failure::kUnreachable,
+       "本工具启动的 aria2c 没有应答：连不上 http://127.0.0.1:9/jsonrpc。"
+       "它可能已经退出，下次发送时会重新启动。"},
       {{slow, ""}, Aria2Failure::kTimedOut, "aria2 在 5 秒内没有应答：" + slow + "。"},
       {{service.sim->url("/"), ""},
        Aria2Failure::kNotJsonRpc,
@@ -332,6 +504,24 @@ TEST(Aria2HandOff, FailuresBecomeSentences) {
   EXPECT_FALSE(client.TellStatus("0123456789abcdef", status, failure));
   EXPECT_EQ(failure.failure, Aria2Failure::kRefused);
   EXPECT_EQ(failure.message.rfind("aria2 报告错误：", 0), 0u) << failure.message;
+
+  // Only http and https reach an engine: the rest is refused before any call.
+  test::LoopbackServer listener(test::LoopbackServer::Answer(test::HttpResponse("{}")));
+  Aria2Client recorded(Stack(), PlatformThreads(),
+                       {"http://" + listener.authority() + "/jsonrpc", "s"});
+  PrivateEngineKeeper keeper(Stack(), PlatformThreads(),
+                             EngineIn(FreshDir("f-keeper"), FreshDir("f-keeper-data")));
+  for (const char* address : {"magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567",
+                              "ftp://127.0.0.1/a.bin", "file:///etc/passwd"}) {
+    EXPECT_TRUE(recorded.AddUri(DownloadOf(address, ""), failure).empty());
+    EXPECT_EQ(failure.failure, Aria2Failure::kNotDownload) << address;
+    EXPECT_EQ(failure.message, "下载地址不是 http:// 或 https:// 地址，没有交给 aria2。");
+    Aria2Download download = DownloadOf(address, "");
+    EXPECT_TRUE(keeper.Add(download, "a=1", failure).empty());
+    EXPECT_EQ(failure.failure, Aria2Failure::kNotDownload) << address;
+  }
+  EXPECT_TRUE(listener.requests().empty());
+  EXPECT_FALSE(keeper.Running());
 }
 
 TEST(LinkCheck, TellsWhatTheAddressGives) {

@@ -86,8 +86,12 @@ TEST(SimFaultList, Parses) {
   EXPECT_TRUE(f.endless);
   EXPECT_EQ(f.redirect, "/x");
   EXPECT_FALSE(f.closeMidBody);
+  EXPECT_FALSE(f.controlLinks);
+  ASSERT_TRUE(ParseFaults("control-links:thunder", f, error));
+  EXPECT_EQ(f.controlLinks, "thunder");
 
-  for (const char* bad : {"nope", "endless:1", "delay:-1", "delay:9999999", "redirect:x"}) {
+  for (const char* bad :
+       {"nope", "endless:1", "delay:-1", "delay:9999999", "redirect:x", "control-links:page"}) {
     Faults g;
     EXPECT_FALSE(ParseFaults(bad, g, error)) << bad;
   }

@@ -35,7 +35,7 @@ bool NoValue(std::string_view name, bool hasValue, bool& flag, std::string& erro
 
 bool Faults::Any() const {
   return delayMs || trickleMs || endless || bigHeaders || htmlCaptcha || truncatedPicture ||
-         hugePicture || redirect || redirectHttps || closeMidBody;
+         hugePicture || redirect || redirectHttps || closeMidBody || controlLinks;
 }
 
 void Faults::Merge(const Faults& other) {
@@ -43,6 +43,7 @@ void Faults::Merge(const Faults& other) {
   if (other.trickleMs) trickleMs = other.trickleMs;
   if (other.bigHeaders) bigHeaders = other.bigHeaders;
   if (other.redirect) redirect = other.redirect;
+  if (other.controlLinks) controlLinks = other.controlLinks;
   endless = endless || other.endless;
   htmlCaptcha = htmlCaptcha || other.htmlCaptcha;
   truncatedPicture = truncatedPicture || other.truncatedPicture;
@@ -82,6 +83,13 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
       ok = NoValue(name, hasValue, faults.redirectHttps, error);
     } else if (name == "close-mid-body") {
       ok = NoValue(name, hasValue, faults.closeMidBody, error);
+    } else if (name == "control-links") {
+      if (value != "" && value != "normal" && value != "thunder" && value != "flashget") {
+        error = "fault control-links takes normal, thunder or flashget";
+        ok = false;
+      } else {
+        faults.controlLinks = std::string(value);
+      }
     } else if (name == "redirect") {
       if (hasValue && (value.empty() || value[0] != '/')) {
         error = "fault redirect takes a path starting with '/'";

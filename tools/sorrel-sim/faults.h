@@ -19,6 +19,9 @@ struct Faults {
   std::optional<std::string> redirect;  // redirect: 302 to this path ("" = /moved + path)
   bool redirectHttps = false;           // redirect-https: 302 to the https address of the path
   bool closeMidBody = false;            // close-mid-body: connection closed halfway
+  // control-links: control and direction characters in the login answer's
+  // links: "normal", "thunder" or "flashget", or all three when empty.
+  std::optional<std::string> controlLinks;
 
   bool Any() const;
   // Adds the faults that `other` switches on; its values win.
@@ -30,6 +33,10 @@ inline constexpr int kDefaultTrickleMs = 100;
 inline constexpr int kDefaultBigHeaders = 40;
 inline constexpr int kTricklePiece = 16;
 inline constexpr std::uint16_t kHugePictureSide = 50000;
+// What control-links puts into a link: a window title, a screen clear, a
+// forged line, DEL, an 8-bit CSI (U+009B) and a right-to-left override.
+inline constexpr std::string_view kControlText =
+    "\x1b]0;sorrel\x07\x1b[2J\nFORGED\x7f\xc2\x9b\xe2\x80\xae";
 
 // A comma-separated list of NAME or NAME:VALUE. False with a message on a
 // name or value it does not know.
@@ -39,6 +46,6 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error);
 inline constexpr std::string_view kFaultNames =
     "delay[:MS] trickle[:MS] endless big-headers[:N] html-captcha\n"
     "                      truncated-picture huge-picture redirect[:PATH] redirect-https\n"
-    "                      close-mid-body";
+    "                      close-mid-body control-links[:normal|thunder|flashget]";
 
 }  // namespace sorrel::sim

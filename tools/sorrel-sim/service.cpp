@@ -108,6 +108,14 @@ std::string HiddenInput(const std::string& name, const std::string& value) {
   return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + value + "\" />\n";
 }
 
+// A rule's path is exact, or a prefix when it ends in "*" ("/dl/*": every
+// download, whatever its token).
+bool RuleMatches(const std::string& rulePath, const std::string& path) {
+  if (rulePath.empty() || rulePath == path) return true;
+  return rulePath.back() == '*' &&
+         path.compare(0, rulePath.size() - 1, rulePath, 0, rulePath.size() - 1) == 0;
+}
+
 }  // namespace
 
 Service::Service(const Options& options, std::vector<CatalogueFile> catalogue)
@@ -212,10 +220,10 @@ bool Service::FaultsFor(const Request& request, const std::string& path, Faults&
   {
     std::lock_guard lock(mutex_);
     for (const FaultRule& rule : options_.faults) {
-      if (rule.path.empty() || rule.path == path) faults.Merge(rule.faults);
+      if (RuleMatches(rule.path, path)) faults.Merge(rule.faults);
     }
     for (auto it = controlFaults_.begin(); it != controlFaults_.end();) {
-      if (it->path.empty() || it->path == path) {
+      if (RuleMatches(it->path, path)) {
         faults.Merge(it->faults);
         if (it->remaining > 0 && --it->remaining == 0) {
           it = controlFaults_.erase(it);
@@ -261,7 +269,9 @@ Response Service::Route(const Request& request, const std::string& path, const F
   if (path == kCaptchaPath) {
     return IsGetOrHead(request) ? Captcha(request, faults) : NotAllowed("GET, HEAD");
   }
-  if (path == kLoginPath) return request.method == "POST" ? Login(request) : NotAllowed("POST");
+  if (path == kLoginPath) {
+    return request.method == "POST" ? Login(request, faults) : NotAllowed("POST");
+  }
   if (path.rfind("/dl/", 0) == 0) {
     return IsGetOrHead(request) ? Download(request, path.substr(4)) : NotAllowed("GET, HEAD");
   }
@@ -404,7 +414,7 @@ Response Service::Captcha(const Request& request, const Faults& faults) {
   return r;
 }
 
-Response Service::Login(const Request& request) {
+Response Service::Login(const Request& request, const Faults& faults) {
   const NameValues form = ParseForm(request.body);
   const std::string fileId = FindValue(form, "file_id");
   std::string expected;
@@ -445,10 +455,15 @@ Response Service::Login(const Request& request) {
     tokens_[token] = Token{fileId, now + std::chrono::seconds(options_.tokenSeconds)};
   }
   const std::string url = baseUrl_ + "/dl/" + token + "/" + PercentEncode(file->name);
-  const std::string normal = Base64Encode(url);
-  const std::string thunder = "thunder://" + Base64Encode("AA" + url + "ZZ");
-  const std::string flashget =
-      "flashget://" + Base64Encode("[FLASHGET]" + url + "[FLASHGET]") + "&sorrel";
+  auto hostile = [&](const char* link) {
+    return faults.controlLinks && (faults.controlLinks->empty() || *faults.controlLinks == link)
+               ? std::string(kControlText)
+               : std::string();
+  };
+  const std::string normal = Base64Encode(url + hostile("normal"));
+  const std::string thunder = "thunder://" + Base64Encode("AA" + url + "ZZ") + hostile("thunder");
+  const std::string flashget = "flashget://" + Base64Encode("[FLASHGET]" + url + "[FLASHGET]") +
+                               "&sorrel" + hostile("flashget");
 
   std::string body = PageTop("下载地址");
   body +=

@@ -53,7 +53,7 @@ class Service {
   Response Route(const Request& request, const std::string& path, const Faults& faults);
   Response FilePage(const Request& request, const std::string& id);
   Response Captcha(const Request& request, const Faults& faults);
-  Response Login(const Request& request);
+  Response Login(const Request& request, const Faults& faults);
   Response Download(const Request& request, const std::string& rest);
   Response Index();
   Response TestEndpoint(const Request& request, const std::string& name);

@@ -1,16 +1,15 @@
 #include "app/cli/captcha_input.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+#include "app/cli/interrupt.h"
+#include "support/child_process_posix.h"
 
 namespace sorrel::cli {
 
@@ -22,7 +21,8 @@ constexpr int kReadableColumns = 80;
 
 // How long a program that has given its line (or run out of time) may take
 // to end before it is stopped.
-constexpr int kEndGraceMs = 200;
+constexpr std::chrono::milliseconds kEndGrace{200};
+constexpr std::size_t kLongestOutput = 4096;
 
 struct Rgb {
   int r, g, b;
@@ -114,118 +114,40 @@ std::string DrawPicture(const RasterImage& picture, int columns, bool colour) {
 ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& picturePath,
                                 std::chrono::milliseconds limit) {
   ProgramAnswer answer;
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-    answer.error = "无法运行验证码程序 " + program + "：" + std::strerror(errno);
+  ChildSpec spec{{program, picturePath}, ChildStream::kPipe};
+  // Its own process group, so that a stopped program takes its children
+  // with it; and ended with this process, however that ends.
+  spec.ownGroup = true;
+  spec.parentDeathSignal = SIGKILL;
+  int error = 0;
+  std::unique_ptr<ChildProcess> child;
+  {
+    InterruptsHeld held;
+    child = ChildProcess::Start(spec, error);
+    if (child) NoteRunningProgram(child->Id());
+  }
+  if (!child) {
+    answer.error = "无法运行验证码程序 " + program + "：" + std::strerror(error);
     return answer;
   }
-  // The child reports a failed exec through this pipe, closed by a
-  // successful one.
-  int execFds[2];
-  if (pipe2(execFds, O_CLOEXEC) != 0) {
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    answer.error = "无法运行验证码程序 " + program + "：" + std::strerror(errno);
-    return answer;
-  }
-  std::vector<char*> argv = {const_cast<char*>(program.c_str()),
-                             const_cast<char*>(picturePath.c_str()), nullptr};
-  // vfork rather than fork: the child only sets itself up and calls execvp
-  // (which keeps its search of PATH and its shell for a script without
-  // "#!"), so this process's memory need not be copied for it. This thread
-  // resumes once the child has started the program or given up.
-  const pid_t child = vfork();
-  if (child == 0) {
-    // Its own process group, so that a stopped program takes its children
-    // with it.
-    setpgid(0, 0);
-    const int devNull = open("/dev/null", O_RDONLY);
-    if (devNull >= 0) dup2(devNull, STDIN_FILENO);
-    dup2(pipeFds[1], STDOUT_FILENO);
-    execvp(argv[0], argv.data());
-    const int error = errno;
-    (void)!write(execFds[1], &error, sizeof error);
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  close(execFds[1]);
-  if (child < 0) {
-    close(pipeFds[0]);
-    close(execFds[0]);
-    answer.error = "无法运行验证码程序 " + program + "：" + std::strerror(errno);
-    return answer;
-  }
-  int execError = 0;
-  const bool execFailed = read(execFds[0], &execError, sizeof execError) == sizeof execError;
-  close(execFds[0]);
-
-  std::string output;
-  bool timedOut = false;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!execFailed) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      timedOut = true;
-      break;
-    }
-    pollfd p{pipeFds[0], POLLIN, 0};
-    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    char buffer[512];
-    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    output.append(buffer, static_cast<size_t>(n));
-    if (output.find('\n') != std::string::npos) break;
-    // A code is short; a program that writes on and on gives none.
-    if (output.size() > 4096) break;
-  }
-  close(pipeFds[0]);
-
+  // A code is short; a program that writes on and on gives none.
+  std::optional<std::string> line =
+      child->ReadLine(ChildProcess::Clock::now() + limit, kLongestOutput);
   // Once the line is read, or the time is up, the program has no more to
   // give: it gets a moment to end on its own, then it is stopped.
-  int status = 0;
-  bool ended = waitpid(child, &status, WNOHANG) == child;
-  if (!ended) {
-    // A process descriptor becomes readable when the program ends.
-    const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
-    if (pidFd >= 0) {
-      pollfd p{pidFd, POLLIN, 0};
-      while (poll(&p, 1, kEndGraceMs) < 0 && errno == EINTR) {
-      }
-      close(pidFd);
-    } else {
-      usleep(kEndGraceMs * 1000);
-    }
-    ended = waitpid(child, &status, WNOHANG) == child;
-  }
-  if (!ended) {
-    kill(-child, SIGKILL);
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-  }
-
-  if (execFailed) {
-    answer.error = "无法运行验证码程序 " + program + "：" + std::strerror(execError);
-    return answer;
-  }
-  if (timedOut) {
+  child->Stop(kEndGrace, 0);
+  NoteRunningProgram(0);
+  if (!line) {
     answer.error = "验证码程序 " + program + " 在 " + std::to_string(limit.count() / 1000) +
                    " 秒内没有给出验证码";
     return answer;
   }
-  std::string line = output.substr(0, output.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  const size_t first = line.find_first_not_of(" \t");
-  line = first == std::string::npos ? std::string()
-                                    : line.substr(first, line.find_last_not_of(" \t") - first + 1);
-  if (line.empty()) {
+  const size_t first = line->find_first_not_of(" \t");
+  if (first == std::string::npos) {
     answer.error = "验证码程序 " + program + " 没有输出验证码";
     return answer;
   }
-  answer.code = line;
+  answer.code = line->substr(first, line->find_last_not_of(" \t") - first + 1);
   return answer;
 }
 

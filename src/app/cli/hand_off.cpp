@@ -1,22 +1,60 @@
 #include "app/cli/hand_off.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "download/file_name.h"
 #include "support/write_all_posix.h"
+#include "text/escape_controls.h"
 
 namespace sorrel::cli {
 
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
+constexpr auto kSignalCheck = std::chrono::milliseconds(50);
+constexpr int kWaitSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void NoteStopSignal(int signal) { stopSignal = signal; }
+
+// While a wait lasts, the signals that end it are noted rather than fatal,
+// so that the run can still say what became of the download; signals the
+// run was told to ignore stay ignored.
+class NotedSignals {
+ public:
+  NotedSignals() {
+    stopSignal = 0;
+    struct sigaction noting {};
+    noting.sa_handler = NoteStopSignal;
+    sigemptyset(&noting.sa_mask);
+    for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
+      sigaction(kWaitSignals[i], nullptr, &old_[i]);
+      if (old_[i].sa_handler != SIG_IGN) sigaction(kWaitSignals[i], &noting, nullptr);
+    }
+  }
+  ~NotedSignals() {
+    for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
+      sigaction(kWaitSignals[i], &old_[i], nullptr);
+    }
+  }
+  NotedSignals(const NotedSignals&) = delete;
+  NotedSignals& operator=(const NotedSignals&) = delete;
+
+ private:
+  struct sigaction old_[std::size(kWaitSignals)]{};
+};
 
 std::string ProgressLine(const Aria2Status& status, const std::string& name) {
   constexpr int kWidth = 24;
@@ -27,7 +65,48 @@ std::string ProgressLine(const Aria2Status& status, const std::string& name) {
   return "\r\x1b[K[" + std::string(static_cast<std::size_t>(filled), '#') +
          std::string(static_cast<std::size_t>(kWidth - filled), '-') + "] " +
          std::to_string(percent) + "% " + HumanSize(status.completedLength) + "/" +
-         HumanSize(status.totalLength) + " " + HumanSize(status.downloadSpeed) + "/s " + name;
+         HumanSize(status.totalLength) + " " + HumanSize(status.downloadSpeed) + "/s " +
+         EscapeControls(name);
+}
+
+// Why files cannot be made in `dir`: it, or the nearest folder above it
+// that exists (the engine makes the rest), is no folder or not writable.
+std::string Unwritable(std::string dir) {
+  for (;;) {
+    struct stat info {};
+    if (stat(dir.c_str(), &info) == 0) {
+      if (!S_ISDIR(info.st_mode)) return std::strerror(ENOTDIR);
+      return access(dir.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
+    }
+    if (errno != ENOENT) return std::strerror(errno);
+    const std::size_t slash = dir.rfind('/');
+    if (slash == std::string::npos || slash == 0) return {};
+    dir.resize(slash);
+  }
+}
+
+// The secret: the first line of `path`, blanks and CR at its end removed.
+std::string ReadSecret(const std::string& path, std::string& secret) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string text;
+  if (fd >= 0) {
+    char buffer[4096];
+    ssize_t n = 0;
+    while (text.find('\n') == std::string::npos && text.size() < 65536 &&
+           ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))) {
+      if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+    }
+    const int readError = n < 0 ? errno : 0;
+    close(fd);
+    if (readError != 0) errno = readError;
+    if (readError == 0) {
+      secret = text.substr(0, text.find('\n'));
+      while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
+      if (secret.empty()) return "aria2 密钥文件 " + path + " 的第一行是空的，应当是 RPC 密钥。";
+      return {};
+    }
+  }
+  return "无法读取 aria2 密钥文件 " + path + "：" + std::strerror(errno) + "。";
 }
 
 }  // namespace
@@ -35,44 +114,40 @@ std::string ProgressLine(const Aria2Status& status, const std::string& name) {
 HandOff::HandOff(const Options& options, const EngineAccess& engines)
     : options_(options), engines_(engines) {}
 
-Aria2Client* HandOff::Engine(std::string& error) {
-  if (client_) return client_.get();
-  if (!engineError_.empty()) {
-    error = engineError_;
-    return nullptr;
-  }
-  Aria2Endpoint endpoint;
-  if (options_.aria2Address.empty()) {
-    PrivateEngineOptions engineOptions;
-    // The engine's own folder is not ours: a relative folder is made whole.
-    std::error_code ignored;
-    if (!options_.dir.empty()) {
-      engineOptions.downloadDir = std::filesystem::absolute(options_.dir, ignored).string();
-    }
-    engine_ = PrivateEngine::Start(stack_, threads_, engineOptions, engineError_);
-    if (!engine_) {
-      error = engineError_;
-      return nullptr;
-    }
-    endpoint = engine_->Endpoint();
-  } else {
-    endpoint.address = options_.aria2Address;
+HandOff::~HandOff() = default;
+
+std::string HandOff::Prepare() {
+  if (!options_.aria2 || keeper_ || remote_) return {};
+  if (!options_.aria2Address.empty()) {
+    Aria2Endpoint endpoint{options_.aria2Address, {}};
     if (!options_.aria2SecretFile.empty()) {
-      std::ifstream in(options_.aria2SecretFile, std::ios::binary);
-      if (!in || !std::getline(in, endpoint.secret)) {
-        engineError_ = "无法读取 aria2 密钥文件 " + options_.aria2SecretFile + "：" +
-                       std::strerror(errno) + "。";
-        error = engineError_;
-        return nullptr;
-      }
-      while (!endpoint.secret.empty() &&
-             (endpoint.secret.back() == '\r' || endpoint.secret.back() == ' ')) {
-        endpoint.secret.pop_back();
+      if (std::string why = ReadSecret(options_.aria2SecretFile, endpoint.secret); !why.empty()) {
+        return why;
       }
     }
+    if (Aria2AddressInClear(endpoint.address) && !options_.quiet) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "sorrel-resolve: %s: %s\n", endpoint.address.c_str(),
+                   Aria2InClearWarning().c_str());
+    }
+    remote_ = std::make_unique<Aria2Client>(stack_, threads_, std::move(endpoint));
+    return {};
   }
-  client_ = std::make_unique<Aria2Client>(stack_, threads_, endpoint);
-  return client_.get();
+  // The engine's own folder is not ours: a relative folder is made whole.
+  std::error_code ignored;
+  dir_ = options_.dir.empty() ? UserDownloadDir()
+                              : std::filesystem::absolute(options_.dir, ignored).string();
+  if (const std::string why = Unwritable(dir_); !why.empty()) {
+    return "无法写入下载文件夹 " + dir_ + "：" + why + "。";
+  }
+  PrivateEngineOptions engineOptions;
+  engineOptions.downloadDir = dir_;
+  keeper_ = std::make_unique<PrivateEngineKeeper>(stack_, threads_, std::move(engineOptions));
+  return {};
+}
+
+std::string HandOff::Refusal(const std::string& normal) const {
+  return options_.aria2 && !IsDownloadAddress(normal) ? NotDownloadSentence() : std::string();
 }
 
 HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
@@ -97,36 +172,45 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
     result.message = std::move(message);
     return result;
   };
-  std::string error;
-  Aria2Client* client = Engine(error);
-  if (client == nullptr) return failed(error);
+  if (std::string why = Prepare(); !why.empty()) return failed(std::move(why));
   Aria2Download download;
   download.address = normal;
   download.fileName = name;
-  download.dir = engine_ ? engine_->DownloadDir() : options_.dir;
   download.referer = page;
   download.userAgent = std::string(engines_.agent);
-  download.cookieLine = engines_.CookieLine(normal);
   Aria2Error failure;
-  result.gid = client->AddUri(download, failure);
+  if (keeper_) {
+    result.gid = keeper_->Add(download, engines_.CookieLine(normal), failure);
+  } else {
+    download.dir = options_.dir;
+    result.gid = remote_->AddUri(download, failure);
+  }
   if (result.gid.empty()) return failed(failure.message);
   // A private engine ends with this process, so its downloads are waited on.
-  if (options_.wait || engine_) Wait(result.gid, name, result);
+  if (options_.wait || keeper_) {
+    Wait(keeper_ ? *keeper_->Client() : *remote_, result.gid,
+         keeper_ ? download.dir + "/" + download.fileName : download.fileName, result);
+  }
   return result;
 }
 
-void HandOff::Wait(const std::string& gid, const std::string& name, HandOffResult& result) {
+void HandOff::Wait(Aria2Client& client, const std::string& gid, const std::string& path,
+                   HandOffResult& result) {
   const bool bar = isatty(STDERR_FILENO) && !options_.quiet;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const NotedSignals noted;
   Aria2Status status;
   Aria2Error failure;
-  for (;;) {
-    if (!client_->TellStatus(gid, status, failure)) {
+  bool drawn = false;
+  while (stopSignal == 0) {
+    if (!client.TellStatus(gid, status, failure)) {
+      if (stopSignal != 0) break;
       result.ok = false;
       result.download = "error";
       result.message = failure.message;
       break;
     }
-    if (bar) WriteAll(STDERR_FILENO, ProgressLine(status, name));
+    if (bar) drawn = WriteAll(STDERR_FILENO, ProgressLine(status, name));
     if (status.status == "complete") {
       result.download = "complete";
       break;
@@ -134,13 +218,32 @@ void HandOff::Wait(const std::string& gid, const std::string& name, HandOffResul
     if (status.status == "error" || status.status == "removed") {
       result.ok = false;
       result.download = "error";
-      result.message =
-          "aria2 下载失败：" + (status.errorMessage.empty() ? status.status : status.errorMessage);
+      result.message = Aria2DownloadFailure(status);
       break;
     }
-    std::this_thread::sleep_for(kPollInterval);
+    for (auto slept = std::chrono::milliseconds(0); slept < kPollInterval && stopSignal == 0;
+         slept += kSignalCheck) {
+      std::this_thread::sleep_for(kSignalCheck);
+    }
   }
-  if (bar) WriteAll(STDERR_FILENO, "\r\x1b[K");
+  if (stopSignal != 0) {
+    result.signal = stopSignal;
+    result.ok = false;
+    if (keeper_) {
+      // The engine ends with the run; what it wrote stays, with its control
+      // file, and no later run writes into it.
+      result.download = "partial";
+      result.message =
+          "下载被中断，" + (status.path.empty() ? path : status.path) + " 只下载了一部分。";
+    } else {
+      result.download = "interrupted";
+      result.message = "不再等待下载结束，aria2 仍在下载这个文件。";
+    }
+    // The last progress stays in view on a line of its own.
+    if (drawn) WriteAll(STDERR_FILENO, "\n");
+    return;
+  }
+  if (drawn) WriteAll(STDERR_FILENO, "\r\x1b[K");
 }
 
 }  // namespace sorrel::cli

@@ -5,7 +5,11 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
+
+#include "resolve/link_codec.h"
+#include "text/escape_controls.h"
 
 namespace sorrel::cli {
 
@@ -156,12 +160,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 bool CollectAddresses(const Options& options, std::vector<std::string>& addresses,
                       std::string& error) {
   std::set<std::string> seen;
-  auto add = [&](std::string line) {
+  auto add = [&](std::string line, bool fromFile) {
     line = Trimmed(std::move(line));
-    if (line.empty() || line[0] == '#') return;
+    if (fromFile && (line.empty() || line[0] == '#')) return;
     if (seen.insert(line).second) addresses.push_back(line);
   };
-  for (const std::string& operand : options.operands) add(operand);
+  for (const std::string& operand : options.operands) add(operand, false);
   for (const std::string& file : options.inputFiles) {
     std::ifstream in;
     std::istream* stream = &std::cin;
@@ -178,7 +182,7 @@ bool CollectAddresses(const Options& options, std::vector<std::string>& addresse
     while (std::getline(*stream, line)) {
       if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
       first = false;
-      add(line);
+      add(line, true);
     }
     if (stream->bad()) {
       error = "读取 " + file + " 时出错";
@@ -186,6 +190,59 @@ bool CollectAddresses(const Options& options, std::vector<std::string>& addresse
     }
   }
   return true;
+}
+
+namespace {
+
+std::string Lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// Host and port of an http or https address, in small letters and without
+// the scheme's own port; nothing for any other text.
+std::optional<std::string> Authority(std::string_view address) {
+  const std::string lowered = Lowered(address.substr(0, 8));
+  std::string_view defaultPort;
+  if (lowered.rfind("http://", 0) == 0) {
+    address.remove_prefix(7);
+    defaultPort = ":80";
+  } else if (lowered.rfind("https://", 0) == 0) {
+    address.remove_prefix(8);
+    defaultPort = ":443";
+  } else {
+    return std::nullopt;
+  }
+  std::string authority = Lowered(address.substr(0, address.find_first_of("/?#")));
+  if (authority.size() > defaultPort.size() &&
+      authority.compare(authority.size() - defaultPort.size(), defaultPort.size(), defaultPort) ==
+          0) {
+    authority.resize(authority.size() - defaultPort.size());
+  }
+  return authority;
+}
+
+}  // namespace
+
+std::string AddressProblem(std::string_view address, std::string_view origin) {
+  if (address.empty()) return "地址是空的。";
+  if (IsWrappedLink(address)) {
+    return "这是下载工具的链接，不是文件页地址：其中的地址请用 sorrel-resolve decode 取出。";
+  }
+  const std::optional<std::string> authority = Authority(address);
+  if (!authority) return "这不是以 http:// 或 https:// 开头的网址。";
+  for (const char c : address) {
+    if (static_cast<unsigned char>(c) <= 0x20) return "地址无效。";
+  }
+  if (authority->empty() || HasControlCharacters(address)) return "地址无效。";
+  if (authority != Authority(origin)) {
+    return "地址不在服务 " + std::string(origin) +
+           " 上：验证码和登录都在该服务上进行（另一个服务请用 --origin 指定）。";
+  }
+  return {};
 }
 
 const char* UsageText() {
@@ -215,7 +272,8 @@ const char* HelpText() {
          "                            取其输出的第一行作为验证码；60 秒内没有结果即放弃。\n"
          "      --captcha-file 路径   把验证码图片写到该路径，再从终端读验证码\n"
          "                            （没有终端时从标准输入读一行）。\n"
-         "      --tries N             验证码错误时换一张新图再试，每个地址最多 N 次（默认 3）。\n"
+         "      --tries N             验证码错误时换一张新图再试，每个地址最多 N 次\n"
+         "                            （N 为 1 到 100 的整数，默认 3）。\n"
          "      --origin 地址         本次使用的服务地址（默认为内置地址或环境变量\n"
          "                            SORREL_SERVICE_ORIGIN）。\n"
          "      --check               检查得到的普通下载地址是否还能下载（只取第一个字节），\n"

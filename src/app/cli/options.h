@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sorrel::cli {
@@ -43,10 +44,16 @@ const char* HelpText();
 const char* UsageText();
 
 // Addresses from the arguments and the input files: one a line, blanks
-// around them removed, blank lines and lines starting with "#" skipped, each
-// address once, in the order first seen. False with `error` set when a file
-// cannot be read.
+// around them removed, each address once, in the order first seen. Blank
+// lines and lines starting with "#" in a file are skipped; an argument is
+// kept whatever it holds. False with `error` set when a file cannot be read.
 bool CollectAddresses(const Options& options, std::vector<std::string>& addresses,
                       std::string& error);
+
+// Why `address` is no page that the service at `origin` (scheme and host)
+// can resolve, as a sentence; empty when it may be one. The captcha and the
+// login go to the service whatever the page's host, so another host's page
+// is refused too.
+std::string AddressProblem(std::string_view address, std::string_view origin);
 
 }  // namespace sorrel::cli

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,11 +15,13 @@
 #include "app/cli/captcha_input.h"
 #include "app/cli/commands.h"
 #include "app/cli/hand_off.h"
+#include "app/cli/interrupt.h"
 #include "app/engines_headless.h"
 #include "app/program.h"
 #include "resolve/service_origin.h"
 #include "support/write_all_posix.h"
 #include "text/codepage.h"
+#include "text/escape_controls.h"
 
 namespace sorrel::cli {
 
@@ -161,6 +164,7 @@ class Resolution {
 
   ~Resolution() {
     if (!pictureDir_.empty()) {
+      ForgetTemporaryPicture();
       std::error_code ignored;
       std::filesystem::remove_all(pictureDir_, ignored);
     }
@@ -169,10 +173,17 @@ class Resolution {
   void ShowProgress(size_t k, size_t n, const std::string& address) {
     if (!progress_) return;
     WriteAll(STDERR_FILENO, "\r\x1b[K正在解析第 " + std::to_string(k) + " 个，共 " +
-                                std::to_string(n) + " 个：" + address);
+                                std::to_string(n) + " 个：" + EscapeControls(address));
   }
   void ClearProgress() {
     if (progress_) WriteAll(STDERR_FILENO, "\r\x1b[K");
+  }
+
+  std::string PrepareHandOff() { return handOff_.Prepare(); }
+  bool HandOffWanted() const { return handOff_.Wanted(); }
+  HandOffResult HandOver(const std::string& normal, const std::string& page) {
+    ClearProgress();
+    return handOff_.Run(normal, page);
   }
 
   Result Resolve(const std::string& address) {
@@ -197,9 +208,13 @@ class Resolution {
         result.normal = GbkToUtf8(state.NormalLink);
         result.thunder = GbkToUtf8(state.ThunderLink);
         result.flashget = GbkToUtf8(state.FlashGetLink);
-        if (handOff_.Wanted()) {
-          ClearProgress();
-          result.handOff = handOff_.Run(result.normal, address);
+        // They go to a terminal, a script or an engine as they are.
+        if (HasControlCharacters(result.normal) || HasControlCharacters(result.thunder) ||
+            HasControlCharacters(result.flashget)) {
+          return Ended(ResolveOutcome::NoAddress, "服务的回答里的下载地址含有控制字符。");
+        }
+        if (std::string refusal = handOff_.Refusal(result.normal); !refusal.empty()) {
+          return Ended(ResolveOutcome::Invalid, std::move(refusal));
         }
         return result;
       }
@@ -253,8 +268,8 @@ class Resolution {
     }
     const RasterImage picture = DecodeRaster(view_.picture);
     ClearProgress();
-    WriteAll(terminal_.out,
-             address + "\n" + DrawPicture(picture, terminal_.columns, terminal_.colour));
+    WriteAll(terminal_.out, EscapeControls(address) + "\n" +
+                                DrawPicture(picture, terminal_.columns, terminal_.colour));
     return ReadFromTerminal(error);
   }
 
@@ -275,13 +290,18 @@ class Resolution {
     return line;
   }
 
-  // A private folder of this run for the picture handed to the program.
+  // A private folder of this run for the picture handed to the program: in
+  // the user's runtime folder when there is one, which the system empties
+  // when the user logs out.
   std::string PicturePath() {
     if (pictureDir_.empty()) {
-      const char* tmp = std::getenv("TMPDIR");
-      std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/sorrel-resolve.XXXXXX";
+      const char* base = std::getenv("XDG_RUNTIME_DIR");
+      if (!base || base[0] != '/') base = std::getenv("TMPDIR");
+      std::string pattern =
+          std::string(base && base[0] == '/' ? base : "/tmp") + "/sorrel-resolve.XXXXXX";
       if (!mkdtemp(pattern.data())) return {};
       pictureDir_ = pattern;
+      NoteTemporaryPicture(pictureDir_ + "/captcha.gif", pictureDir_);
     }
     return pictureDir_ + "/captcha.gif";
   }
@@ -321,55 +341,87 @@ void PrintJson(const std::string& address, const Result& result) {
   std::printf("%s\n", text.c_str());
 }
 
+// One line on standard error; what came from outside shown escaped.
+void PrintFailure(const std::string& address, const std::string& message) {
+  std::fflush(stdout);
+  const std::string about = address.empty() ? std::string() : EscapeControls(address) + ": ";
+  std::fprintf(stderr, "sorrel-resolve: %s%s\n", about.c_str(), EscapeControls(message).c_str());
+}
+
 void PrintHandOff(const std::string& address, const HandOffResult& handOff, bool quiet) {
   if (handOff.check) {
     const LinkCheck& check = *handOff.check;
     std::printf("\n链接检查：%s（%s）文件名：%s，大小：%s\n",
                 LinkStatusSentence(check.status).c_str(),
-                std::string(LinkStatusName(check.status)).c_str(), check.name.c_str(),
-                HumanSize(check.size).c_str());
+                std::string(LinkStatusName(check.status)).c_str(),
+                EscapeControls(check.name).c_str(), HumanSize(check.size).c_str());
   }
   if (!handOff.gid.empty()) {
-    std::printf("\n已交给 aria2 下载，GID：%s%s\n", handOff.gid.c_str(),
+    std::printf("\n已交给 aria2 下载，GID：%s%s\n", EscapeControls(handOff.gid).c_str(),
                 handOff.download == "complete" ? "，已下载完成" : "");
   }
-  if (!handOff.ok && !quiet && !handOff.message.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "sorrel-resolve: %s: %s\n", address.c_str(), handOff.message.c_str());
-  }
+  if (!handOff.ok && !quiet && !handOff.message.empty()) PrintFailure(address, handOff.message);
 }
 
 }  // namespace
 
 int RunResolve(const Options& options, const std::vector<std::string>& addresses) {
+  HandleInterrupts();
+  const std::string origin = options.origin.empty() ? GbkToUtf8(ServiceOrigin()) : options.origin;
   bool stdinTaken = false;
   for (const std::string& file : options.inputFiles) stdinTaken = stdinTaken || file == "-";
-  Resolution resolution(options, stdinTaken, addresses.size());
   int status = kExitOk;
-  bool printedBlock = false;
-  for (size_t k = 0; k < addresses.size(); ++k) {
-    const std::string& address = addresses[k];
-    resolution.ShowProgress(k + 1, addresses.size(), address);
-    const Result result = resolution.Resolve(address);
-    resolution.ClearProgress();
-    const bool ok = result.outcome == ResolveOutcome::Resolved;
-    if (!ok || !result.handOff.ok) status = kExitFailed;
-    if (options.json) {
-      PrintJson(address, result);
-    } else if (ok) {
-      if (printedBlock) std::printf("\n");
-      if (addresses.size() > 1) std::printf("%s\n", address.c_str());
-      std::printf("普通下载地址：\n\n%s\n\n迅雷下载地址：\n\n%s\n\n快车下载地址：\n\n%s\n",
-                  result.normal.c_str(), result.thunder.c_str(), result.flashget.c_str());
-      printedBlock = true;
-      PrintHandOff(address, result.handOff, options.quiet);
-    } else if (!options.quiet) {
-      const Status s = StatusOf(result.outcome);
-      std::fflush(stdout);
-      std::fprintf(stderr, "sorrel-resolve: %s: %s\n", address.c_str(),
-                   result.message.empty() ? s.message : result.message.c_str());
+  int interruptedBy = 0;
+  {
+    Resolution resolution(options, stdinTaken, addresses.size());
+    if (const std::string why = resolution.PrepareHandOff(); !why.empty()) {
+      if (!options.quiet) PrintFailure("", why);
+      return kExitFailed;
     }
-    std::fflush(stdout);
+    bool printedBlock = false;
+    for (size_t k = 0; k < addresses.size(); ++k) {
+      const std::string& address = addresses[k];
+      // What is no page of the service is refused before anything is sent.
+      const std::string problem = AddressProblem(address, origin);
+      resolution.ShowProgress(k + 1, addresses.size(), address);
+      Result result =
+          problem.empty() ? resolution.Resolve(address) : Ended(ResolveOutcome::Invalid, problem);
+      resolution.ClearProgress();
+      const bool ok = result.outcome == ResolveOutcome::Resolved;
+      // The addresses come out before a wait, so that an interrupted one
+      // loses nothing; the JSON line keeps them with the rest.
+      if (ok && !options.json) {
+        if (printedBlock) std::printf("\n");
+        if (addresses.size() > 1) std::printf("%s\n", address.c_str());
+        std::printf("普通下载地址：\n\n%s\n\n迅雷下载地址：\n\n%s\n\n快车下载地址：\n\n%s\n",
+                    result.normal.c_str(), result.thunder.c_str(), result.flashget.c_str());
+        std::fflush(stdout);
+        printedBlock = true;
+      }
+      if (ok && resolution.HandOffWanted()) {
+        result.handOff = resolution.HandOver(result.normal, address);
+      }
+      if (!ok || !result.handOff.ok) status = kExitFailed;
+      if (options.json) {
+        PrintJson(address, result);
+      } else if (ok) {
+        PrintHandOff(address, result.handOff, options.quiet);
+      } else if (!options.quiet) {
+        PrintFailure(address,
+                     result.message.empty() ? StatusOf(result.outcome).message : result.message);
+      }
+      std::fflush(stdout);
+      if (result.handOff.signal != 0) {
+        interruptedBy = result.handOff.signal;
+        break;
+      }
+    }
+  }
+  // Ended as the signal ends a program, once everything is said and the
+  // engine and the picture's folder are gone.
+  if (interruptedBy != 0) {
+    std::signal(interruptedBy, SIG_DFL);
+    std::raise(interruptedBy);
   }
   return status;
 }

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -55,6 +56,7 @@ SettingsStore& UserSettingsStore() {
 DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings, QWidget* parent)
     : QDialog(parent),
       address_(new QLineEdit(Utf8(settings.address), this)),
+      warning_(new QLabel(this)),
       secret_(new QLineEdit(Utf8(settings.secret), this)),
       folder_(new QLineEdit(Utf8(settings.folder), this)),
       sendOpenedLinks_(new QCheckBox(Utf8(settings_texts::kSendOpenedLinks), this)) {
@@ -64,6 +66,17 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
   setWindowTitle(Utf8(settings_texts::kTitle));
   address_->setObjectName("Aria2Address");
   address_->setPlaceholderText(Utf8(settings_texts::kAddressHint));
+  warning_->setObjectName("Aria2AddressInClear");
+  warning_->setTextFormat(Qt::PlainText);
+  warning_->setWordWrap(true);
+  warning_->setStyleSheet("color: #b00000;");
+  auto showWarning = [this] {
+    const std::string warning = AddressWarning(address_->text().toStdString());
+    warning_->setText(Utf8(warning));
+    warning_->setVisible(!warning.empty());
+  };
+  connect(address_, &QLineEdit::textChanged, this, showWarning);
+  showWarning();
   secret_->setObjectName("Aria2Secret");
   secret_->setEchoMode(QLineEdit::Password);
   folder_->setObjectName("DownloadFolder");
@@ -79,6 +92,7 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
   folderRow->addWidget(browse);
   auto* form = new QFormLayout(this);
   form->addRow(Utf8(settings_texts::kAddress), address_);
+  form->addRow(QString(), warning_);
   form->addRow(Utf8(settings_texts::kSecret), secret_);
   form->addRow(Utf8(settings_texts::kFolder), folderRow);
   form->addRow(sendOpenedLinks_);

@@ -8,6 +8,7 @@
 #include "app/download_settings.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace sorrel {
@@ -21,6 +22,7 @@ class DownloadSettingsDialog : public QDialog {
 
  private:
   QLineEdit* address_;
+  QLabel* warning_;  // under the address, while it has a warning
   QLineEdit* secret_;
   QLineEdit* folder_;
   QCheckBox* sendOpenedLinks_;

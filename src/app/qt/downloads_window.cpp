@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QTableWidget>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace sorrel {
@@ -41,17 +42,22 @@ void DownloadsWindow::ShowTransfer(std::size_t row, const Transfer& transfer) {
   const int at = static_cast<int>(row);
   if (at == table_->rowCount()) {
     table_->insertRow(at);
-    table_->setItem(at, kName, new QTableWidgetItem(Utf8(transfer.name)));
+    table_->setItem(at, kName, new QTableWidgetItem);
     auto* bar = new QProgressBar(table_);
     bar->setRange(0, 1000);
     table_->setCellWidget(at, kProgress, bar);
     table_->setItem(at, kSpeed, new QTableWidgetItem);
     table_->setItem(at, kState, new QTableWidgetItem);
   }
+  table_->item(at, kName)->setText(Utf8(transfer.name));
   static_cast<QProgressBar*>(table_->cellWidget(at, kProgress))->setValue(transfer.permille);
   table_->item(at, kSpeed)->setText(Utf8(transfer.speed));
   table_->item(at, kState)->setText(Utf8(transfer.state));
-  table_->item(at, kState)->setToolTip(Utf8(transfer.detail));
+  // A tool tip takes what looks like markup as rich text; the engine's
+  // words are shown as written.
+  table_->item(at, kState)
+      ->setToolTip(transfer.detail.empty() ? QString()
+                                           : Qt::convertFromPlainText(Utf8(transfer.detail)));
 }
 
 }  // namespace sorrel

@@ -50,6 +50,16 @@ bool IsEnter(const QKeyEvent* key) {
   return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
 
+// Texts of the service and the engine (a file's name among them) are shown
+// as written, never taken for markup.
+int ShowBox(QWidget* parent, std::u16string_view title, std::u16string_view text,
+            QMessageBox::StandardButtons buttons, QMessageBox::Icon icon = QMessageBox::NoIcon) {
+  QMessageBox box(icon, ToDisplay(title), ToDisplay(text), buttons, parent);
+  box.setTextFormat(Qt::PlainText);
+  if (parent == nullptr) box.setWindowModality(Qt::ApplicationModal);
+  return box.exec();
+}
+
 }  // namespace
 
 MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent) : QWidget(parent) {
@@ -297,19 +307,16 @@ void MainWindow::SetClipboard(std::u16string_view text) {
 }
 
 void MainWindow::ShowMessage(std::u16string_view title, std::u16string_view message) {
-  QMessageBox box(QMessageBox::NoIcon, ToDisplay(title), ToDisplay(message), QMessageBox::Ok);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
+  ShowBox(nullptr, title, message, QMessageBox::Ok);
 }
 
 void MainWindow::Notice(std::u16string_view title, std::u16string_view text) {
-  QMessageBox::information(this, ToDisplay(title), ToDisplay(text));
+  ShowBox(this, title, text, QMessageBox::Ok, QMessageBox::Information);
 }
 
 bool MainWindow::Ask(std::u16string_view title, std::u16string_view question) {
-  return QMessageBox::question(this, ToDisplay(title), ToDisplay(question),
-                               QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::Yes) == QMessageBox::Yes;
+  return ShowBox(this, title, question, QMessageBox::Yes | QMessageBox::No,
+                 QMessageBox::Question) == QMessageBox::Yes;
 }
 
 void MainWindow::Later(std::function<void()> task) {

@@ -1,0 +1,68 @@
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "download/private_engine.h"
+
+namespace sorrel {
+
+PrivateEngineKeeper::PrivateEngineKeeper(HttpStack& stack, ThreadSystem& threads,
+                                         PrivateEngineOptions options)
+    : stack_(stack),
+      threads_(threads),
+      options_(std::move(options)),
+      dir_(options_.downloadDir.empty() ? UserDownloadDir() : options_.downloadDir),
+      dataDir_(options_.dataDir.empty() ? EngineDataDir() : options_.dataDir) {
+  options_.downloadDir = dir_;
+  options_.dataDir = dataDir_;
+}
+
+PrivateEngineKeeper::~PrivateEngineKeeper() = default;
+
+bool PrivateEngineKeeper::Running() {
+  // The client stays: asked, it tells that the engine no longer answers.
+  if (engine_ && !engine_->Running()) engine_.reset();
+  return engine_ != nullptr;
+}
+
+std::string PrivateEngineKeeper::Add(Aria2Download& download, const std::string& cookieLine,
+                                     Aria2Error& error) {
+  if (!IsDownloadAddress(download.address)) {
+    error = {Aria2Failure::kNotDownload, NotDownloadSentence()};
+    return {};
+  }
+  // Once a download has made its file, the file itself keeps others off.
+  std::erase_if(holds_, [](const auto& held) {
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(held.first, ignored));
+  });
+  if (download.dir.empty()) download.dir = dir_;
+  std::unique_ptr<NameHold> hold = HoldFileName(download.dir, download.fileName, dataDir_);
+  if (!hold) {
+    error = {Aria2Failure::kNotStarted,
+             "无法在下载文件夹 " + download.dir + " 里为 " + download.fileName + " 选定文件名。"};
+    return {};
+  }
+  if (!Running()) {
+    PrivateEngineOptions options = options_;
+    if (!cookieLine.empty()) {
+      std::string scheme = download.address.substr(0, download.address.find(':'));
+      for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      options.cookies = {DownloadHost(download.address), cookieLine, scheme == "https"};
+    }
+    std::string why;
+    client_.reset();
+    engine_ = PrivateEngine::Start(stack_, threads_, options, why);
+    if (!engine_) {
+      error = {Aria2Failure::kNotStarted, why};
+      return {};
+    }
+    client_ = std::make_unique<Aria2Client>(stack_, threads_, engine_->Endpoint());
+  }
+  download.fileName = hold->Name();
+  const std::string gid = client_->AddUri(download, error);
+  if (!gid.empty()) holds_.emplace_back(download.dir + "/" + download.fileName, std::move(hold));
+  return gid;
+}
+
+}  // namespace sorrel

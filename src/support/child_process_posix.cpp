@@ -1,0 +1,235 @@
+#include "support/child_process_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+namespace sorrel {
+
+namespace {
+
+// A descriptor above the three standard ones, so that placing one stream
+// in the child never overwrites the source of another.
+int AboveStandard(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  close(fd);
+  return moved;
+}
+
+void CloseIfOpen(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+int MillisUntil(ChildProcess::Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - ChildProcess::Clock::now());
+  return static_cast<int>(std::clamp<long long>(left.count(), 0, 1000));
+}
+
+// The descriptors the child needs, made before it is started.
+struct Plumbing {
+  int devNull = -1;
+  int out[2] = {-1, -1};
+  int err[2] = {-1, -1};
+  int exec[2] = {-1, -1};  // the child reports a failed exec here
+
+  ~Plumbing() {
+    for (int* fd : {&devNull, &out[0], &out[1], &err[0], &err[1], &exec[0], &exec[1]}) {
+      CloseIfOpen(*fd);
+    }
+  }
+
+  bool Open(const ChildSpec& spec) {
+    devNull = AboveStandard(open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (devNull < 0 || !Pipe(exec)) return false;
+    return (spec.out != ChildStream::kPipe || Pipe(out)) &&
+           (spec.err != ChildStream::kPipe || Pipe(err));
+  }
+
+  static bool Pipe(int (&fds)[2]) {
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    fds[0] = AboveStandard(fds[0]);
+    fds[1] = AboveStandard(fds[1]);
+    return fds[0] >= 0 && fds[1] >= 0;
+  }
+
+  int Source(ChildStream stream, const int (&pipe)[2]) const {
+    return stream == ChildStream::kPipe ? pipe[1] : stream == ChildStream::kNull ? devNull : -1;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& error) {
+  error = 0;
+  if (spec.argv.empty()) {
+    error = EINVAL;
+    return nullptr;
+  }
+  Plumbing plumbing;
+  if (!plumbing.Open(spec)) {
+    error = errno;
+    return nullptr;
+  }
+  std::vector<char*> argv;
+  for (const std::string& argument : spec.argv) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const int outSource = plumbing.Source(spec.out, plumbing.out);
+  const int errSource = plumbing.Source(spec.err, plumbing.err);
+
+  // No handler of this process may run in the child, which shares its
+  // memory until it calls exec: every signal stays blocked until the child
+  // has set the caught ones back to their defaults.
+  sigset_t all, before, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  // vfork rather than fork: the child only sets itself up and calls execvp
+  // (which keeps its search of PATH and its shell for a script without
+  // "#!"), so this process's memory need not be copied for it. This thread
+  // resumes once the child has started the program or given up.
+  const pid_t pid = vfork();
+  if (pid == 0) {
+    for (int s = 1; s < NSIG; ++s) {
+      struct sigaction action {};
+      if (sigaction(s, nullptr, &action) != 0) continue;
+      if (s == SIGPIPE || (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN)) {
+        action = {};
+        action.sa_handler = SIG_DFL;
+        sigaction(s, &action, nullptr);
+      }
+    }
+    if (spec.ownGroup) setpgid(0, 0);
+#ifdef __linux__
+    if (spec.parentDeathSignal != 0) prctl(PR_SET_PDEATHSIG, spec.parentDeathSignal);
+#endif
+    dup2(plumbing.devNull, STDIN_FILENO);
+    if (outSource >= 0) dup2(outSource, STDOUT_FILENO);
+    if (errSource >= 0) dup2(errSource, STDERR_FILENO);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execvp(argv[0], argv.data());
+    const int failure = errno;
+    (void)!write(plumbing.exec[1], &failure, sizeof failure);
+    _exit(127);
+  }
+  const int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (pid < 0) {
+    error = forkError;
+    return nullptr;
+  }
+  CloseIfOpen(plumbing.exec[1]);
+  int execError = 0;
+  ssize_t n = 0;
+  while ((n = read(plumbing.exec[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+  }
+  std::unique_ptr<ChildProcess> child(new ChildProcess);
+  child->pid_ = pid;
+  child->ownGroup_ = spec.ownGroup;
+  if (n == sizeof execError) {
+    child->Wait(Clock::time_point::max());
+    error = execError;
+    return nullptr;
+  }
+  std::swap(child->outFd_, plumbing.out[0]);
+  std::swap(child->errFd_, plumbing.err[0]);
+#ifdef SYS_pidfd_open
+  child->pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#endif
+  return child;
+}
+
+ChildProcess::~ChildProcess() {
+  if (!exit_) Stop(std::chrono::milliseconds(0), SIGKILL);
+  CloseIfOpen(outFd_);
+  CloseIfOpen(errFd_);
+  CloseIfOpen(pidFd_);
+}
+
+std::optional<std::string> ChildProcess::ReadLine(Clock::time_point deadline, std::size_t limit) {
+  auto take = [&](std::size_t length, std::size_t skip) {
+    std::string line = pending_.substr(0, length);
+    pending_.erase(0, length + skip);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  };
+  for (;;) {
+    if (const std::size_t end = pending_.find('\n'); end != std::string::npos && end <= limit) {
+      return take(end, 1);
+    }
+    if (pending_.size() >= limit) return take(limit, 0);
+    if (outputEnded_ || outFd_ < 0) return take(pending_.size(), 0);
+    pollfd p{outFd_, POLLIN, 0};
+    const int ready = poll(&p, 1, MillisUntil(deadline));
+    if (ready < 0 && errno != EINTR) {
+      outputEnded_ = true;
+      continue;
+    }
+    if (ready <= 0) {
+      if (Clock::now() >= deadline) return std::nullopt;
+      continue;
+    }
+    char buffer[512];
+    const ssize_t n = read(outFd_, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      outputEnded_ = true;
+      continue;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+std::optional<ChildExit> ChildProcess::Wait(Clock::time_point deadline) {
+  while (!exit_) {
+    int status = 0;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      ChildExit ended;
+      if (WIFEXITED(status)) ended.code = WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) ended.signal = WTERMSIG(status);
+      exit_ = ended;
+      break;
+    }
+    // Reaped elsewhere (SIGCHLD ignored): ended, how is not known.
+    if (r < 0 && errno == ECHILD) exit_ = ChildExit{};
+    if (exit_ || Clock::now() >= deadline) break;
+    if (r < 0 && errno == EINTR) continue;
+    if (pidFd_ >= 0) {
+      pollfd p{pidFd_, POLLIN, 0};
+      poll(&p, 1, MillisUntil(deadline));
+    } else {
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(std::min(10, std::max(1, MillisUntil(deadline)))));
+    }
+  }
+  return exit_;
+}
+
+void ChildProcess::Signal(int signal) {
+  // A child not yet reaped keeps its process id, and with it its group's,
+  // from being given to another process.
+  if (exit_ || signal == 0) return;
+  if (ownGroup_) kill(-pid_, signal);
+  kill(pid_, signal);
+}
+
+ChildExit ChildProcess::Stop(std::chrono::milliseconds grace, int first) {
+  Signal(first);
+  if (const std::optional<ChildExit> ended = Wait(Clock::now() + grace)) return *ended;
+  Signal(SIGKILL);
+  return *Wait(Clock::time_point::max());
+}
+
+}  // namespace sorrel

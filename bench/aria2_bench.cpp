@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "app/qt/application.h"
-#include "app/qt/downloads_window.h"
 #include "download/aria2_client.h"
 #include "download/file_name.h"
 #include "download/private_engine.h"
@@ -214,12 +213,10 @@ void Stall(int argc, char** argv) {
   Application program(Stack(), windows, sim.baseUrl());
   program.Window().show();
   const double idle = LongestTickGap(app, 3000);
-  DownloadSettings{"", "", QString::fromStdString(FreshDir("dl-stall").string())}.Save();
+  DownloadSettings{"", "", FreshDir("dl-stall").string()}.Save();
   // A transfer that stays active for the whole measurement: 16 bytes every 100 ms.
   const std::string address = Resolve(sim, "83264445") + "?fault=trickle:100";
-  DownloadsWindow downloads(Stack(), PlatformThreads());
-  downloads.Send(QString::fromStdString(address),
-                 QString::fromStdString(sim.url("/file/83264445")));
+  program.Engine().Send(address, sim.url("/file/83264445"));
   // The private engine's start is not part of the polling.
   QEventLoop wait;
   QTimer::singleShot(3000, &wait, &QEventLoop::quit);

@@ -29,6 +29,16 @@ std::string_view AfterScheme(std::string_view address) {
   return {};
 }
 
+// A link as the codec reads it: blanks and line breaks anywhere are no part
+// of it.
+std::string WithoutBlanks(std::string_view text) {
+  std::string kept;
+  for (char c : text) {
+    if (!IsBlank(c)) kept += c;
+  }
+  return kept;
+}
+
 // An address copied along with a sentence around it is not an address.
 constexpr size_t kLongestOffer = 4096;
 
@@ -68,11 +78,20 @@ OpenedLink OpenWrappedLink(std::string_view link) {
   }
   opened.ok = true;
   opened.normalLink = Utf8ToGbk(decoded.address);
-  opened.thunderLink = EncodeThunder(decoded.address);
-  opened.flashGetLink = EncodeFlashGet(decoded.address);
-  opened.resultText = texts::NormalHeading() + opened.normalLink + texts::ThunderHeading() +
-                      opened.thunderLink + texts::FlashGetHeading() + opened.flashGetLink;
+  // A wrapped link keeps its own form: wrapped anew, an address of code page
+  // 936 bytes would come back wrapped as UTF-8, which a download manager
+  // expecting code page 936 misreads.
+  const Text pasted = Utf8ToGbk(WithoutBlanks(link));
+  opened.thunderLink = decoded.kind == LinkKind::kThunder ? pasted : EncodeThunder(decoded.address);
+  opened.flashGetLink =
+      decoded.kind == LinkKind::kFlashGet ? pasted : EncodeFlashGet(decoded.address);
+  opened.resultText = ResultText(opened.normalLink, opened.thunderLink, opened.flashGetLink);
   return opened;
+}
+
+Text ResultText(const Text& normal, const Text& thunder, const Text& flashGet) {
+  return texts::NormalHeading() + normal + texts::ThunderHeading() + thunder +
+         texts::FlashGetHeading() + flashGet;
 }
 
 void KeepOpenedLink(const OpenedLink& opened, ProgramState& state) {

@@ -31,6 +31,13 @@ struct OpenedLink {
   Text notice;
 };
 
+// Code page 936: the result box's text for three addresses, as a resolution
+// writes it.
+Text ResultText(const Text& normal, const Text& thunder, const Text& flashGet);
+
+// The link's three addresses: the decoded one, and the Thunder and FlashGet
+// forms, the link's own as given (without blanks) and the other made from
+// the decoded address.
 OpenedLink OpenWrappedLink(std::string_view link);
 // Puts a decoded link's three addresses where a resolution leaves them, so
 // the copy and send items serve both alike.

@@ -4,6 +4,7 @@
 // services they hand in.
 #pragma once
 
+#include "app/engine_access.h"
 #include "app/platform_services.h"
 #include "http/web_access.h"
 #include "resolve/program_state.h"
@@ -25,6 +26,7 @@ class Program {
   WebClient& Web() { return web_; }
   HttpStack& Http() { return services_.http; }
   const PlatformServices& Services() const { return services_; }
+  EngineAccess Engines() const;
 
  private:
   // Members go in reverse order at exit: the workflows, the client, then the

@@ -33,8 +33,8 @@ class DownloadSettingsTest : public QObject {
   }
   static DownloadSettings Sample() {
     DownloadSettings settings;
-    settings.address = QStringLiteral("http://127.0.0.1:6800/jsonrpc");
-    settings.secret = QStringLiteral("s3cret");
+    settings.address = "http://127.0.0.1:6800/jsonrpc";
+    settings.secret = "s3cret";
     return settings;
   }
 
@@ -42,7 +42,7 @@ class DownloadSettingsTest : public QObject {
   void init() { QDir(Folder()).removeRecursively(); }
 
   void warnsOfAPlainAddressBeyondThisMachine() {
-    DownloadSettingsDialog dialog({QStringLiteral("http://192.0.2.1:6800/jsonrpc"), {}, {}, false});
+    DownloadSettingsDialog dialog({"http://192.0.2.1:6800/jsonrpc", {}, {}, false});
     dialog.show();
     auto* address = dialog.findChild<QLineEdit*>("Aria2Address");
     auto* warning = dialog.findChild<QLabel*>("Aria2AddressInClear");
@@ -55,9 +55,10 @@ class DownloadSettingsTest : public QObject {
       const char* text;
       bool warned;
     } cases[] = {
-        {"https://192.0.2.1:6800/jsonrpc", false}, {"http://127.0.0.1:6800/jsonrpc", false},
-        {"http://localhost:6800/jsonrpc", false},  {"", false},
-        {"http://nas:6800/jsonrpc", true},         {"HTTP://[2001:db8::1]:6800/jsonrpc", true},
+        {"https://192.0.2.1:6800/jsonrpc", false},  {"http://127.0.0.1:6800/jsonrpc", false},
+        {"http://localhost:6800/jsonrpc", false},   {"", false},
+        {"http://nas:6800/jsonrpc", true},          {"HTTP://[2001:db8::1]:6800/jsonrpc", true},
+        {" http://192.0.2.1:6800/jsonrpc\t", true},
     };
     for (const auto& c : cases) {
       address->setText(QString::fromUtf8(c.text));
@@ -71,7 +72,7 @@ class DownloadSettingsTest : public QObject {
     QVERIFY(Sample().Save());
     QCOMPARE(Mode(Folder()), mode_t{0700});
     QCOMPARE(Mode(File()), mode_t{0600});
-    QCOMPARE(DownloadSettings::Load().secret, QStringLiteral("s3cret"));
+    QCOMPARE(DownloadSettings::Load().secret, std::string("s3cret"));
     // Made more open by hand, it is private again after the next save.
     QVERIFY(chmod(QFile::encodeName(File()).constData(), 0644) == 0);
     QVERIFY(chmod(QFile::encodeName(Folder()).constData(), 0755) == 0);
@@ -88,7 +89,7 @@ class DownloadSettingsTest : public QObject {
     target.write("[aria2]\naddress=http://127.0.0.1:1/jsonrpc\n");
     target.close();
     QVERIFY(QFile::link(elsewhere, File()));
-    QCOMPARE(DownloadSettings::Load().address, QString());
+    QCOMPARE(DownloadSettings::Load().address, std::string());
     QVERIFY(!Sample().Save());
     QVERIFY(QFileInfo(File()).isSymLink());
     QVERIFY(target.open(QIODevice::ReadOnly));
@@ -99,7 +100,7 @@ class DownloadSettingsTest : public QObject {
     QVERIFY(QFile::remove(File()));
     QVERIFY(QFile::rename(elsewhere, File()));
     QVERIFY(chown(QFile::encodeName(File()).constData(), 65534, 65534) == 0);
-    QCOMPARE(DownloadSettings::Load().address, QString());
+    QCOMPARE(DownloadSettings::Load().address, std::string());
     QVERIFY(!Sample().Save());
     struct stat info {};
     QVERIFY(stat(QFile::encodeName(File()).constData(), &info) == 0);

@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/main_window_layout.h"
-#include "app/qt/main_window.h"
+#include "app/qt/application.h"
+#include "app/qt/platform_qt.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -20,7 +20,7 @@ class MainWindowTest : public QObject {
   static QString Utf8(const char* text) { return QString::fromUtf8(text); }
 
  private slots:
-  void controlsStandWhereTheLayoutSays() {
+  void controlsStandWhereTheyShould() {
     MainWindow window("http://127.0.0.1:8017");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -37,16 +37,25 @@ class MainWindowTest : public QObject {
     // created first lies on top.
     QCOMPARE(order, (QStringList{"Button1", "EditBox2", "PicBox1", "Label1", "EditBox1", "Label2",
                                  "EditBox3", "Label3", "Button2", "Label4", "Label5"}));
-    for (const ControlPlacement& placement : kControls) {
-      QWidget* control = window.Control(placement.name);
-      QVERIFY2(control, placement.name);
-      QCOMPARE(control->geometry(),
-               QRect(placement.left, placement.top, placement.width, placement.height));
+    const struct {
+      const char* name;
+      QRect place;
+      bool takesFocus;
+    } controls[] = {
+        {"Label5", QRect(200, 384, 224, 24), false},  {"Label4", QRect(0, 272, 424, 136), false},
+        {"Button2", QRect(304, 72, 112, 32), true},   {"Label3", QRect(256, 112, 152, 32), false},
+        {"EditBox3", QRect(304, 149, 112, 32), true}, {"Label2", QRect(256, 136, 112, 56), false},
+        {"EditBox1", QRect(40, 16, 384, 32), true},   {"Label1", QRect(8, 16, 48, 32), false},
+        {"PicBox1", QRect(40, 72, 200, 105), false},  {"EditBox2", QRect(432, 16, 536, 384), true},
+        {"Button1", QRect(296, 224, 120, 40), true},
+    };
+    for (const auto& c : controls) {
+      QWidget* control = window.Control(c.name);
+      QVERIFY2(control, c.name);
+      QCOMPARE(control->geometry(), c.place);
       QVERIFY(control->isVisible());
       QVERIFY(control->isEnabled());
-      const bool takesFocus =
-          placement.kind == ControlKind::Edit || placement.kind == ControlKind::Button;
-      QCOMPARE(control->focusPolicy() != Qt::NoFocus, takesFocus);
+      QCOMPARE(control->focusPolicy() != Qt::NoFocus, c.takesFocus);
     }
     // The credit line lies over the example text it overlaps.
     QCOMPARE(window.childAt(QPoint(210, 390)), window.Control("Label5"));
@@ -93,7 +102,7 @@ class MainWindowTest : public QObject {
     MainWindow window("http://svc.example");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.SetResultText(Utf8ToGbk("普通下载地址：\r\n\r\nhttp://a/b"));
+    window.SetControlText(ControlRole::kResultBox, u"普通下载地址：\r\n\r\nhttp://a/b");
     auto* result = qobject_cast<QPlainTextEdit*>(window.Control("EditBox2"));
     result->setFocus();
     QTest::keyClicks(result, "typed");
@@ -103,28 +112,29 @@ class MainWindowTest : public QObject {
   }
 
   void pictureBoxReadsBackWhatItShows() {
-    MainWindow window("http://svc.example");
-    QVERIFY(window.Picture().empty());
+    Application program(QtPlatformServices(), "http://svc.example");
+    WindowController& controller = program.Controller();
+    QVERIFY(controller.Picture().empty());
     // A 1x1 GIF.
     const ByteSet gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
                          0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04,
                          0x01, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x01,
                          0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
-    window.SetPicture(gif);
-    QCOMPARE(window.Picture().size(), gif.size());
+    controller.SetPicture(gif);
+    QCOMPARE(controller.Picture().size(), gif.size());
     // At the ordinary density the picture is shown as it came.
-    const QPixmap shown = qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap();
-    QCOMPARE(shown.size(), QSize(1, 1));
-    QCOMPARE(shown.devicePixelRatio(), 1.0);
-    window.SetPicture(BytesOf("<html>not a picture</html>"));
-    QVERIFY(window.Picture().empty());
-    QVERIFY(qobject_cast<QLabel*>(window.Control("PicBox1"))->pixmap().isNull());
+    auto* box = qobject_cast<QLabel*>(program.Window().Control("PicBox1"));
+    QCOMPARE(box->pixmap().size(), QSize(1, 1));
+    QCOMPARE(box->pixmap().devicePixelRatio(), 1.0);
+    controller.SetPicture(BytesOf("<html>not a picture</html>"));
+    QVERIFY(controller.Picture().empty());
+    QVERIFY(box->pixmap().isNull());
   }
 
   void busyButtonShowsItsCaption() {
-    MainWindow window("http://svc.example");
-    window.SetResolveButton(false, Utf8ToGbk("正在获取中..."));
-    auto* button = qobject_cast<QPushButton*>(window.Control("Button1"));
+    Application program(QtPlatformServices(), "http://svc.example");
+    program.Controller().SetResolveButton(false, Utf8ToGbk("正在获取中..."));
+    auto* button = qobject_cast<QPushButton*>(program.Window().Control("Button1"));
     QVERIFY(!button->isEnabled());
     QCOMPARE(button->text(), Utf8("正在获取中..."));
   }

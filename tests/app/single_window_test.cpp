@@ -138,12 +138,12 @@ class SingleWindowTest : public QObject {
     QCOMPARE(received.at(0).at(0).toString(), QString());
     QVERIFY(ResultText(program).contains(kFlashGetAddress));
     // Off by default: nothing went to a download engine.
-    QCOMPARE(program.Menu().Downloads(), nullptr);
+    QCOMPARE(program.Downloads(), nullptr);
   }
 
   void aLinkOpenedFromOutsideGoesToAria2WhenTheUserSaysSo() {
     DownloadSettings settings;
-    settings.address = QStringLiteral("http://127.0.0.1:1/jsonrpc");
+    settings.address = "http://127.0.0.1:1/jsonrpc";
     settings.sendOpenedLinks = true;
     QVERIFY(settings.Save());
     QVERIFY(DownloadSettings::Load().sendOpenedLinks);
@@ -154,8 +154,8 @@ class SingleWindowTest : public QObject {
     program.Window().show();
     QCOMPARE(Run(QStringLiteral(SORREL_RESOLVER_BINARY), {kFlashGet}, Environment()), 0);
     QTRY_VERIFY(ResultText(program).contains(kFlashGetAddress));
-    QVERIFY(program.Menu().Downloads() != nullptr);
-    QTRY_COMPARE(program.Menu().Downloads()->Table()->rowCount(), 1);
+    QVERIFY(program.Downloads() != nullptr);
+    QTRY_COMPARE(program.Downloads()->Table()->rowCount(), 1);
     settings.sendOpenedLinks = false;
     QVERIFY(settings.Save());
   }

@@ -6,7 +6,8 @@
 #include <QLabel>
 #include <QTest>
 
-#include "app/qt/main_window.h"
+#include "app/qt/application.h"
+#include "app/qt/platform_qt.h"
 
 namespace sorrel {
 
@@ -15,7 +16,8 @@ class WindowDensityTest : public QObject {
 
  private slots:
   void captchaIsDrawnInWholeBlocks() {
-    MainWindow window("http://svc.example");
+    Application program(QtPlatformServices(), "http://svc.example");
+    MainWindow& window = program.Window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.devicePixelRatioF(), 2.0);
@@ -31,7 +33,7 @@ class WindowDensityTest : public QObject {
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     QVERIFY(captcha.save(&buffer, "PNG"));
-    window.SetPicture(ByteSet(png.begin(), png.end()));
+    program.Controller().SetPicture(ByteSet(png.begin(), png.end()));
 
     const QImage shot = window.grab().toImage();
     QCOMPARE(shot.size(), window.size() * 2);
@@ -49,7 +51,7 @@ class WindowDensityTest : public QObject {
       }
     }
     // The box reads back the picture as the service sent it.
-    QCOMPARE(window.Picture().size(), static_cast<size_t>(png.size()));
+    QCOMPARE(program.Controller().Picture().size(), static_cast<size_t>(png.size()));
   }
 };
 

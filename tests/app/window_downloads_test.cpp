@@ -9,12 +9,15 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +48,19 @@ QAction* Item(QMenu* menu, const char* text) {
   return nullptr;
 }
 
+// Makes the service's next login answer with `fault`.
+void SetLoginFault(test::SimWindow& w, const char* fault) {
+  QNetworkAccessManager network;
+  const QUrl url(QString::fromStdString(
+      w.sim.url(std::string("/__test/fault?path=/guest_loginV2.php&times=1&set=") + fault)));
+  QNetworkReply* reply = network.get(QNetworkRequest(url));
+  QEventLoop wait;
+  QObject::connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+  wait.exec();
+  QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+  reply->deleteLater();
+}
+
 void Choose(QMenu* menu, const char* text) {
   QAction* action = Item(menu, text);
   QVERIFY2(action != nullptr, text);
@@ -66,6 +82,24 @@ class WindowDownloadsTest : public QObject {
     std::ofstream(file_.toStdString(), std::ios::binary) << content;
   }
 
+  void engineWordsAreShownAsWritten() {
+    DownloadsWindow downloads;
+    const std::string words = "<b>aria2</b> &amp; <img src=x>";
+    Transfer transfer{"<i>a</i>.bin", "1", 0, "", "出错：" + words, words};
+    downloads.ShowTransfer(0, transfer);
+    transfer.name = "<i>a</i>.1.bin";
+    downloads.ShowTransfer(0, transfer);
+    QTableWidget* table = downloads.Table();
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 0)->text(), QString("<i>a</i>.1.bin"));
+    QCOMPARE(table->item(0, 3)->text(), Utf8("出错：<b>aria2</b> &amp; <img src=x>"));
+    QTextDocument tip;
+    tip.setHtml(table->item(0, 3)->toolTip());
+    QCOMPARE(tip.toPlainText(), QString::fromStdString(words));
+    downloads.ShowTransfer(0, Transfer{"a.bin", "1", 1000, "", "已完成", ""});
+    QCOMPARE(table->item(0, 3)->toolTip(), QString());
+  }
+
   void menuIsGreyWithoutAResult() {
     test::SimWindow w;
     QVERIFY2(w.sim.ok(), w.sim.error().c_str());
@@ -77,6 +111,48 @@ class WindowDownloadsTest : public QObject {
     }
     QVERIFY(Item(menu, "下载设置...")->isEnabled());
     menu->close();
+  }
+
+  void itemsGreyOnceTheBoxShowsAnotherText() {
+    const struct {
+      const char* later;
+      const char* fault;  // on the login, once
+      int runs;
+    } rows[] = {
+        {"the third wrong captcha", nullptr, 3},
+        {"a file removed at the login", "redirect:/file/40400404", 1},
+        {"an unreachable service at the login", "redirect://127.0.0.1:1/gone", 1},
+    };
+    for (const auto& row : rows) {
+      test::SimWindow w;
+      QVERIFY2(w.sim.ok(), w.sim.error().c_str());
+      w.Resolve(w.FileUrl());
+      QVERIFY(w.result->toPlainText().startsWith(Utf8("普通下载地址：")));
+      QMenu* menu = RightClick(w.window);
+      QVERIFY(Item(menu, "复制普通下载地址")->isEnabled());
+      menu->close();
+
+      if (row.fault) SetLoginFault(w, row.fault);
+      BoxAnswerer closer;
+      for (int run = 0; run < row.runs; ++run) {
+        QTest::mouseClick(w.refresh, Qt::LeftButton);
+        QTest::keyClicks(w.captcha, row.fault ? "k7p2" : "wxyz");
+        QTest::mouseClick(w.resolve, Qt::LeftButton);
+      }
+      QVERIFY2(w.result->toPlainText().startsWith(Utf8("如果您")), row.later);
+
+      QApplication::clipboard()->setText("untouched");
+      menu = RightClick(w.window);
+      for (const char* text : {"复制普通下载地址", "复制迅雷下载地址", "复制快车下载地址",
+                               "发送到 aria2 下载", "检查链接"}) {
+        QVERIFY2(!Item(menu, text)->isEnabled(), text);
+        Item(menu, text)->trigger();
+      }
+      menu->close();
+      w.program.Controller().Choose(ResultAction::kCopyNormal);
+      QCOMPARE(QApplication::clipboard()->text(), QString("untouched"));
+      QCOMPARE(w.program.Downloads(), nullptr);
+    }
   }
 
   void copiesChecksAndSendsToAria2() {
@@ -101,6 +177,8 @@ class WindowDownloadsTest : public QObject {
       Choose(RightClick(window), "检查链接");
       QTRY_COMPARE_WITH_TIMEOUT(box.texts.size(), 1, 10000);
       QCOMPARE(box.texts[0], Utf8("文件名：样本 数据.bin\n大小：48.8 KB\n状态：下载地址有效。"));
+      // The file's name is the server's: never taken for markup.
+      QCOMPARE(box.formats[0], Qt::PlainText);
     }
 
     // The settings, through their dialog: a folder of the test's own.
@@ -123,7 +201,7 @@ class WindowDownloadsTest : public QObject {
              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     Choose(RightClick(window), "发送到 aria2 下载");
-    DownloadsWindow* downloads = w.program.Menu().Downloads();
+    DownloadsWindow* downloads = w.program.Downloads();
     QVERIFY(downloads != nullptr);
     QVERIFY(downloads->isVisible());
     QTableWidget* table = downloads->Table();
@@ -143,13 +221,14 @@ class WindowDownloadsTest : public QObject {
     MainWindow& window = w.window;
     w.Resolve(w.FileUrl("12345678"));
     const QString typed = w.address->text();
-    const ByteSet before = window.Picture();
+    const ByteSet before = w.program.Controller().Picture();
     BoxAnswerer box(QMessageBox::Yes);
     Choose(RightClick(window), "检查链接");
     QTRY_COMPARE_WITH_TIMEOUT(box.texts.size(), 1, 10000);
     QVERIFY2(box.texts[0].contains(Utf8("状态：下载地址已过期，请重新获取。")),
              qPrintable(box.texts[0]));
-    QTRY_VERIFY(window.Picture() != before);
+    QCOMPARE(box.formats[0], Qt::PlainText);
+    QTRY_VERIFY(w.program.Controller().Picture() != before);
     QCOMPARE(w.address->text(), typed);
   }
 

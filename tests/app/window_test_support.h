@@ -61,6 +61,7 @@ class BoxAnswerer {
   }
   QStringList titles;
   QStringList texts;
+  QList<Qt::TextFormat> formats;
 
  private:
   void Poll() {
@@ -68,6 +69,7 @@ class BoxAnswerer {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         titles << box->windowTitle();
         texts << box->text();
+        formats << box->textFormat();
         box->button(button_)->click();
       }
       Poll();

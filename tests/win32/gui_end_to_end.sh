@@ -9,7 +9,9 @@
 # every text read back through the system's UTF-16 side must be the literal
 # Chinese one in both, and the service must receive the same bytes from both.
 # Then the keys, the captcha click, pasted links and the clipboard: each key
-# and click makes exactly the requests of its button, a link needs none.
+# and click makes exactly the requests of its button, a link needs none; the
+# result box's menu opens by a right click, the Menu key and Shift+F10, and
+# copies nothing once a later run has written a failure text.
 # Needs an X display (the caller runs it inside xvfb-run), xdotool and xclip.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
@@ -227,9 +229,21 @@ paste_keys() {
   xdotool key ctrl+a ctrl+v
 }
 
+# Chooses item N of the result box's menu, opened by a right click, with keys.
+menu_item() {
+  local x y
+  read -r x y < <(probe center EditBox2) || fail "no control EditBox2"
+  xdotool mousemove --sync "$x" "$y" click 3
+  sleep 0.5
+  # shellcheck disable=SC2046
+  xdotool key $(printf 'Down %.0s' $(seq "$1")) Return
+  sleep 0.5
+}
+failure_shown() { case "$(probe text EditBox2)" in "如果您输入的网址没有出错"*) ;; *) return 1 ;; esac; }
+
 hands() {
   locale=zh_CN.UTF-8
-  local page="$base/file/83264445" n by_button decoded decoded_normal copies x y
+  local page="$base/file/83264445" n by_button decoded decoded_normal copies
   decoded_normal="http://dl.example/f/a.zip"
   decoded=$'普通下载地址：\n\nhttp://dl.example/f/a.zip\n\n'
   decoded+=$'迅雷下载地址：\n\nthunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo=\n\n'
@@ -300,13 +314,19 @@ hands() {
   copies=("$decoded_normal" "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo="
     "flashget://$(printf '[FLASHGET]%s[FLASHGET]' "$decoded_normal" | base64 -w0)&sorrel")
   for item in 1 2 3; do
-    read -r x y < <(probe center EditBox2) || fail "no control EditBox2"
-    xdotool mousemove --sync "$x" "$y" click 3
-    sleep 0.5
-    # shellcheck disable=SC2046
-    xdotool key $(printf 'Down %.0s' $(seq "$item")) Return
-    sleep 0.5
+    menu_item "$item"
     expect "menu item $item of the result box" "$(xclip -o -selection clipboard)" "${copies[$((item - 1))]}"
+  done
+  # The Menu key and Shift+F10 in the result box open the same menu, not the
+  # edit control's own.
+  for keys in Menu shift+F10; do
+    clip "before"
+    click EditBox2
+    xdotool key "$keys"
+    sleep 0.5
+    xdotool key Down Return
+    sleep 0.5
+    expect "the first item after $keys" "$(xclip -o -selection clipboard)" "$decoded_normal"
   done
 
   # The clipboard once: a page copied elsewhere is taken, and only once; what
@@ -325,6 +345,26 @@ hands() {
   sleep 1
   expect "the result of a link from the clipboard" "$(probe text EditBox2)" "$decoded"
   expect "the requests of a link" "$(requests_after "$n" 0)" ""
+
+  # A later run that writes a failure text into the result box: the copy
+  # items are greyed and copy nothing, whatever the addresses kept.
+  for fault in "redirect:/file/40400404" "redirect://127.0.0.1:1/gone"; do
+    paste_into EditBox1 "$page"
+    n="$(count)"
+    click Button2
+    requests_after "$n" 2 >/dev/null
+    sleep 1
+    get "/__test/fault?path=/guest_loginV2.php&times=1&set=$fault" >/dev/null || fail "no fault $fault"
+    type_into EditBox3 "$code"
+    click Button1
+    retry 100 0.2 failure_shown || fail "no failure text after $fault: $(probe text EditBox2)"
+    clip "untouched"
+    for item in 1 2 3; do
+      menu_item "$item"
+      xdotool key Escape
+      expect "menu item $item after $fault" "$(xclip -o -selection clipboard)" "untouched"
+    done
+  done
 
   close_app
   echo "gui_end_to_end.sh: keys, picture, paste and clipboard make the requests of their buttons"

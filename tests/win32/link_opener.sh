@@ -5,7 +5,8 @@
 # running window and ends with status 0, leaving one window; the system-menu
 # item registers the program for the current user, asking before it replaces
 # another program's opener, and its undo removes what it wrote and puts the
-# other program's opener back. Needs an X display (scripts/test-win32).
+# other program's opener back; a notice says what each did. Needs an X
+# display (scripts/test-win32).
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
 wine="$1" exe="$2" probe="$3"
@@ -43,6 +44,10 @@ value() {
 }
 command_of() { value "$classes\\$1\\shell\\open\\command" default; }
 expect() { [ "$2" = "$3" ] || fail "$1 is '$2', not '$3'"; }
+expect_notice() {
+  expect "the notice" "$(probe notice)" "$1"
+  probe notice-ok || fail "the notice '$1' did not close"
+}
 shows() { grep -qF "$1" <<<"$(probe text EditBox2)"; }
 await_result() { retry 50 0.2 shows "$1" || fail "the result box does not show $1: '$(probe text EditBox2)'"; }
 opens() { [ "$(command_of "$1")" = "$2" ]; }
@@ -74,17 +79,20 @@ await_result "http://127.0.0.1:8017/dl/xyz/notes.txt"
 
 ours="\"$("$wine" winepath -w "$exe" 2>/dev/null | tr -d '\r')\" \"%1\""
 
-# Registered, replacing the other program's opener only when the user says yes.
+# Registered, replacing the other program's opener only when the user says
+# yes; a notice says what was done.
 probe register-links
 notice="$(probe notice)"
 grep -qF 'C:\other\fg.exe' <<<"$notice" || fail "the question does not name the other opener: $notice"
 probe notice-no || fail "the question did not close"
+expect_notice $'信息：\n本工具现在是迅雷、qqdl 链接的默认打开方式；快车链接仍由其他程序打开。'
 await_command thunder "$ours"
 await_command qqdl "$ours"
 expect "the flashget opener after no" "$(command_of flashget)" "$other"
 
 probe register-links
 probe notice-yes || fail "the question did not close"
+expect_notice $'信息：\n本工具现在是迅雷、快车、qqdl 链接的默认打开方式。'
 await_command flashget "$ours"
 for scheme in thunder flashget qqdl; do
   expect "URL Protocol of $scheme" "$(value "$classes\\$scheme" 'URL Protocol')" ""
@@ -93,6 +101,7 @@ expect "the machine-wide thunder class" "$(value 'HKLM\Software\Classes\thunder\
 
 # The undo: the program's own entries go, the other program's come back.
 probe unregister-links
+expect_notice $'信息：\n已撤销：迅雷、快车、qqdl 链接不再由本工具打开。'
 await_command thunder -
 await_command qqdl -
 await_command flashget "$other"

@@ -14,8 +14,6 @@
 #include <thread>
 
 #include "download/file_name.h"
-#include "http/http_stack.h"
-#include "http/web_access.h"
 #include "support/write_all_posix.h"
 #include "text/escape_controls.h"
 
@@ -113,8 +111,8 @@ std::string ReadSecret(const std::string& path, std::string& secret) {
 
 }  // namespace
 
-HandOff::HandOff(const Options& options, HttpStack& stack, ThreadSystem& threads)
-    : options_(options), stack_(stack), threads_(threads) {}
+HandOff::HandOff(const Options& options, const EngineAccess& engines)
+    : options_(options), engines_(engines) {}
 
 HandOff::~HandOff() = default;
 
@@ -156,7 +154,7 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
   HandOffResult result;
   std::string name = FileNameFromAddress(normal);
   if (options_.check) {
-    result.check = CheckLink(stack_, threads_, normal, kPageUserAgent);
+    result.check = CheckLink(stack_, threads_, normal, engines_.agent);
     if (result.check->status != LinkStatus::kOk) {
       result.ok = false;
       result.message = LinkStatusSentence(result.check->status);
@@ -179,10 +177,10 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
   download.address = normal;
   download.fileName = name;
   download.referer = page;
-  download.userAgent = std::string(kPageUserAgent);
+  download.userAgent = std::string(engines_.agent);
   Aria2Error failure;
   if (keeper_) {
-    result.gid = keeper_->Add(download, stack_.CookieLine(normal), failure);
+    result.gid = keeper_->Add(download, engines_.CookieLine(normal), failure);
   } else {
     download.dir = options_.dir;
     result.gid = remote_->AddUri(download, failure);

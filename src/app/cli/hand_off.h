@@ -7,14 +7,10 @@
 #include <string>
 
 #include "app/cli/options.h"
+#include "app/engine_access.h"
 #include "download/aria2_client.h"
 #include "download/link_check.h"
 #include "download/private_engine.h"
-
-namespace sorrel {
-class HttpStack;
-class ThreadSystem;
-}  // namespace sorrel
 
 namespace sorrel::cli {
 
@@ -31,7 +27,7 @@ struct HandOffResult {
 
 class HandOff {
  public:
-  HandOff(const Options& options, HttpStack& stack, ThreadSystem& threads);
+  HandOff(const Options& options, const EngineAccess& engines);
   ~HandOff();
 
   bool Wanted() const { return options_.check || options_.aria2; }
@@ -49,8 +45,9 @@ class HandOff {
             HandOffResult& result);
 
   const Options& options_;
-  HttpStack& stack_;
-  ThreadSystem& threads_;
+  EngineAccess engines_;
+  HttpStack& stack_ = engines_.http;
+  ThreadSystem& threads_ = engines_.threads;
   std::string dir_;  // the private engine's folder
   std::unique_ptr<PrivateEngineKeeper> keeper_;
   std::unique_ptr<Aria2Client> remote_;

@@ -160,7 +160,7 @@ class Resolution {
         progress_(count > 1 && !options.quiet && isatty(STDERR_FILENO)),
         program_(HeadlessPlatformEngines(options.quiet), view_,
                  options.origin.empty() ? ServiceOrigin() : Utf8ToGbk(options.origin)),
-        handOff_(options, program_.Http(), program_.Services().threads) {}
+        handOff_(options, program_.Engines()) {}
 
   ~Resolution() {
     if (!pictureDir_.empty()) {

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "app/engines.h"
+#include "app/qt/download_settings.h"
 
 namespace sorrel {
 
@@ -17,8 +18,11 @@ PlatformServices WithStack(HttpStack& stack, WindowSystem& windows) {
 }  // namespace
 
 Application::Application(PlatformServices services, const Text& serviceOrigin)
-    : window_(serviceOrigin), program_(std::move(services), window_, serviceOrigin) {
-  window_.Bind(program_);
+    : window_(serviceOrigin),
+      controller_(std::move(services), window_, serviceOrigin),
+      engine_(controller_.Core().Engines(), window_, *this, UserSettingsStore()) {
+  window_.Bind(controller_);
+  controller_.SetEngine(&engine_);
 }
 
 Application::Application(HttpStack& stack, WindowSystem& windows, const Text& serviceOrigin)
@@ -27,6 +31,18 @@ Application::Application(HttpStack& stack, WindowSystem& windows, const Text& se
 Application::~Application() {
   window_.removeEventFilter(&firstPaint_);
   if (warm_.joinable()) warm_.join();
+}
+
+DownloadsView& Application::OpenDownloads() {
+  if (!downloads_) downloads_ = std::make_unique<DownloadsWindow>();
+  return *downloads_;
+}
+
+bool Application::EditSettings(DownloadSettings& settings) {
+  DownloadSettingsDialog dialog(settings, &window_);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  settings = dialog.Settings();
+  return true;
 }
 
 void Application::WarmAfterFirstPaint() { window_.installEventFilter(&firstPaint_); }

@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "download/aria2_client.h"
 #include "support/user_dirs_posix.h"
 
 namespace sorrel {
@@ -52,13 +51,24 @@ bool OwnSettingsFile(bool create) {
   return false;
 }
 
+QString Utf8(const std::string& text) { return QString::fromStdString(text); }
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+class UserStore : public SettingsStore {
+ public:
+  DownloadSettings Load() override { return DownloadSettings::Load(); }
+  bool Save(const DownloadSettings& settings) override { return settings.Save(); }
+};
+
 }  // namespace
 
 DownloadSettings DownloadSettings::Load() {
   if (!OwnSettingsFile(false)) return {};
   QSettings store(SettingsPath(), QSettings::IniFormat);
-  return {store.value("aria2/address").toString(), store.value("aria2/secret").toString(),
-          store.value("aria2/folder").toString(), store.value("links/sendToAria2", false).toBool()};
+  return {store.value("aria2/address").toString().toStdString(),
+          store.value("aria2/secret").toString().toStdString(),
+          store.value("aria2/folder").toString().toStdString(),
+          store.value("links/sendToAria2", false).toBool()};
 }
 
 bool DownloadSettings::Save() const {
@@ -66,59 +76,66 @@ bool DownloadSettings::Save() const {
   if (!OwnSettingsFile(true)) return false;
   QSettings store(SettingsPath(), QSettings::IniFormat);
   const auto privateFile = QFile::ReadOwner | QFile::WriteOwner;
-  store.setValue("aria2/address", address.trimmed());
-  store.setValue("aria2/secret", secret);
-  store.setValue("aria2/folder", folder.trimmed());
+  store.setValue("aria2/address", Utf8(address));
+  store.setValue("aria2/secret", Utf8(secret));
+  store.setValue("aria2/folder", Utf8(folder));
   store.setValue("links/sendToAria2", sendOpenedLinks);
   store.sync();
   return store.status() == QSettings::NoError &&
          QFile::setPermissions(store.fileName(), privateFile);
 }
 
+SettingsStore& UserSettingsStore() {
+  static UserStore store;
+  return store;
+}
+
 DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings, QWidget* parent)
     : QDialog(parent),
-      address_(new QLineEdit(settings.address, this)),
-      inClear_(new QLabel(QString::fromStdString(Aria2InClearWarning()), this)),
-      secret_(new QLineEdit(settings.secret, this)),
-      folder_(new QLineEdit(settings.folder, this)),
-      sendOpenedLinks_(new QCheckBox(
-          QString::fromUtf8("从别处打开的迅雷、快车、qqdl 链接直接交给 aria2 下载"), this)) {
+      address_(new QLineEdit(Utf8(settings.address), this)),
+      warning_(new QLabel(this)),
+      secret_(new QLineEdit(Utf8(settings.secret), this)),
+      folder_(new QLineEdit(Utf8(settings.folder), this)),
+      sendOpenedLinks_(new QCheckBox(Utf8(settings_texts::kSendOpenedLinks), this)) {
+  setObjectName("DownloadSettingsDialog");
   sendOpenedLinks_->setObjectName("SendOpenedLinks");
   sendOpenedLinks_->setChecked(settings.sendOpenedLinks);
-  setWindowTitle(QString::fromUtf8("aria2 下载设置"));
+  setWindowTitle(Utf8(settings_texts::kTitle));
   address_->setObjectName("Aria2Address");
-  address_->setPlaceholderText(QString::fromUtf8("留空时启动本工具自己的 aria2c"));
-  inClear_->setObjectName("Aria2AddressInClear");
-  inClear_->setTextFormat(Qt::PlainText);
-  inClear_->setWordWrap(true);
-  inClear_->setStyleSheet("color: #b00000;");
-  auto showInClear = [this] {
-    inClear_->setVisible(Aria2AddressInClear(address_->text().trimmed().toStdString()));
+  address_->setPlaceholderText(Utf8(settings_texts::kAddressHint));
+  warning_->setObjectName("Aria2AddressInClear");
+  warning_->setTextFormat(Qt::PlainText);
+  warning_->setWordWrap(true);
+  warning_->setStyleSheet("color: #b00000;");
+  auto showWarning = [this] {
+    const std::string warning = AddressWarning(address_->text().toStdString());
+    warning_->setText(Utf8(warning));
+    warning_->setVisible(!warning.empty());
   };
-  connect(address_, &QLineEdit::textChanged, this, showInClear);
-  showInClear();
+  connect(address_, &QLineEdit::textChanged, this, showWarning);
+  showWarning();
   secret_->setObjectName("Aria2Secret");
   secret_->setEchoMode(QLineEdit::Password);
   folder_->setObjectName("DownloadFolder");
-  folder_->setPlaceholderText(QString::fromUtf8("留空时使用用户的下载文件夹"));
-  auto* browse = new QPushButton(QString::fromUtf8("浏览..."), this);
+  folder_->setPlaceholderText(Utf8(settings_texts::kFolderHint));
+  auto* browse = new QPushButton(Utf8(settings_texts::kBrowse), this);
   connect(browse, &QPushButton::clicked, this, [this] {
-    const QString chosen =
-        QFileDialog::getExistingDirectory(this, QString::fromUtf8("下载文件夹"), folder_->text());
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, Utf8(settings_texts::kBrowseTitle), folder_->text());
     if (!chosen.isEmpty()) folder_->setText(chosen);
   });
   auto* folderRow = new QHBoxLayout;
   folderRow->addWidget(folder_);
   folderRow->addWidget(browse);
   auto* form = new QFormLayout(this);
-  form->addRow(QString::fromUtf8("aria2 RPC 地址："), address_);
-  form->addRow(QString(), inClear_);
-  form->addRow(QString::fromUtf8("RPC 密钥："), secret_);
-  form->addRow(QString::fromUtf8("下载文件夹："), folderRow);
+  form->addRow(Utf8(settings_texts::kAddress), address_);
+  form->addRow(QString(), warning_);
+  form->addRow(Utf8(settings_texts::kSecret), secret_);
+  form->addRow(Utf8(settings_texts::kFolder), folderRow);
   form->addRow(sendOpenedLinks_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QString::fromUtf8("确定"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("取消"));
+  buttons->button(QDialogButtonBox::Ok)->setText(Utf8(settings_texts::kOk));
+  buttons->button(QDialogButtonBox::Cancel)->setText(Utf8(settings_texts::kCancel));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   form->addRow(buttons);
@@ -126,7 +143,8 @@ DownloadSettingsDialog::DownloadSettingsDialog(const DownloadSettings& settings,
 }
 
 DownloadSettings DownloadSettingsDialog::Settings() const {
-  return {address_->text(), secret_->text(), folder_->text(), sendOpenedLinks_->isChecked()};
+  return {address_->text().toStdString(), secret_->text().toStdString(),
+          folder_->text().toStdString(), sendOpenedLinks_->isChecked()};
 }
 
 }  // namespace sorrel

@@ -1,30 +1,17 @@
-// Where the window sends files: the engine's address (a private engine when
-// empty), its secret and the download folder, kept with QSettings in the
-// user's configuration folder. The file holds the secret, so it is the
-// user's alone (0600).
+// The download settings' dialog over Qt Widgets. The settings themselves are
+// kept with QSettings in the user's configuration folder; the file holds the
+// secret, so it is the user's alone (0600).
 #pragma once
 
 #include <QDialog>
-#include <QString>
+
+#include "app/download_settings.h"
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 
 namespace sorrel {
-
-struct DownloadSettings {
-  QString address;
-  QString secret;
-  QString folder;
-  // A link opened from outside (a click elsewhere, the command line) goes to
-  // the engine at once.
-  bool sendOpenedLinks = false;
-
-  static DownloadSettings Load();
-  // False when the file could not be written.
-  bool Save() const;
-};
 
 class DownloadSettingsDialog : public QDialog {
   Q_OBJECT
@@ -35,7 +22,7 @@ class DownloadSettingsDialog : public QDialog {
 
  private:
   QLineEdit* address_;
-  QLabel* inClear_;  // shown while the address would send the secret unencrypted
+  QLabel* warning_;  // under the address, while it has a warning
   QLineEdit* secret_;
   QLineEdit* folder_;
   QCheckBox* sendOpenedLinks_;

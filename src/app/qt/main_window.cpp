@@ -12,30 +12,29 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 
-#include "app/main_window_layout.h"
-#include "app/program.h"
-#include "resolve/texts.h"
+#include "app/window_controller.h"
 #include "text/codepage.h"
 
 namespace sorrel {
 
-QString ToDisplay(const Text& text) {
-  QString shown = QString::fromStdString(GbkToUtf8(text));
+QString ToDisplay(std::u16string_view text) {
+  QString shown = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return shown;
 }
 
-Text FromDisplay(const QString& text) {
+std::u16string FromDisplay(const QString& text) {
   QString raw = text;
   raw.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-  return Utf8ToGbk(raw.toStdString());
+  return raw.toStdU16String();
 }
 
 namespace {
+
+QString FromGbk(const Text& text) { return ToDisplay(DecodeCodePage(text, kCodePageGbk)); }
 
 void SetColours(QWidget* widget, const QColor& text, const QColor& background) {
   QPalette palette = widget->palette();
@@ -51,49 +50,44 @@ bool IsEnter(const QKeyEvent* key) {
   return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
 
-// How many characters one edit put in: more than one is a paste, a drop or
-// an input method's word, not a key typed.
-qsizetype InsertedCount(const QString& before, const QString& after) {
-  qsizetype prefix = 0;
-  const qsizetype shorter = std::min(before.size(), after.size());
-  while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
-  qsizetype suffix = 0;
-  while (suffix < shorter - prefix &&
-         before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
-    ++suffix;
-  }
-  return after.size() - prefix - suffix;
+// Texts of the service and the engine (a file's name among them) are shown
+// as written, never taken for markup.
+int ShowBox(QWidget* parent, std::u16string_view title, std::u16string_view text,
+            QMessageBox::StandardButtons buttons, QMessageBox::Icon icon = QMessageBox::NoIcon) {
+  QMessageBox box(icon, ToDisplay(title), ToDisplay(text), buttons, parent);
+  box.setTextFormat(Qt::PlainText);
+  if (parent == nullptr) box.setWindowModality(Qt::ApplicationModal);
+  return box.exec();
 }
 
 }  // namespace
 
-MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
-    : QWidget(parent), origin_(serviceOrigin) {
-  setWindowTitle(ToDisplay(WindowCaption()));
+MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent) : QWidget(parent) {
+  setWindowTitle(FromGbk(WindowCaption()));
   setObjectName(QStringLiteral("MainWindow"));
 
   for (const ControlPlacement& placement : kControls) {
     QWidget* widget = nullptr;
-    const QString text = ToDisplay(InitialText(placement.role, serviceOrigin));
+    const QString text = FromGbk(InitialText(placement.role, serviceOrigin));
     const ControlRole role = placement.role;
     switch (placement.kind) {
       case ControlKind::Label: {
         auto* label = new QLabel(text, this);
         label->setFocusPolicy(Qt::NoFocus);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        if (role == ControlRole::kAddressCaption) label1_ = label;
-        if (role == ControlRole::kCaptchaCaption) label2_ = label;
-        if (role == ControlRole::kCaptchaPrompt) label3_ = label;
-        if (role == ControlRole::kAddressExample) label4_ = label;
-        if (role == ControlRole::kCredit) label5_ = label;
+        if (role == ControlRole::kAddressCaption) addressCaption_ = label;
+        if (role == ControlRole::kCaptchaCaption) captchaCaption_ = label;
+        if (role == ControlRole::kCaptchaPrompt) captchaPrompt_ = label;
+        if (role == ControlRole::kAddressExample) addressExample_ = label;
+        if (role == ControlRole::kCredit) credit_ = label;
         widget = label;
         break;
       }
       case ControlKind::Button: {
         auto* button = new QPushButton(text, this);
         button->setAutoDefault(false);
-        if (role == ControlRole::kResolveButton) button1_ = button;
-        if (role == ControlRole::kRefreshButton) button2_ = button;
+        if (role == ControlRole::kResolveButton) resolveButton_ = button;
+        if (role == ControlRole::kRefreshButton) refreshButton_ = button;
         widget = button;
         break;
       }
@@ -107,13 +101,13 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
           box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
           box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
           SetColours(box, Qt::black, Qt::white);
-          editBox2_ = box;
+          resultBox_ = box;
           widget = box;
         } else {
           auto* box = new QLineEdit(this);
           SetColours(box, Qt::black, Qt::white);
-          if (role == ControlRole::kAddressBox) editBox1_ = box;
-          if (role == ControlRole::kCaptchaBox) editBox3_ = box;
+          if (role == ControlRole::kAddressBox) addressBox_ = box;
+          if (role == ControlRole::kCaptchaBox) captchaBox_ = box;
           widget = box;
         }
         break;
@@ -122,7 +116,7 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
         auto* box = new QLabel(this);
         box->setFocusPolicy(Qt::NoFocus);
         box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        picBox1_ = box;
+        captchaPicture_ = box;
         widget = box;
         break;
       }
@@ -137,10 +131,10 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
     Control(placement->role)->raise();
   }
 
-  label4_->setWordWrap(true);
-  SetColours(label4_, QColor(255, 0, 0), QColor(192, 192, 192));
-  SetColours(label5_, Qt::black, QColor(128, 128, 128));
-  for (QLabel* label : {label1_, label2_, label3_}) {
+  addressExample_->setWordWrap(true);
+  SetColours(addressExample_, QColor(255, 0, 0), QColor(192, 192, 192));
+  SetColours(credit_, Qt::black, QColor(128, 128, 128));
+  for (QLabel* label : {addressCaption_, captchaCaption_, captchaPrompt_}) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, Qt::black);
     label->setPalette(palette);
@@ -149,26 +143,32 @@ MainWindow::MainWindow(const Text& serviceOrigin, QWidget* parent)
   setFixedSize(kWindowWidth, kWindowHeight);
 
   // The keyboard follows the road: address, refresh, captcha, resolve, result.
-  setTabOrder(editBox1_, button2_);
-  setTabOrder(button2_, editBox3_);
-  setTabOrder(editBox3_, button1_);
-  setTabOrder(button1_, editBox2_);
-  editBox2_->setTabChangesFocus(true);
+  setTabOrder(addressBox_, refreshButton_);
+  setTabOrder(refreshButton_, captchaBox_);
+  setTabOrder(captchaBox_, resolveButton_);
+  setTabOrder(resolveButton_, resultBox_);
+  resultBox_->setTabChangesFocus(true);
 
-  for (QObject* watched : {static_cast<QObject*>(editBox1_), static_cast<QObject*>(editBox3_),
-                           static_cast<QObject*>(picBox1_)}) {
+  for (QObject* watched : {static_cast<QObject*>(addressBox_), static_cast<QObject*>(captchaBox_),
+                           static_cast<QObject*>(captchaPicture_)}) {
     watched->installEventFilter(this);
   }
-  picBox1_->setCursor(Qt::PointingHandCursor);
+  captchaPicture_->setCursor(Qt::PointingHandCursor);
+}
+
+void MainWindow::Bind(WindowController& controller) {
+  controller_ = &controller;
+  connect(resolveButton_, &QPushButton::clicked, this, [this] { controller_->ResolveClicked(); });
+  connect(refreshButton_, &QPushButton::clicked, this, [this] { controller_->RefreshClicked(); });
   auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
   refreshKey->setAutoRepeat(false);
-  connect(refreshKey, &QShortcut::activated, this, &MainWindow::RunRefresh);
-
-  connect(editBox1_, &QLineEdit::textChanged, this, [this](const QString& text) {
-    addressPrevious_ = addressCurrent_;
-    addressCurrent_ = text;
+  connect(refreshKey, &QShortcut::activated, this, [this] { controller_->RefreshKey(); });
+  connect(addressBox_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    controller_->AddressChanged(text.toStdU16String(), false);
   });
-  connect(editBox1_, &QLineEdit::textEdited, this, &MainWindow::OnAddressEdited);
+  connect(addressBox_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    controller_->AddressChanged(text.toStdU16String(), true);
+  });
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -192,164 +192,94 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() != QEvent::ActivationChange) return;
+  if (event->type() != QEvent::ActivationChange || controller_ == nullptr) return;
   if (isActiveWindow()) {
-    // After the activation has settled, not inside it: the captcha request
-    // that may follow processes events while it waits.
-    QTimer::singleShot(0, this, &MainWindow::OfferClipboard);
+    controller_->Activated();
   } else {
-    clipboard_.NoteLeft(QGuiApplication::clipboard()->text().toStdString());
+    controller_->Deactivated();
   }
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress && (watched == editBox1_ || watched == editBox3_)) {
+  if (controller_ == nullptr) return false;
+  if (event->type() == QEvent::KeyPress && (watched == addressBox_ || watched == captchaBox_)) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (!IsEnter(key)) return false;
     // A held key starts nothing more than its first press did.
     if (key->isAutoRepeat()) return true;
-    if (watched == editBox3_) {
-      RunResolve();
-    } else if (KindOfAddress(editBox1_->text().toStdString(), GbkToUtf8(origin_)) ==
-               AddressKind::kWrappedLink) {
-      ShowWrappedLink(editBox1_->text());
+    if (watched == captchaBox_) {
+      controller_->EnterInCaptchaBox();
     } else {
-      RunRefresh();
+      controller_->EnterInAddressBox();
     }
     return true;
   }
-  if (event->type() == QEvent::FocusOut && watched == editBox1_) {
-    // A link typed key by key is read when the user moves on, not while it
-    // is half typed, and not when the user merely switches windows.
+  if (event->type() == QEvent::FocusOut && watched == addressBox_) {
+    // Moving on within the window, not switching windows.
     const auto reason = static_cast<QFocusEvent*>(event)->reason();
-    const QString text = editBox1_->text();
-    if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-         reason == Qt::MouseFocusReason) &&
-        text != linkHandled_ &&
-        KindOfAddress(text.toStdString(), GbkToUtf8(origin_)) == AddressKind::kWrappedLink) {
-      ShowWrappedLink(text);
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+        reason == Qt::MouseFocusReason) {
+      controller_->AddressLeft();
     }
     return false;
   }
-  if (event->type() == QEvent::MouseButtonPress && watched == picBox1_ &&
+  if (event->type() == QEvent::MouseButtonPress && watched == captchaPicture_ &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-    RunRefresh();
+    controller_->RefreshKey();
     return true;
   }
   return false;
-}
-
-void MainWindow::Bind(Program& program) {
-  program_ = &program;
-  // The buttons run as they always have, a refresh nested in a running
-  // resolution included; the count only keeps the keys from piling up.
-  connect(button1_, &QPushButton::clicked, this, [this] {
-    ++running_;
-    program_->Workflows().ResolveDownloadAddresses();
-    --running_;
-  });
-  connect(button2_, &QPushButton::clicked, this, [this] {
-    ++running_;
-    program_->Workflows().RefreshCaptcha();
-    --running_;
-  });
-}
-
-void MainWindow::RunRefresh() {
-  if (!program_ || running_ > 0) return;
-  ++running_;
-  program_->Workflows().RefreshCaptcha();
-  --running_;
-}
-
-void MainWindow::RunResolve() {
-  if (!program_ || running_ > 0 || !button1_->isEnabled()) return;
-  ++running_;
-  program_->Workflows().ResolveDownloadAddresses();
-  --running_;
-}
-
-bool MainWindow::ShowWrappedLink(const QString& link) {
-  linkHandled_ = link;
-  const OpenedLink opened = OpenWrappedLink(link.toStdString());
-  if (!opened.ok) {
-    ShowMessage(opened.notice);
-    return false;
-  }
-  if (program_) KeepOpenedLink(opened, program_->State());
-  SetResultText(opened.resultText);
-  return true;
-}
-
-void MainWindow::OnAddressEdited(const QString& text) {
-  const QString before = addressCurrent_ == text ? addressPrevious_ : addressCurrent_;
-  if (InsertedCount(before, text) <= 1) return;
-  if (KindOfAddress(text.toStdString(), GbkToUtf8(origin_)) != AddressKind::kWrappedLink) return;
-  ShowWrappedLink(text);
 }
 
 bool MainWindow::OpenAddress(const QString& text) {
-  const std::string address = TrimmedAddress(text.toStdString());
-  const QString shown = QString::fromStdString(address);
-  switch (KindOfAddress(address, GbkToUtf8(origin_))) {
-    case AddressKind::kWrappedLink:
-      if (!ShowWrappedLink(shown)) return false;
-      editBox1_->setText(shown);
-      return true;
-    case AddressKind::kFilePage:
-      if (!program_ || running_ > 0) return false;
-      editBox1_->setText(shown);
-      RunRefresh();
-      return true;
-    case AddressKind::kOther:
-      break;
+  return controller_ != nullptr && controller_->OpenAddress(text.toStdU16String());
+}
+
+std::u16string MainWindow::ControlText(ControlRole control) {
+  QWidget* widget = Control(control);
+  if (auto* line = qobject_cast<QLineEdit*>(widget)) return FromDisplay(line->text());
+  if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) return FromDisplay(box->toPlainText());
+  if (auto* button = qobject_cast<QPushButton*>(widget)) return FromDisplay(button->text());
+  if (auto* label = qobject_cast<QLabel*>(widget)) return FromDisplay(label->text());
+  return {};
+}
+
+void MainWindow::SetControlText(ControlRole control, std::u16string_view text) {
+  QWidget* widget = Control(control);
+  const QString shown = ToDisplay(text);
+  if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+    line->setText(shown);
+  } else if (auto* box = qobject_cast<QPlainTextEdit*>(widget)) {
+    box->setPlainText(shown);
+    box->moveCursor(QTextCursor::Start);
+    box->verticalScrollBar()->setValue(0);
+  } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    button->setText(shown);
+  } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(shown);
   }
-  ShowMessage(UnknownAddressNotice(GbkToUtf8(origin_)));
-  return false;
 }
 
-void MainWindow::OfferClipboard() {
-  if (!program_ || running_ > 0 || !isActiveWindow() || QApplication::activeModalWidget()) return;
-  const QString text = QGuiApplication::clipboard()->text();
-  if (clipboard_.Take(text.toStdString(), editBox1_->text().toStdString(), GbkToUtf8(origin_))) {
-    OpenAddress(text);
-  }
+bool MainWindow::IsEnabled(ControlRole control) { return Control(control)->isEnabled(); }
+
+void MainWindow::SetEnabled(ControlRole control, bool enabled) {
+  Control(control)->setEnabled(enabled);
 }
 
-void MainWindow::CopyToClipboard(const QString& text) {
-  clipboard_.NoteOwnCopy(text.toStdString());
-  QGuiApplication::clipboard()->setText(text);
-}
+bool MainWindow::HasFocus(ControlRole control) { return Control(control)->hasFocus(); }
 
-Text MainWindow::AddressText() { return FromDisplay(editBox1_->text()); }
+void MainWindow::Focus(ControlRole control) { Control(control)->setFocus(Qt::OtherFocusReason); }
 
-Text MainWindow::CaptchaText() { return FromDisplay(editBox3_->text()); }
-
-void MainWindow::SetResultText(const Text& text) {
-  editBox2_->setPlainText(ToDisplay(text));
-  editBox2_->moveCursor(QTextCursor::Start);
-  editBox2_->verticalScrollBar()->setValue(0);
-}
-
-void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
-  button1_->setEnabled(enabled);
-  button1_->setText(ToDisplay(caption));
-}
-
-void MainWindow::SetPicture(const ByteSet& picture) {
+bool MainWindow::ShowPicture(const ByteSet& picture) {
   QImage image;
   if (!picture.empty() && image.loadFromData(picture.data(), static_cast<int>(picture.size()))) {
     captcha_ = image;
-    picture_ = picture;
     ShowCaptcha();
-    // A new captcha wants new letters.
-    editBox3_->clear();
-    editBox3_->setFocus(Qt::OtherFocusReason);
-  } else {
-    picBox1_->clear();
-    captcha_ = QImage();
-    picture_.clear();
+    return true;
   }
+  captchaPicture_->clear();
+  captcha_ = QImage();
+  return false;
 }
 
 void MainWindow::ShowCaptcha() {
@@ -362,16 +292,35 @@ void MainWindow::ShowCaptcha() {
                                                                     Qt::IgnoreAspectRatio,
                                                                     Qt::FastTransformation));
   pixmap.setDevicePixelRatio(ratio);
-  picBox1_->setPixmap(pixmap);
+  captchaPicture_->setPixmap(pixmap);
 }
 
-ByteSet MainWindow::Picture() { return picture_; }
+bool MainWindow::IsActive() { return isActiveWindow() && !QApplication::activeModalWidget(); }
 
-void MainWindow::ShowMessage(const Text& message) {
-  QMessageBox box(QMessageBox::NoIcon, ToDisplay(texts::MessageBoxTitle()), ToDisplay(message),
-                  QMessageBox::Ok);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
+std::u16string MainWindow::Clipboard() {
+  return QGuiApplication::clipboard()->text().toStdU16String();
+}
+
+void MainWindow::SetClipboard(std::u16string_view text) {
+  QGuiApplication::clipboard()->setText(
+      QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void MainWindow::ShowMessage(std::u16string_view title, std::u16string_view message) {
+  ShowBox(nullptr, title, message, QMessageBox::Ok);
+}
+
+void MainWindow::Notice(std::u16string_view title, std::u16string_view text) {
+  ShowBox(this, title, text, QMessageBox::Ok, QMessageBox::Information);
+}
+
+bool MainWindow::Ask(std::u16string_view title, std::u16string_view question) {
+  return ShowBox(this, title, question, QMessageBox::Yes | QMessageBox::No,
+                 QMessageBox::Question) == QMessageBox::Yes;
+}
+
+void MainWindow::Later(std::function<void()> task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 void MainWindow::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

@@ -1,14 +1,13 @@
 // The one window of the program, with its eleven controls, over Qt Widgets.
-// It is also the workflows' view: they read and write the controls through
-// it and let it process pending events while they wait.
+// It draws what the window logic asks of it and hands its events to that
+// logic; the workflows reach it through the logic.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
 
-#include "app/address_intake.h"
 #include "app/main_window_layout.h"
-#include "resolve/view.h"
+#include "app/window_view.h"
 
 class QLabel;
 class QLineEdit;
@@ -17,42 +16,42 @@ class QPushButton;
 
 namespace sorrel {
 
-class Program;
+class WindowController;
 
-class MainWindow : public QWidget, public ResolverView {
+class MainWindow : public QWidget, public WindowView {
   Q_OBJECT
 
  public:
   explicit MainWindow(const Text& serviceOrigin, QWidget* parent = nullptr);
 
-  // Binds the buttons, the keys, the captcha picture and the address box to
-  // the program's workflows.
-  void Bind(Program& program);
+  // Hands the buttons, the keys, the captcha picture and the address box to
+  // the window logic.
+  void Bind(WindowController& controller);
 
-  // Opens an address handed to the window from outside (a command line, the
-  // clipboard): a wrapped download-manager link is shown decoded in the
-  // result box with no request; a file page of the service goes into the
-  // address box and its captcha is fetched once; anything else gets one
-  // notice and changes nothing. False when nothing was opened.
+  // An address handed to the window from outside, as the window logic opens
+  // it. False when nothing was opened.
   bool OpenAddress(const QString& text);
-  // Puts `text` on the clipboard as the window's own copy, which the window
-  // does not take back into the address box.
-  void CopyToClipboard(const QString& text);
-
-  Text AddressText() override;
-  Text CaptchaText() override;
-  void SetResultText(const Text& text) override;
-  void SetResolveButton(bool enabled, const Text& caption) override;
-  void SetPicture(const ByteSet& picture) override;
-  ByteSet Picture() override;
-  void ShowMessage(const Text& message) override;
-  // The window has already shown the run's texts, which say it all.
-  void ReportOutcome(ResolveOutcome) override {}
-  void ProcessPendingEvents() override;
 
   // By the control's name (its object name), or by what it is for.
   QWidget* Control(const char* name) const;
   QWidget* Control(ControlRole role) const;
+
+  std::u16string ControlText(ControlRole control) override;
+  void SetControlText(ControlRole control, std::u16string_view text) override;
+  bool IsEnabled(ControlRole control) override;
+  void SetEnabled(ControlRole control, bool enabled) override;
+  bool HasFocus(ControlRole control) override;
+  void Focus(ControlRole control) override;
+  std::optional<PictureFormat> DrawnPictureFormat() override { return std::nullopt; }
+  bool ShowPicture(const ByteSet& picture) override;
+  bool IsActive() override;
+  std::u16string Clipboard() override;
+  void SetClipboard(std::u16string_view text) override;
+  void ShowMessage(std::u16string_view title, std::u16string_view message) override;
+  void Notice(std::u16string_view title, std::u16string_view text) override;
+  bool Ask(std::u16string_view title, std::u16string_view question) override;
+  void Later(std::function<void()> task) override;
+  void ProcessPendingEvents() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -60,46 +59,27 @@ class MainWindow : public QWidget, public ResolverView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // The workflows as the keys and the clipboard start them: never while
-  // another run the window started is under way.
-  void RunRefresh();
-  void RunResolve();
-  // The address box's wrapped link shown decoded; false for a link that
-  // does not decode, after its notice.
-  bool ShowWrappedLink(const QString& link);
-  void OnAddressEdited(const QString& text);
-  void OfferClipboard();
   void ShowCaptcha();
 
-  Program* program_ = nullptr;
-  Text origin_;
-  int running_ = 0;
-  ClipboardOffer clipboard_;
-  // The address box's last two texts, for what an edit put in; the last
-  // link that was decoded or refused, so that leaving the box does not ask
-  // twice.
-  QString addressCurrent_;
-  QString addressPrevious_;
-  QString linkHandled_;
-  QLabel* label1_ = nullptr;
-  QLabel* label2_ = nullptr;
-  QLabel* label3_ = nullptr;
-  QLabel* label4_ = nullptr;
-  QLabel* label5_ = nullptr;
-  QPushButton* button1_ = nullptr;
-  QPushButton* button2_ = nullptr;
-  QLineEdit* editBox1_ = nullptr;
-  QLineEdit* editBox3_ = nullptr;
-  QPlainTextEdit* editBox2_ = nullptr;
-  QLabel* picBox1_ = nullptr;
-  ByteSet picture_;
+  WindowController* controller_ = nullptr;
+  QLabel* addressCaption_ = nullptr;
+  QLabel* captchaCaption_ = nullptr;
+  QLabel* captchaPrompt_ = nullptr;
+  QLabel* addressExample_ = nullptr;
+  QLabel* credit_ = nullptr;
+  QPushButton* resolveButton_ = nullptr;
+  QPushButton* refreshButton_ = nullptr;
+  QLineEdit* addressBox_ = nullptr;
+  QLineEdit* captchaBox_ = nullptr;
+  QPlainTextEdit* resultBox_ = nullptr;
+  QLabel* captchaPicture_ = nullptr;
   QImage captcha_;
   bool sized_ = false;
 };
 
-// Code page 936 text to a displayable string and back; CR LF pairs become
-// the line breaks Qt's widgets use.
-QString ToDisplay(const Text& text);
-Text FromDisplay(const QString& text);
+// UTF-16 text with CR LF line breaks to a displayable string and back; the
+// line breaks become the ones Qt's widgets use.
+QString ToDisplay(std::u16string_view text);
+std::u16string FromDisplay(const QString& text);
 
 }  // namespace sorrel

@@ -1,41 +1,34 @@
-// The result box's right-click menu: the three addresses to the clipboard,
-// the normal one to aria2 or checked, and the download settings.
+// The result box's right-click menu, drawn from the items the window logic
+// lists: opened by a right click, the Menu key or Shift+F10 in the box.
 #pragma once
 
 #include <QObject>
 #include <QPoint>
-#include <memory>
 
 class QMenu;
 
 namespace sorrel {
 
-class DownloadsWindow;
 class MainWindow;
-class Program;
+class WindowController;
 
 class ResultMenu : public QObject {
   Q_OBJECT
 
  public:
-  ResultMenu(MainWindow& window, Program& program);
-  ~ResultMenu() override;
+  ResultMenu(MainWindow& window, WindowController& controller);
 
-  // The menu as a right click opens it, at `position` in the result box.
+  // The menu at `position` in the result box's viewport.
   QMenu* Open(const QPoint& position);
-  DownloadsWindow* Downloads() const { return downloads_.get(); }
   // The resolved normal address to the engine, as the menu item does.
   void SendToAria2();
 
- private:
-  void Check();
-  void ShowCheck(int status, const QString& name, qint64 size);
-  void EditSettings();
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
+ private:
   MainWindow& window_;
-  Program& program_;
-  std::unique_ptr<DownloadsWindow> downloads_;
-  bool checking_ = false;
+  WindowController& controller_;
 };
 
 }  // namespace sorrel

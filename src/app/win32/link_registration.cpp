@@ -1,5 +1,6 @@
 #include "app/win32/link_registration.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace sorrel {
@@ -69,6 +70,29 @@ bool KeyExists(const std::wstring& key) {
   }
   RegCloseKey(handle);
   return true;
+}
+
+// The schemes as the user knows them: "迅雷、快车、qqdl 链接".
+constexpr const wchar_t* kSchemeNames[] = {L"迅雷", L"快车", L"qqdl"};
+
+std::wstring LinksOf(const SchemeSet& schemes, bool wanted) {
+  std::wstring names;
+  bool latin = false;
+  for (std::size_t i = 0; i < schemes.size(); ++i) {
+    if (schemes[i] != wanted) continue;
+    if (!names.empty()) names += L"、";
+    names += kSchemeNames[i];
+    latin = kSchemeNames[i][0] < 0x80;
+  }
+  return names + (latin ? L" 链接" : L"链接");
+}
+
+bool None(const SchemeSet& schemes) {
+  return std::none_of(schemes.begin(), schemes.end(), [](bool s) { return s; });
+}
+
+bool All(const SchemeSet& schemes) {
+  return std::all_of(schemes.begin(), schemes.end(), [](bool s) { return s; });
 }
 
 bool DeleteTree(const std::wstring& key) {
@@ -160,6 +184,31 @@ bool UnregisterLinkOpener(const std::wstring& programPath) {
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\sorrel-resolver\\Replaced");
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\sorrel-resolver");
   return ok;
+}
+
+SchemeSet OpenedSchemes(const std::wstring& programPath) {
+  SchemeSet opened{};
+  for (std::size_t i = 0; i < opened.size(); ++i) {
+    const auto command =
+        ReadString(kClasses + std::wstring(kLinkSchemes[i]) + kCommandKey, nullptr);
+    opened[i] = command && *command == OpenCommand(programPath);
+  }
+  return opened;
+}
+
+std::wstring RegisterNotice(const SchemeSet& before, const SchemeSet& after) {
+  if (None(after)) return LinksOf(after, false) + L"仍由其他程序打开，设置没有改变。";
+  std::wstring notice = (after == before ? L"本工具已经是" : L"本工具现在是") +
+                        LinksOf(after, true) + L"的默认打开方式";
+  if (!All(after)) notice += L"；" + LinksOf(after, false) + L"仍由其他程序打开";
+  return notice + L"。";
+}
+
+std::wstring UnregisterNotice(const SchemeSet& before, const SchemeSet& after) {
+  SchemeSet undone{};
+  for (std::size_t i = 0; i < undone.size(); ++i) undone[i] = before[i] && !after[i];
+  if (None(undone)) return L"本工具不是迅雷、快车、qqdl 链接的默认打开方式，没有需要撤销的设置。";
+  return L"已撤销：" + LinksOf(undone, true) + L"不再由本工具打开。";
 }
 
 }  // namespace sorrel

@@ -4,24 +4,25 @@
 // window, the program that its buttons drive, and runs the message loop.
 #include <windows.h>
 
-#include "app/program.h"
 #include "app/win32/main_window.h"
 #include "app/win32/platform_win32.h"
 #include "app/win32/single_window.h"
+#include "app/window_controller.h"
 #include "resolve/service_origin.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   const std::wstring argument = sorrel::HandedArgument(GetCommandLineW());
   const sorrel::SessionLock session;
   if (session.HandOver(argument)) return 0;
-  // Leaving the inner scope is the exit routine: the program, then the
-  // window go; COM is closed last, with these services.
+  // Leaving the inner scope is the exit routine: the window logic with the
+  // program behind it, then the window go; COM is closed last, with these
+  // services.
   const sorrel::PlatformServices services = sorrel::Win32PlatformServices();
   {
     sorrel::MainWindow window(instance, sorrel::ServiceOrigin());
     if (!window.Created()) return 1;
-    sorrel::Program program(services, window, sorrel::ServiceOrigin());
-    window.Bind(program);
+    sorrel::WindowController controller(services, window, sorrel::ServiceOrigin());
+    window.Bind(controller);
     window.Show(showCommand);
     if (!argument.empty()) window.OpenHanded(argument);
 

@@ -1,21 +1,16 @@
 #include "app/win32/main_window.h"
 
-// In this order: GDI+ needs IStream.
-#include <objidl.h>
-
-#include <gdiplus.h>
-
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "app/address_intake.h"
 #include "app/main_window_layout.h"
-#include "app/program.h"
 #include "app/win32/link_registration.h"
-#include "resolve/resolver.h"
+#include "app/window_controller.h"
 #include "resolve/texts.h"
-#include "support/gdiplus_image.h"
 #include "text/codepage.h"
 #include "text/wide_win32.h"
 
@@ -26,6 +21,8 @@ namespace {
 constexpr int kFirstControlId = 100;
 // Posted to itself: a later start's text, opened outside its WM_COPYDATA.
 constexpr UINT kOpenHandedMessage = WM_APP + 1;
+// Posted to itself: the tasks handed to Later.
+constexpr UINT kRunLaterMessage = WM_APP + 2;
 
 constexpr const wchar_t* kRegisterLinksItem = L"设为迅雷、快车、qqdl 链接的默认打开方式";
 constexpr const wchar_t* kUnregisterLinksItem = L"撤销迅雷、快车、qqdl 链接的默认打开方式";
@@ -33,8 +30,6 @@ constexpr const wchar_t* kReplaceQuestion = L"迅雷、快车或 qqdl 链接现�
 constexpr const wchar_t* kReplaceQuestionEnd =
     L"\r\n要改由本工具打开吗？\r\n选“否”只登记还没有程序打开的链接。";
 constexpr const wchar_t* kRegistryFailed = L"无法写入注册表，设置没有全部完成。";
-constexpr const wchar_t* kCopyItems[] = {L"复制普通下载地址", L"复制迅雷下载地址",
-                                         L"复制快车下载地址"};
 
 std::wstring OwnPath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -48,9 +43,6 @@ std::wstring OwnPath() {
   }
 }
 
-// Posted on activation: the clipboard is looked at once the activation has
-// settled, since a captcha request may follow.
-constexpr UINT kOfferClipboard = WM_APP + 2;
 // The keyboard follows the road: address, refresh, captcha, resolve, result.
 constexpr ControlRole kTabOrder[] = {ControlRole::kAddressBox, ControlRole::kRefreshButton,
                                      ControlRole::kCaptchaBox, ControlRole::kResolveButton,
@@ -113,19 +105,8 @@ HFONT MessageFont() {
   return nullptr;
 }
 
-// A screen-compatible bitmap of a picture file; null when it cannot be
-// decoded.
-HBITMAP DecodePicture(const ByteSet& picture) {
-  GdiplusSession session;
-  GdiplusImage image;
-  if (!session.started() || !DecodeImage(picture, image)) return nullptr;
-  const COLORREF face = GetSysColor(COLOR_BTNFACE);
-  const Gdiplus::ARGB background =
-      0xFF000000u | GetRValue(face) << 16 | GetGValue(face) << 8 | GetBValue(face);
-  HBITMAP bitmap = nullptr;
-  Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image.get(), &bitmap, background);
-  return bitmap;
-}
+std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::u16string Utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 std::wstring WideText(HWND window) {
   const int length = GetWindowTextLengthW(window);
@@ -136,31 +117,31 @@ std::wstring WideText(HWND window) {
   return buffer;
 }
 
-std::string WideToUtf8(std::wstring_view wide) {
-  return EncodeCodePage(std::u16string(wide.begin(), wide.end()), kCodePageUtf8);
-}
-
-std::wstring Utf8ToWide(std::string_view utf8) {
-  const std::u16string wide = DecodeCodePage(utf8, kCodePageUtf8);
-  return std::wstring(wide.begin(), wide.end());
-}
-
-// How many characters one change put in: more than one is a paste, a drop
-// or an input method's word, not a key typed.
-std::size_t InsertedCount(const std::wstring& before, const std::wstring& after) {
-  std::size_t prefix = 0;
-  const std::size_t shorter = std::min(before.size(), after.size());
-  while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
-  std::size_t suffix = 0;
-  while (suffix < shorter - prefix &&
-         before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
-    ++suffix;
+// The header of a bitmap file and where its pixels start; null when the
+// bytes are no whole bitmap of a size GDI draws.
+const BITMAPINFO* BitmapOf(const ByteSet& file, const void** pixels) {
+  BITMAPFILEHEADER head{};
+  BITMAPINFOHEADER info{};
+  if (file.size() < sizeof head + sizeof info) return nullptr;
+  std::memcpy(&head, file.data(), sizeof head);
+  std::memcpy(&info, file.data() + sizeof head, sizeof info);
+  if (head.bfType != 0x4D42 || info.biSize < sizeof info || info.biWidth <= 0 ||
+      info.biHeight == 0 || info.biWidth > 4096 || info.biHeight > 4096 || info.biHeight < -4096 ||
+      info.biPlanes != 1 || head.bfOffBits >= file.size()) {
+    return nullptr;
   }
-  return after.size() - prefix - suffix;
+  const std::size_t stride =
+      ((static_cast<std::size_t>(info.biWidth) * info.biBitCount + 31) / 32) * 4;
+  const std::size_t rows =
+      static_cast<std::size_t>(info.biHeight < 0 ? -info.biHeight : info.biHeight);
+  if ((info.biCompression != BI_RGB && info.biCompression != BI_BITFIELDS) ||
+      stride * rows > file.size() - head.bfOffBits)
+    return nullptr;
+  *pixels = file.data() + head.bfOffBits;
+  return reinterpret_cast<const BITMAPINFO*>(file.data() + sizeof head);
 }
 
-}  // namespace
-
+// The clipboard's Unicode text; empty when it holds none or is busy.
 std::wstring ClipboardText(HWND owner) {
   std::wstring text;
   if (!OpenClipboard(owner)) return text;
@@ -176,26 +157,14 @@ std::wstring ClipboardText(HWND owner) {
 
 int ControlId(ControlRole role) { return kFirstControlId + static_cast<int>(role); }
 
+}  // namespace
+
 int ControlId(const char* controlName) {
   const ControlPlacement* placement = ControlNamed(controlName);
   return placement == nullptr ? 0 : ControlId(placement->role);
 }
 
-Text WindowText(HWND window) {
-  const int length = GetWindowTextLengthW(window);
-  if (length <= 0) return {};
-  std::wstring buffer(static_cast<std::size_t>(length) + 1, L'\0');
-  const int copied = GetWindowTextW(window, buffer.data(), length + 1);
-  buffer.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return WideToGbk(buffer);
-}
-
-void SetControlText(HWND window, const Text& text) {
-  SetWindowTextW(window, GbkToWide(text).c_str());
-}
-
-MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin)
-    : instance_(instance), origin_(GbkToUtf8(serviceOrigin)) {
+MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin) : instance_(instance) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProcedure;
@@ -229,12 +198,16 @@ MainWindow::MainWindow(HINSTANCE instance, const Text& serviceOrigin)
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, kRegisterLinksCommand, kRegisterLinksItem);
     AppendMenuW(menu, MF_STRING, kUnregisterLinksCommand, kUnregisterLinksItem);
+    ShowLinkItems();
+    // The result box opens the program's menu, not the edit control's own.
+    HWND box = Control(ControlRole::kResultBox);
+    resultBoxProcedure_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::ResultBoxProcedure)));
   }
 }
 
 MainWindow::~MainWindow() {
   if (window_ != nullptr) DestroyWindow(window_);
-  if (shown_ != nullptr) DeleteObject(shown_);
   for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(white_),
                          static_cast<HGDIOBJ>(silver_), static_cast<HGDIOBJ>(grey_)}) {
     if (object != nullptr) DeleteObject(object);
@@ -279,29 +252,48 @@ LRESULT CALLBACK MainWindow::WindowProcedure(HWND window, UINT message, WPARAM w
   return self->Handle(message, wParam, lParam);
 }
 
+LRESULT CALLBACK MainWindow::ResultBoxProcedure(HWND box, UINT message, WPARAM wParam,
+                                                LPARAM lParam) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(GetParent(box), GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(box, message, wParam, lParam);
+  if (message == WM_CONTEXTMENU) {
+    if (lParam == -1) {
+      self->ShowResultMenuAtCaret();
+    } else {
+      self->ShowResultMenu(
+          POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+    }
+    return 0;
+  }
+  return CallWindowProcW(self->resultBoxProcedure_, box, message, wParam, lParam);
+}
+
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
+      if (controller_ == nullptr) break;
       if (LOWORD(wParam) == ControlId(ControlRole::kAddressBox)) {
-        if (HIWORD(wParam) == EN_CHANGE) AddressChanged();
-        if (HIWORD(wParam) == EN_KILLFOCUS) AddressLeft();
+        if (HIWORD(wParam) == EN_CHANGE) {
+          controller_->AddressChanged(ControlText(ControlRole::kAddressBox), true);
+        }
+        // Moving on within the window, not switching windows.
+        if (HIWORD(wParam) == EN_KILLFOCUS && GetForegroundWindow() == window_) {
+          controller_->AddressLeft();
+        }
         return 0;
       }
-      if (HIWORD(wParam) == BN_CLICKED && program_ != nullptr) {
-        // Button2 stays clickable inside a running resolution and runs
-        // nested in it; Button1 is disabled while its own workflow runs. The
-        // count only keeps the keys from piling up.
+      if (HIWORD(wParam) == BN_CLICKED) {
         if (LOWORD(wParam) == ControlId(ControlRole::kResolveButton)) {
-          RunWorkflow(true);
+          controller_->ResolveClicked();
           return 0;
         }
         if (LOWORD(wParam) == ControlId(ControlRole::kRefreshButton)) {
-          RunWorkflow(false);
+          controller_->RefreshClicked();
           return 0;
         }
         // STN_CLICKED has the value of BN_CLICKED.
         if (LOWORD(wParam) == ControlId(ControlRole::kCaptchaPicture)) {
-          RunRefresh();
+          controller_->RefreshKey();
           return 0;
         }
       }
@@ -315,6 +307,10 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         UnregisterLinks();
         return 0;
       }
+      break;
+    case WM_INITMENUPOPUP:
+      // The registry may have changed since: another program, or the user.
+      if (HIWORD(lParam) != 0) ShowLinkItems();
       break;
     case WM_COPYDATA: {
       // The sender waits for this answer: the text is opened once it has it.
@@ -330,19 +326,19 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       OpenHanded(text);
       return 0;
     }
+    case kRunLaterMessage:
+      RunLater();
+      return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
         if (HWND focus = GetFocus(); focus != nullptr && IsChild(window_, focus)) {
           lastFocus_ = focus;
         }
-        clipboard_.NoteLeft(WideToUtf8(ClipboardText(window_)));
-      } else {
-        PostMessageW(window_, kOfferClipboard, 0, 0);
+        if (controller_ != nullptr) controller_->Deactivated();
+      } else if (controller_ != nullptr) {
+        controller_->Activated();
       }
       break;
-    case kOfferClipboard:
-      OfferClipboard();
-      return 0;
     case WM_SETFOCUS:
       // The window hands the keyboard to the control that had it, as a
       // dialog does.
@@ -396,85 +392,81 @@ LRESULT MainWindow::Colour(HDC dc, HWND control) {
 
 void MainWindow::DrawPicture(const DRAWITEMSTRUCT& item) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
-  if (shown_ == nullptr) return;
-  BITMAP size{};
-  GetObjectW(shown_, sizeof size, &size);
-  HDC source = CreateCompatibleDC(item.hDC);
-  HGDIOBJ previous = SelectObject(source, shown_);
+  const void* pixels = nullptr;
+  const BITMAPINFO* bitmap = BitmapOf(picture_, &pixels);
+  if (bitmap == nullptr) return;
+  const LONG width = bitmap->bmiHeader.biWidth;
+  const LONG height = std::abs(bitmap->bmiHeader.biHeight);
   // On a dense screen each captcha pixel becomes a whole block of screen
   // pixels, repeated rather than blended, so the letters stay sharp.
   const int factor = std::max(1, (dpi_ + 48) / 96);
   SetStretchBltMode(item.hDC, COLORONCOLOR);
-  StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, size.bmWidth * factor,
-             size.bmHeight * factor, source, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
-  SelectObject(source, previous);
-  DeleteDC(source);
+  StretchDIBits(item.hDC, item.rcItem.left, item.rcItem.top, width * factor, height * factor, 0, 0,
+                width, height, pixels, bitmap, DIB_RGB_COLORS, SRCCOPY);
 }
 
-void MainWindow::Bind(Program& program) { program_ = &program; }
-
-void MainWindow::RunWorkflow(bool resolve) {
-  ++running_;
-  if (resolve) {
-    program_->Workflows().ResolveDownloadAddresses();
-  } else {
-    program_->Workflows().RefreshCaptcha();
-  }
-  --running_;
-}
+void MainWindow::Bind(WindowController& controller) { controller_ = &controller; }
 
 void MainWindow::OpenHanded(const std::wstring& text) {
   if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
   SetForegroundWindow(window_);
-  bool blank = true;
-  for (wchar_t c : text) blank = blank && (c == L' ' || c == L'\t' || c == L'\r' || c == L'\n');
-  if (!blank) OpenAddress(text);
+  if (controller_ != nullptr) controller_->OpenHanded(Utf16(text));
 }
 
 void MainWindow::RegisterLinks() {
   const std::wstring path = OwnPath();
+  const std::wstring title = GbkToWide(texts::MessageBoxTitle());
   if (path.empty()) {
-    MessageBoxW(window_, kRegistryFailed, GbkToWide(texts::MessageBoxTitle()).c_str(), MB_OK);
+    MessageBoxW(window_, kRegistryFailed, title.c_str(), MB_OK);
     return;
   }
+  const SchemeSet before = OpenedSchemes(path);
   const std::vector<std::wstring> foreign = ForeignOpeners(path);
   bool replace = false;
   if (!foreign.empty()) {
     std::wstring question = kReplaceQuestion;
     for (const std::wstring& command : foreign) question += command + L"\r\n";
     question += kReplaceQuestionEnd;
-    replace = MessageBoxW(window_, question.c_str(), GbkToWide(texts::MessageBoxTitle()).c_str(),
+    replace = MessageBoxW(window_, question.c_str(), title.c_str(),
                           MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
   }
-  if (!RegisterLinkOpener(path, replace)) {
-    MessageBoxW(window_, kRegistryFailed, GbkToWide(texts::MessageBoxTitle()).c_str(), MB_OK);
-  }
+  const bool written = RegisterLinkOpener(path, replace);
+  ShowLinkItems();
+  const std::wstring notice =
+      written ? RegisterNotice(before, OpenedSchemes(path)) : kRegistryFailed;
+  MessageBoxW(window_, notice.c_str(), title.c_str(), MB_OK);
 }
 
 void MainWindow::UnregisterLinks() {
-  if (!UnregisterLinkOpener(OwnPath())) {
-    MessageBoxW(window_, kRegistryFailed, GbkToWide(texts::MessageBoxTitle()).c_str(), MB_OK);
-  }
+  const std::wstring path = OwnPath();
+  const SchemeSet before = OpenedSchemes(path);
+  const bool undone = UnregisterLinkOpener(path);
+  ShowLinkItems();
+  const std::wstring notice =
+      undone ? UnregisterNotice(before, OpenedSchemes(path)) : kRegistryFailed;
+  MessageBoxW(window_, notice.c_str(), GbkToWide(texts::MessageBoxTitle()).c_str(), MB_OK);
+}
+
+void MainWindow::ShowLinkItems() {
+  const SchemeSet opened = OpenedSchemes(OwnPath());
+  const bool all = std::all_of(opened.begin(), opened.end(), [](bool s) { return s; });
+  const bool any = std::any_of(opened.begin(), opened.end(), [](bool s) { return s; });
+  HMENU menu = GetSystemMenu(window_, FALSE);
+  // Checked while the program opens all three; each item enabled only
+  // while it has something to do.
+  CheckMenuItem(menu, kRegisterLinksCommand, MF_BYCOMMAND | (all ? MF_CHECKED : MF_UNCHECKED));
+  EnableMenuItem(menu, kRegisterLinksCommand, MF_BYCOMMAND | (all ? MF_GRAYED : MF_ENABLED));
+  EnableMenuItem(menu, kUnregisterLinksCommand, MF_BYCOMMAND | (any ? MF_ENABLED : MF_GRAYED));
 }
 
 bool MainWindow::Dispatch(HWND window, const MSG& message) {
   if (message.message == WM_QUIT) return false;
-  if (message.message == WM_KEYDOWN && window != nullptr && IsWindow(window) &&
+  const bool key = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN ||
+                   message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
+  if (key && window != nullptr && IsWindow(window) &&
       (message.hwnd == window || IsChild(window, message.hwnd))) {
     auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self != nullptr && self->Key(message)) return true;
-  }
-  // A right click on the result box opens the program's menu in place of
-  // the edit control's own.
-  if (message.message == WM_RBUTTONUP && window != nullptr && IsWindow(window)) {
-    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr && message.hwnd == self->Control(ControlRole::kResultBox)) {
-      POINT at{static_cast<short>(LOWORD(message.lParam)),
-               static_cast<short>(HIWORD(message.lParam))};
-      ClientToScreen(message.hwnd, &at);
-      self->ShowResultMenu(at);
-      return true;
-    }
   }
   MSG copy = message;
   if (window != nullptr && IsWindow(window) && IsDialogMessageW(window, &copy)) return true;
@@ -483,83 +475,32 @@ bool MainWindow::Dispatch(HWND window, const MSG& message) {
   return true;
 }
 
-Text MainWindow::AddressText() { return WindowText(Control(ControlRole::kAddressBox)); }
-
-Text MainWindow::CaptchaText() { return WindowText(Control(ControlRole::kCaptchaBox)); }
-
-void MainWindow::SetResultText(const Text& text) {
-  HWND box = Control(ControlRole::kResultBox);
-  SetControlText(box, text);
-  // The start of the text in sight.
-  SendMessageW(box, EM_SETSEL, 0, 0);
-  SendMessageW(box, WM_VSCROLL, SB_TOP, 0);
-}
-
-void MainWindow::SetResolveButton(bool enabled, const Text& caption) {
-  HWND button = Control(ControlRole::kResolveButton);
-  // A disabled button cannot keep the keyboard: it goes to the captcha box.
-  if (!enabled && GetFocus() == button) SetFocus(Control(ControlRole::kCaptchaBox));
-  EnableWindow(button, enabled ? TRUE : FALSE);
-  SetControlText(button, caption);
-}
-
-void MainWindow::SetPicture(const ByteSet& picture) {
-  HBITMAP decoded = DecodePicture(picture);
-  if (shown_ != nullptr) DeleteObject(shown_);
-  shown_ = decoded;
-  if (decoded != nullptr) {
-    picture_ = picture;
-    // A new captcha wants new letters.
-    HWND captcha = Control(ControlRole::kCaptchaBox);
-    SetWindowTextW(captcha, L"");
-    SetFocus(captcha);
-  } else {
-    picture_.clear();
-  }
-  InvalidateRect(Control(ControlRole::kCaptchaPicture), nullptr, TRUE);
-}
-
-ByteSet MainWindow::Picture() { return picture_; }
-
-void MainWindow::ShowMessage(const Text& message) {
-  MessageBoxW(nullptr, GbkToWide(message).c_str(), GbkToWide(texts::MessageBoxTitle()).c_str(),
-              MB_OK | MB_TASKMODAL);
-}
-
-// A WM_QUIT met here belongs to the outer message loop: it is posted again
-// so that the loop ends once the running workflow has returned.
-void MainWindow::ProcessPendingEvents() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    Dispatch(window_, message);
-  }
-}
-
 bool MainWindow::Key(const MSG& message) {
+  if (controller_ == nullptr) return false;
+  // The Menu key and Shift+F10 open the result box's menu, on the press;
+  // their release is kept from the box, which would open its own.
+  const bool menuKey =
+      message.wParam == VK_APPS || (message.wParam == VK_F10 && GetKeyState(VK_SHIFT) < 0);
+  if (menuKey && message.hwnd == Control(ControlRole::kResultBox)) {
+    if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
+      ShowResultMenuAtCaret();
+    }
+    return true;
+  }
+  if (message.message != WM_KEYDOWN) return false;
   // A held key starts nothing beyond its first press.
   const bool repeated = (message.lParam & (1L << 30)) != 0;
   switch (message.wParam) {
     case VK_F5:
-      if (!repeated) RunRefresh();
+      if (!repeated) controller_->RefreshKey();
       return true;
     case VK_RETURN:
       if (message.hwnd == Control(ControlRole::kCaptchaBox)) {
-        if (!repeated) RunResolve();
+        if (!repeated) controller_->EnterInCaptchaBox();
         return true;
       }
       if (message.hwnd == Control(ControlRole::kAddressBox)) {
-        if (!repeated) {
-          const std::wstring text = WideText(message.hwnd);
-          if (KindOfAddress(WideToUtf8(text), origin_) == AddressKind::kWrappedLink) {
-            ShowWrappedLink(text);
-          } else {
-            RunRefresh();
-          }
-        }
+        if (!repeated) controller_->EnterInAddressBox();
         return true;
       }
       return false;
@@ -583,90 +524,66 @@ bool MainWindow::Key(const MSG& message) {
   }
 }
 
-void MainWindow::RunRefresh() {
-  if (program_ == nullptr || running_ > 0) return;
-  ++running_;
-  program_->Workflows().RefreshCaptcha();
-  --running_;
+void MainWindow::ShowResultMenuAtCaret() {
+  POINT at{};
+  if (!GetCaretPos(&at)) at = POINT{0, 0};
+  at.y += Scaled(16);
+  ClientToScreen(Control(ControlRole::kResultBox), &at);
+  ShowResultMenu(at);
 }
 
-void MainWindow::RunResolve() {
-  if (program_ == nullptr || running_ > 0 || !IsWindowEnabled(Control(ControlRole::kResolveButton)))
-    return;
-  ++running_;
-  program_->Workflows().ResolveDownloadAddresses();
-  --running_;
-}
-
-bool MainWindow::ShowWrappedLink(const std::wstring& link) {
-  linkHandled_ = link;
-  const OpenedLink opened = OpenWrappedLink(WideToUtf8(link));
-  if (!opened.ok) {
-    ShowMessage(opened.notice);
-    return false;
+void MainWindow::ShowResultMenu(POINT at) {
+  if (controller_ == nullptr) return;
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return;
+  for (const ResultMenuItem& item : controller_->ResultMenu()) {
+    if (item.separated) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING | (item.enabled ? MF_ENABLED : MF_GRAYED),
+                static_cast<UINT_PTR>(item.action) + 1, Wide(item.text).c_str());
   }
-  if (program_ != nullptr) KeepOpenedLink(opened, program_->State());
-  SetResultText(opened.resultText);
-  return true;
+  const int chosen = static_cast<int>(TrackPopupMenu(
+      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
+  DestroyMenu(menu);
+  if (chosen > 0) controller_->Choose(static_cast<ResultAction>(chosen - 1));
 }
 
-void MainWindow::SetAddress(const std::wstring& text) {
-  settingAddress_ = true;
-  SetWindowTextW(Control(ControlRole::kAddressBox), text.c_str());
-  settingAddress_ = false;
-  addressBefore_ = text;
+std::u16string MainWindow::ControlText(ControlRole control) {
+  return Utf16(WideText(Control(control)));
 }
 
-void MainWindow::AddressChanged() {
-  const std::wstring text = WideText(Control(ControlRole::kAddressBox));
-  const std::wstring before = addressBefore_;
-  addressBefore_ = text;
-  if (settingAddress_ || InsertedCount(before, text) <= 1) return;
-  if (KindOfAddress(WideToUtf8(text), origin_) == AddressKind::kWrappedLink) ShowWrappedLink(text);
-}
-
-void MainWindow::AddressLeft() {
-  // A link typed key by key is read when the user moves on within the
-  // window, not while it is half typed, nor when the user switches away.
-  if (GetForegroundWindow() != window_) return;
-  const std::wstring text = WideText(Control(ControlRole::kAddressBox));
-  if (text != linkHandled_ &&
-      KindOfAddress(WideToUtf8(text), origin_) == AddressKind::kWrappedLink) {
-    ShowWrappedLink(text);
+void MainWindow::SetControlText(ControlRole control, std::u16string_view text) {
+  HWND box = Control(control);
+  SetWindowTextW(box, Wide(text).c_str());
+  if (control == ControlRole::kResultBox) {
+    // The start of the text in sight.
+    SendMessageW(box, EM_SETSEL, 0, 0);
+    SendMessageW(box, WM_VSCROLL, SB_TOP, 0);
   }
 }
 
-bool MainWindow::OpenAddress(std::wstring_view text) {
-  const std::string address = TrimmedAddress(WideToUtf8(text));
-  const std::wstring shown = Utf8ToWide(address);
-  switch (KindOfAddress(address, origin_)) {
-    case AddressKind::kWrappedLink:
-      if (!ShowWrappedLink(shown)) return false;
-      SetAddress(shown);
-      return true;
-    case AddressKind::kFilePage:
-      if (program_ == nullptr || running_ > 0) return false;
-      SetAddress(shown);
-      RunRefresh();
-      return true;
-    case AddressKind::kOther:
-      break;
-  }
-  ShowMessage(UnknownAddressNotice(origin_));
-  return false;
+bool MainWindow::IsEnabled(ControlRole control) { return IsWindowEnabled(Control(control)); }
+
+void MainWindow::SetEnabled(ControlRole control, bool enabled) {
+  EnableWindow(Control(control), enabled ? TRUE : FALSE);
 }
 
-void MainWindow::OfferClipboard() {
-  if (program_ == nullptr || running_ > 0 || GetForegroundWindow() != window_) return;
-  const std::wstring text = ClipboardText(window_);
-  if (clipboard_.Take(WideToUtf8(text), WideToUtf8(WideText(Control(ControlRole::kAddressBox))),
-                      origin_)) {
-    OpenAddress(text);
-  }
+bool MainWindow::HasFocus(ControlRole control) { return GetFocus() == Control(control); }
+
+void MainWindow::Focus(ControlRole control) { SetFocus(Control(control)); }
+
+bool MainWindow::ShowPicture(const ByteSet& picture) {
+  const void* pixels = nullptr;
+  const bool drawable = BitmapOf(picture, &pixels) != nullptr;
+  picture_ = drawable ? picture : ByteSet();
+  InvalidateRect(Control(ControlRole::kCaptchaPicture), nullptr, TRUE);
+  return drawable;
 }
 
-void MainWindow::CopyToClipboard(std::wstring_view text) {
-  clipboard_.NoteOwnCopy(WideToUtf8(text));
+bool MainWindow::IsActive() { return GetForegroundWindow() == window_; }
+
+std::u16string MainWindow::Clipboard() { return Utf16(ClipboardText(window_)); }
+
+void MainWindow::SetClipboard(std::u16string_view text) {
   if (!OpenClipboard(window_)) return;
   EmptyClipboard();
   if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t))) {
@@ -682,20 +599,45 @@ void MainWindow::CopyToClipboard(std::wstring_view text) {
   CloseClipboard();
 }
 
-void MainWindow::ShowResultMenu(POINT at) {
-  if (program_ == nullptr) return;
-  const ProgramState& state = program_->State();
-  const Text* links[] = {&state.NormalLink, &state.ThunderLink, &state.FlashGetLink};
-  HMENU menu = CreatePopupMenu();
-  if (menu == nullptr) return;
-  for (UINT_PTR i = 0; i < 3; ++i) {
-    AppendMenuW(menu, MF_STRING | (links[i]->empty() ? MF_GRAYED : MF_ENABLED), i + 1,
-                kCopyItems[i]);
+void MainWindow::ShowMessage(std::u16string_view title, std::u16string_view message) {
+  MessageBoxW(nullptr, Wide(message).c_str(), Wide(title).c_str(), MB_OK | MB_TASKMODAL);
+}
+
+void MainWindow::Notice(std::u16string_view title, std::u16string_view text) {
+  MessageBoxW(window_, Wide(text).c_str(), Wide(title).c_str(), MB_OK);
+}
+
+bool MainWindow::Ask(std::u16string_view title, std::u16string_view question) {
+  return MessageBoxW(window_, Wide(question).c_str(), Wide(title).c_str(),
+                     MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void MainWindow::Later(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> hold(laterMutex_);
+    later_.push_back(std::move(task));
   }
-  const int chosen = static_cast<int>(TrackPopupMenu(
-      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
-  DestroyMenu(menu);
-  if (chosen >= 1 && chosen <= 3) CopyToClipboard(GbkToWide(*links[chosen - 1]));
+  PostMessageW(window_, kRunLaterMessage, 0, 0);
+}
+
+void MainWindow::RunLater() {
+  std::deque<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> hold(laterMutex_);
+    tasks.swap(later_);
+  }
+  for (std::function<void()>& task : tasks) task();
+}
+
+void MainWindow::ProcessPendingEvents() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    Dispatch(window_, message);
+  }
 }
 
 }  // namespace sorrel

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTest>
 #include <functional>
@@ -27,7 +28,7 @@ using Harness = test::SimWindow;
 
 }  // namespace
 
-class WindowHandsTest : public QObject {
+class WindowKeysTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -152,6 +153,11 @@ class WindowHandsTest : public QObject {
     QTest::keyClick(h.address, Qt::Key_V, Qt::ControlModifier);
     QVERIFY(
         h.result->toPlainText().startsWith(Utf8("普通下载地址：\n\nhttp://dl.example/文件.zip\n")));
+    // Its own form stays as pasted; the other is made from the address.
+    QVERIFY(h.result->toPlainText().contains(
+        "\n\nthunder://QUFodHRwOi8vZGwuZXhhbXBsZS/OxLz+LnppcFpa\n\n"));
+    QVERIFY(h.result->toPlainText().endsWith(
+        "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL+aWh+S7ti56aXBbRkxBU0hHRVRd&sorrel"));
 
     // Typed key by key it waits for Enter.
     h.result->clear();
@@ -171,6 +177,28 @@ class WindowHandsTest : public QObject {
     QTRY_COMPARE(closer.texts, QStringList{Utf8("无法识别的链接：链接里的 Base64 编码有误。")});
     QCOMPARE(h.result->toPlainText(), Utf8(kDecoded));
     QVERIFY(h.picture->pixmap().isNull());
+  }
+
+  void menuKeysOpenTheToolsMenuInTheResultBox() {
+    Harness h;
+    QVERIFY2(h.sim.ok(), h.sim.error().c_str());
+    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    QVERIFY(h.window.OpenAddress("qqdl://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA=="));
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {{Qt::Key_Menu, Qt::NoModifier},
+                                                              {Qt::Key_F10, Qt::ShiftModifier}};
+    for (const auto& [key, modifiers] : keys) {
+      QGuiApplication::clipboard()->setText("before");
+      h.result->setFocus();
+      QTest::keyClick(h.result, key, modifiers);
+      const QList<QMenu*> menus = h.result->findChildren<QMenu*>("ResultMenu");
+      QCOMPARE(menus.size(), 1);
+      QMenu* menu = menus[0];
+      QTRY_VERIFY(menu->isVisible());
+      QTest::keyClick(menu, Qt::Key_Down);
+      QTest::keyClick(menu, Qt::Key_Return);
+      QCOMPARE(QGuiApplication::clipboard()->text(), QString("http://dl.example/f/a.zip"));
+      QTRY_VERIFY(h.result->findChildren<QMenu*>("ResultMenu").isEmpty());
+    }
   }
 
   void openAddressTakesLinksAndPagesAndNamesTheRest() {
@@ -225,7 +253,7 @@ class WindowHandsTest : public QObject {
     h.address->clear();
     QVERIFY(comeBack([] {}).isEmpty());
     QVERIFY(h.address->text().isEmpty());
-    h.window.CopyToClipboard(h.FileUrl("55"));
+    h.program.Controller().CopyToClipboard(h.FileUrl("55").toStdU16String());
     QVERIFY(comeBack([] {}).isEmpty());
     // Copied inside the window by the user, then back from elsewhere.
     clipboard->setText(h.FileUrl("56"));
@@ -247,5 +275,5 @@ class WindowHandsTest : public QObject {
 
 }  // namespace sorrel
 
-QTEST_MAIN(sorrel::WindowHandsTest)
-#include "window_hands_test.moc"
+QTEST_MAIN(sorrel::WindowKeysTest)
+#include "window_keys_test.moc"

@@ -11,7 +11,7 @@ using test::BoxAnswerer;
 using test::Controls;
 using test::Utf8;
 
-class WindowRoadTest : public QObject {
+class WindowEndToEndTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -80,5 +80,5 @@ class WindowRoadTest : public QObject {
 
 }  // namespace sorrel
 
-QTEST_MAIN(sorrel::WindowRoadTest)
-#include "window_road_test.moc"
+QTEST_MAIN(sorrel::WindowEndToEndTest)
+#include "window_end_to_end_test.moc"

@@ -35,7 +35,7 @@ bool NoValue(std::string_view name, bool hasValue, bool& flag, std::string& erro
 
 bool Faults::Any() const {
   return delayMs || trickleMs || endless || bigHeaders || htmlCaptcha || truncatedPicture ||
-         hugePicture || redirect || redirectHttps || closeMidBody;
+         hugePicture || redirect || redirectHttps || closeMidBody || silent || redirectLoop;
 }
 
 void Faults::Merge(const Faults& other) {
@@ -49,6 +49,8 @@ void Faults::Merge(const Faults& other) {
   hugePicture = hugePicture || other.hugePicture;
   redirectHttps = redirectHttps || other.redirectHttps;
   closeMidBody = closeMidBody || other.closeMidBody;
+  silent = silent || other.silent;
+  redirectLoop = redirectLoop || other.redirectLoop;
 }
 
 bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
@@ -82,6 +84,10 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
       ok = NoValue(name, hasValue, faults.redirectHttps, error);
     } else if (name == "close-mid-body") {
       ok = NoValue(name, hasValue, faults.closeMidBody, error);
+    } else if (name == "silent") {
+      ok = NoValue(name, hasValue, faults.silent, error);
+    } else if (name == "redirect-loop") {
+      ok = NoValue(name, hasValue, faults.redirectLoop, error);
     } else if (name == "redirect") {
       if (hasValue && (value.empty() || value[0] != '/')) {
         error = "fault redirect takes a path starting with '/'";

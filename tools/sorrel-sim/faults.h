@@ -19,6 +19,8 @@ struct Faults {
   std::optional<std::string> redirect;  // redirect: 302 to this path ("" = /moved + path)
   bool redirectHttps = false;           // redirect-https: 302 to the https address of the path
   bool closeMidBody = false;            // close-mid-body: connection closed halfway
+  bool silent = false;                  // silent: no answer at all until the client goes away
+  bool redirectLoop = false;            // redirect-loop: 302 to the very address asked for
 
   bool Any() const;
   // Adds the faults that `other` switches on; its values win.
@@ -39,6 +41,6 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error);
 inline constexpr std::string_view kFaultNames =
     "delay[:MS] trickle[:MS] endless big-headers[:N] html-captcha\n"
     "                      truncated-picture huge-picture redirect[:PATH] redirect-https\n"
-    "                      close-mid-body";
+    "                      close-mid-body silent redirect-loop";
 
 }  // namespace sorrel::sim

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "download/http_call.h"
+#include "http/http_call.h"
 
 namespace sorrel {
 

@@ -1,8 +1,10 @@
-#include "download/http_call.h"
+#include "http/http_call.h"
 
+#include <algorithm>
 #include <memory>
-#include <mutex>
 
+#include "http/ascii.h"
+#include "http/bounded_run.h"
 #include "http/http_stack.h"
 #include "http/request_steps.h"
 #include "http/url.h"
@@ -11,22 +13,6 @@
 namespace sorrel {
 
 namespace {
-
-bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
-}
 
 int StatusOf(std::string_view block) {
   const std::size_t space = block.find(' ');
@@ -38,104 +24,61 @@ int StatusOf(std::string_view block) {
   return status;
 }
 
-// Closed in the reverse order: the request, the connection, the session.
-struct Opened {
-  std::unique_ptr<HttpSession> session;
-  std::unique_ptr<HttpConnection> connection;
-  std::unique_ptr<HttpRequest> request;
-};
-
-Opened Open(HttpStack& stack, const HttpCall& call) {
-  Opened opened;
-  opened.session = stack.Open(call.agent, "", nullptr);
-  if (opened.session) {
-    opened.connection = opened.session->Connect(UrlHost(call.address), UrlPort(call.address));
-  }
+// The call's exchange from opening to the last read. The stack keeps the
+// answer's cookies itself when the call lets it, each under the host of the
+// answer that set it, redirects included.
+HttpCallResult Exchange(HttpStack& stack, const HttpCall& call, StoppingPump* pump) {
+  HttpCallResult result;
+  result.failure = HttpCallFailure::kUnreachable;
+  auto session = stack.Open(call.agent, "", pump);
+  if (!session) return result;
+  auto connection = session->Connect(UrlHost(call.address), UrlPort(call.address));
+  if (!connection) return result;
   std::uint32_t flags = kFlagReload;
   if (!call.storedCookies) flags |= kFlagNoCookies;
   if (!call.followRedirects) flags |= kFlagNoAutoRedirect;
   flags |= UrlIsSecure(call.address) ? kFlagSecure : kFlagIgnoreRedirectToHttps;
-  if (opened.connection) {
-    opened.request =
-        opened.connection->OpenRequest(call.verb, UrlPath(call.address), "HTTP/1.1", flags);
-  }
-  return opened;
-}
+  auto request = connection->OpenRequest(call.verb, UrlPath(call.address), "HTTP/1.1", flags);
+  if (!request) return result;
+  request->LimitTime(call.timeoutMs);
 
-HttpCallResult Exchange(HttpStack& stack, HttpRequest& request, const HttpCall& call) {
-  HttpCallResult result;
   std::string headers = call.headers;
   if (!call.body.empty()) headers += "Content-Length: " + std::to_string(call.body.size()) + "\r\n";
-  if (!request.Send(headers, call.body)) {
-    result.failure = HttpCallFailure::kUnreachable;
-    return result;
-  }
-  const Text block = QueryHeaderText(request);
-  if (block.rfind("HTTP/", 0) != 0) {
-    result.failure = HttpCallFailure::kUnreachable;
-    return result;
-  }
+  if (!request->Send(headers, call.body)) return result;
+  const Text block = QueryHeaderText(*request);
+  if (block.rfind("HTTP/", 0) != 0) return result;
+  result.failure = HttpCallFailure::kNone;
   result.headers = block;
   result.status = StatusOf(block);
   const bool page = HeaderValue(block, "Content-Type").find("html") != std::string::npos;
   std::uint8_t buffer[4096];
   while (result.body.size() < call.maxBody && (page || !call.bodyOfPagesOnly)) {
     const std::size_t want = std::min(sizeof buffer, call.maxBody - result.body.size());
-    const std::size_t got = request.Read(buffer, want);
+    const std::size_t got = request->Read(buffer, want);
     if (got == 0) break;
     result.body.append(reinterpret_cast<const char*>(buffer), got);
   }
-  if (call.storedCookies) StoreResponseCookies(stack, block, UrlHost(call.address));
   return result;
 }
-
-struct Handed {
-  Opened opened;
-  std::mutex mutex;
-  HttpCallResult result;
-};
 
 }  // namespace
 
 HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall call) {
-  const std::string_view address = call.address;
-  if (const Text scheme = UrlScheme(address); scheme != "http" && scheme != "https") {
+  if (const Text scheme = UrlScheme(call.address); scheme != "http" && scheme != "https") {
     return {HttpCallFailure::kBadAddress, 0, {}, {}};
   }
-  const std::uint32_t timeoutMs = call.timeoutMs;
-  const std::uint32_t start = threads.TickCount();
-  Opened opened = Open(stack, call);
-  if (!opened.request) return {HttpCallFailure::kUnreachable, 0, {}, {}};
-
-  // A stack that bounds the exchange itself needs no worker, whose two
-  // wake-ups cost about as much as a whole call on loopback. An answer cut
-  // short by the limit is a time-out, as it is when the worker is abandoned.
-  if (stack.LimitsTime()) {
-    opened.request->LimitTime(timeoutMs);
-    HttpCallResult result = Exchange(stack, *opened.request, call);
-    if (threads.TickCount() - start >= timeoutMs) return {HttpCallFailure::kTimedOut, 0, {}, {}};
-    return result;
-  }
-
-  // The worker shares the handles and its answer, so that an abandoned one
-  // still owns them.
-  auto handed = std::make_shared<Handed>();
-  handed->opened = std::move(opened);
-  auto worker = threads.Start([&stack, handed, call = std::move(call)] {
-    HttpCallResult result = Exchange(stack, *handed->opened.request, call);
-    std::lock_guard lock(handed->mutex);
-    handed->result = std::move(result);
-  });
-  if (!worker) return {HttpCallFailure::kUnreachable, 0, {}, {}};
-  for (;;) {
-    const std::uint32_t spent = threads.TickCount() - start;
-    if (spent >= timeoutMs) return {HttpCallFailure::kTimedOut, 0, {}, {}};
-    const WaitResult waited = threads.Wait(worker.get(), timeoutMs - spent);
-    if (waited == WaitResult::kFinished) break;
-    if (waited == WaitResult::kFailed) return {HttpCallFailure::kUnreachable, 0, {}, {}};
-  }
-  std::lock_guard lock(handed->mutex);
-  return std::move(handed->result);
+  // Shared with a worker, so that an abandoned one still owns its call and
+  // its answer.
+  auto shared =
+      std::make_shared<std::pair<HttpCall, HttpCallResult>>(std::move(call), HttpCallResult{});
+  const RunEnd end = RunBounded(stack, threads, NoEventPump(), shared->first.timeoutMs, nullptr,
+                                [&stack, shared](StoppingPump* pump) {
+                                  shared->second = Exchange(stack, shared->first, pump);
+                                });
+  // An answer cut short by the limit is a time-out, as it is when the worker
+  // is abandoned.
+  if (end != RunEnd::kFinished) return {HttpCallFailure::kTimedOut, 0, {}, {}};
+  return std::move(shared->second);
 }
 
 std::string HeaderValue(std::string_view block, std::string_view name) {
@@ -145,8 +88,8 @@ std::string HeaderValue(std::string_view block, std::string_view name) {
     const std::size_t end = block.find('\n', start);
     const std::string_view line = block.substr(start, end == block.npos ? block.npos : end - start);
     const std::size_t colon = line.find(':');
-    if (colon != line.npos && EqualsAsciiNoCase(Trim(line.substr(0, colon)), name)) {
-      return std::string(Trim(line.substr(colon + 1)));
+    if (colon != line.npos && EqualsIgnoreCase(TrimAscii(line.substr(0, colon)), name)) {
+      return std::string(TrimAscii(line.substr(colon + 1)));
     }
     start = end;
   }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -47,6 +48,18 @@ std::string EscapedPath(std::string_view path) {
   return out;
 }
 
+// The host of "scheme://host[:port]/...", lower-cased.
+std::string HostOf(std::string_view url) {
+  std::string_view rest = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  std::string host(rest.substr(0, rest.find(':')));
+  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return host;
+}
+
+// The "name=value; name=value" pairs the store holds for `url`.
+std::string StoredCookieLine(std::string_view url);
+
 struct SessionConfig {
   std::string agent;
   std::string proxy;
@@ -81,6 +94,8 @@ class CurlRequest : public HttpRequest {
     multi_ = curl_multi_init();
     if (multi_ == nullptr || !StartTransfer()) {
       done_ = failed_ = true;
+      failure_ =
+          limited_ && Remaining() == 0 ? RequestFailure::kTimedOut : RequestFailure::kUnreachable;
       return false;
     }
     DriveUntil([this] { return haveFinal_ && redirectTo_.empty(); });
@@ -104,6 +119,15 @@ class CurlRequest : public HttpRequest {
     deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
     limited_ = true;
   }
+
+  void Cancel() override {
+    if (done_) return;
+    StopTransfer();
+    done_ = failed_ = true;
+    failure_ = RequestFailure::kReplaced;
+  }
+
+  RequestFailure Failure() const override { return failure_; }
 
   bool QueryRawHeaders(char* buffer, std::uint32_t& length) override {
     if (!started_) return false;
@@ -162,12 +186,13 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    // A request that carries its own Cookie line gets no second one.
+    // A request that carries its own Cookie line gets no second one. The
+    // stored cookies go out on a line of our own: libcurl 7.88 counts the
+    // request line against its cookie line's limit, and from an address of
+    // about 8,000 bytes on it sent "Cookie: " with no cookie and no line end,
+    // swallowing the next header.
     usesStore_ = (flags_ & kFlagNoCookies) == 0 && !HasHeader(lines_, "Cookie");
-    if (usesStore_) {
-      curl_easy_setopt(easy_, CURLOPT_SHARE, ProcessCookieStore().share());
-      curl_easy_setopt(easy_, CURLOPT_COOKIEFILE, "");
-    }
+    const std::string stored = usesStore_ ? StoredCookieLine(url_) : std::string();
     if (verb_ == "GET" && body_.empty()) {
       curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
     } else {
@@ -181,6 +206,7 @@ class CurlRequest : public HttpRequest {
     // ("Name:" removes a header, "Name;" sends one with an empty value).
     curl_slist_free_all(list_);
     list_ = nullptr;
+    if (!stored.empty()) list_ = curl_slist_append(list_, ("Cookie: " + stored).c_str());
     for (const std::string& line : lines_) {
       const std::string_view value = TrimAscii(std::string_view(line).substr(line.find(':') + 1));
       const std::string entry = value.empty() ? std::string(HeaderName(line)) + ";" : line;
@@ -233,6 +259,7 @@ class CurlRequest : public HttpRequest {
         if (left == 0) {
           StopTransfer();
           done_ = failed_ = true;
+          failure_ = RequestFailure::kTimedOut;
           break;
         }
         wait = static_cast<int>(std::min<long>(wait, left));
@@ -266,12 +293,24 @@ class CurlRequest : public HttpRequest {
     StopTransfer();
     done_ = true;
     failed_ = result != CURLE_OK;
+    if (failed_) failure_ = FailureOf(result);
+  }
+
+  // The stall limit and the deadline end a transfer as timed out; once the
+  // answer has begun, any other failure is a connection cut mid-answer.
+  RequestFailure FailureOf(CURLcode result) const {
+    if (result == CURLE_OPERATION_TIMEDOUT) return RequestFailure::kTimedOut;
+    return haveFinal_ ? RequestFailure::kCut : RequestFailure::kUnreachable;
   }
 
   // The target of a redirect that is to be followed, or "".
-  std::string RedirectTarget() const {
-    if ((flags_ & kFlagNoAutoRedirect) != 0 || redirects_ >= kMaxRedirects) return "";
+  std::string RedirectTarget() {
+    if ((flags_ & kFlagNoAutoRedirect) != 0) return "";
     if (status_ != 301 && status_ != 302 && status_ != 303 && status_ != 307 && status_ != 308) {
+      return "";
+    }
+    if (redirects_ >= kMaxRedirects) {
+      failure_ = RequestFailure::kRedirectLoop;
       return "";
     }
     std::string location;
@@ -316,7 +355,7 @@ class CurlRequest : public HttpRequest {
         r.status_ = r.status_ * 10 + (line[i] - '0');
       }
     } else if (!line.empty()) {
-      if (r.usesStore_ && EqualsIgnoreCase(HeaderName(line), "Set-Cookie")) r.setCookies_ = true;
+      if (r.usesStore_ && EqualsIgnoreCase(HeaderName(line), "Set-Cookie")) r.StoreCookie(line);
       r.block_ += line;
       r.block_ += "\r\n";
     } else if (!r.block_.empty()) {
@@ -330,6 +369,18 @@ class CurlRequest : public HttpRequest {
       r.block_.clear();
     }
     return size * count;
+  }
+
+  // A "Set-Cookie:" line of the answer from the current address, kept under
+  // that address's host: a cookie set along a redirect belongs to the host
+  // that set it.
+  void StoreCookie(std::string_view line) {
+    const std::string_view rest = TrimAscii(line.substr(line.find(':') + 1));
+    const std::size_t eq = rest.find('=');
+    const std::string_view name =
+        eq == rest.npos ? std::string_view() : TrimAscii(rest.substr(0, eq));
+    const std::string_view data = eq == rest.npos ? rest : rest.substr(eq + 1);
+    if (ProcessCookieStore().Set(HostOf(url_), name, data)) setCookies_ = true;
   }
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
@@ -356,6 +407,7 @@ class CurlRequest : public HttpRequest {
   bool setCookies_ = false;
   bool done_ = false;
   bool failed_ = false;
+  RequestFailure failure_ = RequestFailure::kNone;
   int redirects_ = 0;
 
   int status_ = 0;
@@ -437,7 +489,9 @@ CurlCookieStore& CurlHttpStack::Store() {
   return store;
 }
 
-std::string CurlHttpStack::CookieLine(std::string_view url) {
+namespace {
+
+std::string StoredCookieLine(std::string_view url) {
   const bool secure = url.rfind("https://", 0) == 0;
   std::string_view rest = url.substr(url.find("://") == url.npos ? 0 : url.find("://") + 3);
   const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
@@ -487,5 +541,9 @@ std::string CurlHttpStack::CookieLine(std::string_view url) {
   for (const auto& pair : pairs) line += (line.empty() ? "" : "; ") + pair.second;
   return line;
 }
+
+}  // namespace
+
+std::string CurlHttpStack::CookieLine(std::string_view url) { return StoredCookieLine(url); }
 
 }  // namespace sorrel

@@ -117,8 +117,9 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream, StoppingPu
   const bool sent = request->Send(headers, sentBody);
 
   bool tooLarge = false;
-  ByteSet received =
-      ReadWholeBody(*request, kReadChunk, nullptr, kMaxTimedBodyBytes, stop, &tooLarge);
+  // On the calling thread the window's events go on between reads too: an
+  // answer that streams in fast gives the stack no wait to process them in.
+  ByteSet received = ReadWholeBody(*request, kReadChunk, pump, kMaxTimedBodyBytes, stop, &tooLarge);
   const Text headerText = QueryHeaderText(*request);
   stream.SetFailure(FailureOf(*request, sent, tooLarge, headerText, received.size()));
   if (pump != nullptr) pump->Watch(nullptr);

@@ -102,6 +102,8 @@ TEST_F(CurlStackTest, PageRequestKeepsTheWindowAliveWhileWaiting) {
 }
 
 TEST_F(CurlStackTest, AStalledTransferEndsAsAFailedRead) {
+  EXPECT_EQ(CurlStackOptions{}.stallSeconds, 60);
+  EXPECT_EQ(CurlStackOptions{}.connectTimeoutSeconds, 60);
   LoopbackServer server([](const std::string&, LoopbackServer::Connection& c) { c.HoldOpen(); });
   CurlHttpStack impatient(CurlStackOptions{.stallSeconds = 1});
   WebClient one(impatient, pump, windows);

@@ -139,6 +139,21 @@ TEST_F(WebAccessTest, NamesWhyThePageIsMissing) {
   }
 }
 
+// Both stacks give up after 60 s without a byte; a page has 120 s in all.
+TEST_F(WebAccessTest, APageHasTwoMinutesAndNothingMayStallAMinute) {
+  EXPECT_EQ(kSilenceLimitMs, 60000u);
+  for (const bool limits : {true, false}) {
+    OneCall one;
+    one.stack.limits = limits;
+    Text url = "h/";
+    one.client.WebAccess(url);
+    EXPECT_EQ(one.stack.limitMs(), 120000u) << limits;
+    one.client.SetPageLimit(4000);
+    one.client.WebAccess(url);
+    EXPECT_EQ(one.stack.limitMs(), 4000u) << limits;
+  }
+}
+
 TEST_F(WebAccessTest, RefusesAnAddressTooLongToSend) {
   const Text longest = "http://h/" + std::string(16384 - 9, 'a');
   for (const Text& given : {longest, longest + "a"}) {

@@ -61,6 +61,11 @@ class FakeHttpStack : public HttpStack {
     std::lock_guard lock(mutex_);
     return pumpGiven_;
   }
+  // The time limit the last request was given; 0 for none.
+  std::uint32_t limitMs() const {
+    std::lock_guard lock(mutex_);
+    return limitMs_;
+  }
 
   void Log(std::string call) {
     std::lock_guard lock(mutex_);
@@ -98,6 +103,7 @@ class FakeHttpStack : public HttpStack {
   std::string sentBody_;
   std::vector<FakeCookie> cookies_;
   bool pumpGiven_ = false;
+  std::uint32_t limitMs_ = 0;
 };
 
 class FakeRequest : public HttpRequest {
@@ -113,7 +119,10 @@ class FakeRequest : public HttpRequest {
     stack_.Log("send");
     return true;
   }
-  void LimitTime(std::uint32_t) override {}
+  void LimitTime(std::uint32_t milliseconds) override {
+    std::lock_guard lock(stack_.mutex_);
+    stack_.limitMs_ = milliseconds;
+  }
   void Cancel() override {}
   RequestFailure Failure() const override { return RequestFailure::kNone; }
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {

@@ -43,11 +43,12 @@ enum class RunEnd {
   kStopped,   // `stop` was set while the caller waited
 };
 
-// Runs `exchange` once. On the calling thread it gets a pump to hand to the
-// stack, which it points at its request, and must set the limit on it; on a worker it gets null,
-// and its copy owns what it captured, so that an abandoned worker runs on harmlessly. A limit of 0
-// or less ends the run as a time-out at the first wake-up. When no worker can be started, the
-// caller waits out the limit all the same.
+// Runs `exchange` once. On the calling thread it gets a pump to hand to
+// the stack, which it points at its request, and it sets the limit on that
+// request; on a worker it gets null, and its copy owns what it captured, so
+// that an abandoned worker runs on harmlessly. A limit of 0 or less ends
+// the run as a time-out at the first wake-up. When no worker can be
+// started, the caller waits out the limit all the same.
 RunEnd RunBounded(HttpStack& stack, ThreadSystem& threads, EventPump& events, std::int64_t limitMs,
                   const StopFlag& stop, const std::function<void(StoppingPump* pump)>& exchange);
 

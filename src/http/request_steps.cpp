@@ -1,5 +1,6 @@
 #include "http/request_steps.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "http/ascii.h"

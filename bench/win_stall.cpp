@@ -4,7 +4,8 @@
 //   bench_win_stall ORIGIN    (the demo service, in test mode)
 // Another thread posts one message at a time to the window, as input
 // arrives, and times how long it waits before the window takes it; the
-// window is subclassed to take that message only. Prints one Markdown row.
+// window is subclassed to take that message only. Median of five rounds of
+// each. Prints one Markdown row.
 #include <windows.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/program.h"
 #include "app/win32/main_window.h"
@@ -23,6 +25,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr UINT kPing = WM_APP + 0x51;
 constexpr double kGoalMs = 16;
+constexpr int kRounds = 5;
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
 
 // When the window took the last ping; the event tells the pinger.
 Clock::time_point takenAt;
@@ -97,25 +105,30 @@ int main(int argc, char** argv) {
       SetWindowLongPtrW(window.Handle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Taking)));
   IdleLoop(window.Handle(), 500);
 
-  // The second of two rounds each: the first warms wine's paths and the
-  // service's connection.
-  double idle = 0, busy = 0;
+  // Five rounds of each after one unmeasured round, idle and busy in turn:
+  // the medians, and the worst busy one.
+  std::vector<double> idle, busy;
   sorrel::Text page;
-  for (int round = 0; round < 2; ++round) {
-    idle = LongestWait(window.Handle(), [&] { IdleLoop(window.Handle(), 3000); });
-    busy = LongestWait(window.Handle(), [&] {
+  for (int round = 0; round <= kRounds; ++round) {
+    const double quiet = LongestWait(window.Handle(), [&] { IdleLoop(window.Handle(), 3000); });
+    const double waiting = LongestWait(window.Handle(), [&] {
       sorrel::Text url = origin + "/file/83264445?fault=delay:3000";
       page = program.Web().GetPageText(url);
     });
+    if (round == 0) continue;
+    idle.push_back(quiet);
+    busy.push_back(waiting);
   }
   if (page.find("vfcode") == sorrel::Text::npos) {
     std::fprintf(stderr, "bench_win_stall: the page did not come\n");
     return 1;
   }
+  const double figure = Median(busy);
   std::printf(
       "| 3. Window stall, Windows program under wine, page request waiting 3 s for a slow server "
-      "| %.1f ms longest wait of a posted message | %.1f ms with the loop idle for 3 s | %.1f ms "
-      "| ≤ %.0f ms | %s |\n",
-      busy, idle, busy, kGoalMs, busy <= kGoalMs ? "met" : "**missed**");
+      "(median of %d) | %.1f ms longest wait of a posted message (worst %.1f ms) | %.1f ms with "
+      "the loop idle for 3 s | %.1f ms | ≤ %.0f ms | %s |\n",
+      kRounds, figure, *std::max_element(busy.begin(), busy.end()), Median(idle), figure, kGoalMs,
+      figure <= kGoalMs ? "met" : "**missed**");
   return 0;
 }

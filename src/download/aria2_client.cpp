@@ -5,7 +5,7 @@
 #include <sstream>
 #include <utility>
 
-#include "download/http_call.h"
+#include "http/http_call.h"
 
 namespace sorrel {
 

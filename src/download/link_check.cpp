@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "download/file_name.h"
-#include "download/http_call.h"
+#include "http/http_call.h"
 
 namespace sorrel {
 

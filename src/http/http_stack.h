@@ -17,6 +17,20 @@
 
 namespace sorrel {
 
+// Why an exchange gave no usable answer. The request operations keep their
+// results as they always were (empty bytes, or the time-out text); this only
+// names the cause.
+enum class RequestFailure {
+  kNone,
+  kUnreachable,   // no session, connection or request, or the send failed
+  kTimedOut,      // the time limit passed, or nothing arrived for the stack's silence limit
+  kTooLarge,      // the body outgrew the cap and was dropped
+  kCut,           // the connection ended before the answer did
+  kRedirectLoop,  // redirects without end
+  kBadAddress,    // an address the stacks cannot send; nothing went out
+  kReplaced,      // a later request ended it
+};
+
 // Request flags, with the values the Windows stack gives them.
 enum HttpRequestFlag : std::uint32_t {
   kFlagNeedFile = 0x00000010u,
@@ -26,6 +40,9 @@ enum HttpRequestFlag : std::uint32_t {
   kFlagSecure = 0x00800000u,  // TLS
   kFlagReload = 0x80000000u,  // never answer from a cache
 };
+
+// How long a request may go without receiving a byte, in both builds.
+inline constexpr std::uint32_t kSilenceLimitMs = 60000;
 
 class HttpRequest {
  public:
@@ -43,9 +60,15 @@ class HttpRequest {
   // needed; when there is no response, false with `length` unchanged.
   virtual bool QueryRawHeaders(char* buffer, std::uint32_t& length) = 0;
   // Before Send: ends the whole exchange (connecting, sending, the headers
-  // and every read) as a failure once `milliseconds` have passed. Ignored by
-  // a stack whose LimitsTime() is false.
+  // and every read) as a failure once `milliseconds` have passed. A stack
+  // whose LimitsTime() is false checks it between reads only: a blocked call
+  // still runs to the stack's silence limit.
   virtual void LimitTime(std::uint32_t milliseconds) = 0;
+  // From the pump the request calls while it waits: ends the exchange at
+  // once as a failure, so that a newer request can replace it.
+  virtual void Cancel() = 0;
+  // Why the exchange failed so far; kNone while it has not.
+  virtual RequestFailure Failure() const = 0;
 };
 
 class HttpConnection {
@@ -69,6 +92,8 @@ class HttpStack {
   virtual ~HttpStack() = default;
   // `agent` goes out as the User-Agent header (none when empty). `proxy` is
   // "host:port" of a proxy for plain HTTP, empty for a direct connection.
+  // Every stack ends a request that receives nothing for its silence limit
+  // (kSilenceLimitMs unless it was made with another) as kTimedOut.
   // While a request of this session waits on the network, the stack calls
   // `waitPump` between short waits; null on threads without a window.
   virtual std::unique_ptr<HttpSession> Open(std::string_view agent, std::string_view proxy,

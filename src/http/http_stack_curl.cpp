@@ -86,6 +86,8 @@ class CurlRequest : public HttpRequest {
     multi_ = curl_multi_init();
     if (multi_ == nullptr || !StartTransfer()) {
       done_ = failed_ = true;
+      failure_ =
+          limited_ && Remaining() == 0 ? RequestFailure::kTimedOut : RequestFailure::kUnreachable;
       return false;
     }
     DriveUntil([this] { return haveFinal_ && redirectTo_.empty(); });
@@ -109,6 +111,15 @@ class CurlRequest : public HttpRequest {
     deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
     limited_ = true;
   }
+
+  void Cancel() override {
+    if (done_) return;
+    StopTransfer();
+    done_ = failed_ = true;
+    failure_ = RequestFailure::kReplaced;
+  }
+
+  RequestFailure Failure() const override { return failure_; }
 
   bool QueryRawHeaders(char* buffer, std::uint32_t& length) override {
     if (!started_) return false;
@@ -260,6 +271,7 @@ class CurlRequest : public HttpRequest {
           StopTransfer();
           EndCookies();
           done_ = failed_ = true;
+          failure_ = RequestFailure::kTimedOut;
           break;
         }
         wait = static_cast<int>(std::min<long>(wait, left));
@@ -294,12 +306,24 @@ class CurlRequest : public HttpRequest {
     EndCookies();
     done_ = true;
     failed_ = result != CURLE_OK;
+    if (failed_) failure_ = FailureOf(result);
+  }
+
+  // The stall limit and the deadline end a transfer as timed out; once the
+  // answer has begun, any other failure is a connection cut mid-answer.
+  RequestFailure FailureOf(CURLcode result) const {
+    if (result == CURLE_OPERATION_TIMEDOUT) return RequestFailure::kTimedOut;
+    return haveFinal_ ? RequestFailure::kCut : RequestFailure::kUnreachable;
   }
 
   // The target of a redirect that is to be followed, or "".
-  std::string RedirectTarget() const {
-    if ((flags_ & kFlagNoAutoRedirect) != 0 || redirects_ >= kMaxRedirects) return "";
+  std::string RedirectTarget() {
+    if ((flags_ & kFlagNoAutoRedirect) != 0) return "";
     if (status_ != 301 && status_ != 302 && status_ != 303 && status_ != 307 && status_ != 308) {
+      return "";
+    }
+    if (redirects_ >= kMaxRedirects) {
+      failure_ = RequestFailure::kRedirectLoop;
       return "";
     }
     std::string location;
@@ -389,6 +413,7 @@ class CurlRequest : public HttpRequest {
   std::string hopPath_;
   bool done_ = false;
   bool failed_ = false;
+  RequestFailure failure_ = RequestFailure::kNone;
   int redirects_ = 0;
 
   int status_ = 0;

@@ -10,10 +10,10 @@
 namespace sorrel {
 
 struct CurlStackOptions {
-  long connectTimeoutSeconds = 60;
+  long connectTimeoutSeconds = kSilenceLimitMs / 1000;
   // A transfer that receives less than one byte a second for this long ends
-  // as a failed read.
-  long stallSeconds = 60;
+  // as a failed read, timed out.
+  long stallSeconds = kSilenceLimitMs / 1000;
   // A file of trusted certificates in place of the system's; empty for the
   // system's store.
   std::string caFile;

@@ -1,7 +1,9 @@
 #include "http/request_steps.h"
 
+#include <cstdint>
 #include <vector>
 
+#include "http/ascii.h"
 #include "http/convert.h"
 
 namespace sorrel {
@@ -40,20 +42,49 @@ Text StoreCookieLine(HttpStack& stack, std::string_view line, std::string_view h
 
 }  // namespace
 
-ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump, bool* tooLarge) {
+ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump, std::size_t cap,
+                      const StopFlag& stop, bool* tooLarge) {
   ByteSet body;
   for (;;) {
     ByteSet buffer(chunk, 0);
     if (pump != nullptr) pump->ProcessPendingEvents();
+    if (Stopped(stop)) return {};
     const std::size_t count = request.Read(buffer.data(), chunk);
     if (count == 0) break;
-    if (body.size() + count > kMaxBodyBytes) {
+    if (body.size() + count > cap) {
       if (tooLarge != nullptr) *tooLarge = true;
       return {};
     }
     body.insert(body.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count));
   }
   return body;
+}
+
+RequestFailure FailureOf(const HttpRequest& request, bool sent, bool tooLarge,
+                         std::string_view headerText, std::size_t bodySize) {
+  if (tooLarge) return RequestFailure::kTooLarge;
+  if (const RequestFailure failure = request.Failure(); failure != RequestFailure::kNone) {
+    return failure;
+  }
+  if (!sent) return RequestFailure::kUnreachable;
+  // Stacks that see a connection end early report it; the declared length
+  // tells where one does not.
+  for (std::string_view line : SplitLines(headerText, "")) {
+    const std::size_t colon = line.find(':');
+    if (colon == line.npos ||
+        !EqualsIgnoreCase(TrimAscii(line.substr(0, colon)), "Content-Length")) {
+      continue;
+    }
+    const std::string_view digits = TrimAscii(line.substr(colon + 1));
+    std::size_t declared = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9' || declared > (SIZE_MAX - 9) / 10) return RequestFailure::kNone;
+      declared = declared * 10 + static_cast<std::size_t>(c - '0');
+    }
+    if (!digits.empty() && bodySize < declared) return RequestFailure::kCut;
+    break;
+  }
+  return RequestFailure::kNone;
 }
 
 ByteSet ConvertBody(ByteSet body, int conversion) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "http/bounded_run.h"
 #include "http/http_stack.h"
 #include "text/events.h"
 #include "text/text.h"
@@ -13,15 +14,20 @@ namespace sorrel {
 
 class HttpStack;
 
-// A body beyond this size ends the read as a failed one.
-constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
 constexpr int kHeaderBufferBytes = 2048;
 
 // Reads `chunk` bytes at a time until a read yields nothing. `pump`, when
 // given, processes window events before each read. Empty when the body
-// outgrows kMaxBodyBytes; `tooLarge`, when given, then becomes true.
-ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump,
-                      bool* tooLarge = nullptr);
+// outgrows `cap` (`tooLarge`, when given, then becomes true) or once `stop`
+// is set.
+ByteSet ReadWholeBody(HttpRequest& request, std::size_t chunk, EventPump* pump, std::size_t cap,
+                      const StopFlag& stop = nullptr, bool* tooLarge = nullptr);
+
+// Why a read exchange gave no usable answer: the body cap, the stack's own
+// reason, a send that failed, or a body shorter than the Content-Length
+// of `headerText` declared (a connection that ended mid-answer).
+RequestFailure FailureOf(const HttpRequest& request, bool sent, bool tooLarge,
+                         std::string_view headerText, std::size_t bodySize);
 
 // Conversion 1: UTF-8 to code page 936; 2: Big5 to simplified code page
 // 936; the body taken as text. Any other value: the body unchanged.

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "http/bounded_run.h"
 #include "http/decode.h"
 #include "http/http_stack.h"
 #include "http/request_steps.h"
@@ -23,13 +24,6 @@ constexpr std::string_view kTimeoutText =
 constexpr std::int64_t kDefaultTimeoutMs = 60000;
 constexpr std::size_t kReadChunk = 2048;
 
-enum Slot { kAddress = 0, kMethod, kProxy, kHeaders, kBody, kCookies, kRedirect };
-enum ReturnSlot { kResponseBody = 0, kCollectedCookies = 1, kResponseHeaders = 5 };
-
-void PutLength(ByteSet& out, std::uint32_t n) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(n >> shift));
-}
-
 std::int64_t TimeoutMilliseconds(const std::optional<int>& seconds) {
   if (!seconds) return kDefaultTimeoutMs;
   return std::clamp<std::int64_t>(std::int64_t{*seconds} * 1000, INT32_MIN, INT32_MAX);
@@ -49,39 +43,14 @@ void CompleteHeaders(Text& headers, std::string_view address) {
 
 }  // namespace
 
-bool TimedRequestStream::Write(const TimedRequestRecord& record) {
-  ByteSet bytes;
-  PutLength(bytes, static_cast<std::uint32_t>(record.size()));
-  for (const ByteSet& slot : record) {
-    PutLength(bytes, static_cast<std::uint32_t>(slot.size()));
-    bytes.insert(bytes.end(), slot.begin(), slot.end());
-  }
+void TimedRequestStream::Write(const TimedRequestRecord& record) {
   std::lock_guard lock(mutex_);
-  bytes_ = std::move(bytes);
-  return true;
+  record_ = record;
 }
 
 std::optional<TimedRequestRecord> TimedRequestStream::Read() const {
   std::lock_guard lock(mutex_);
-  std::size_t at = 0;
-  auto length = [&](std::uint32_t& n) {
-    if (bytes_.size() - at < 4) return false;
-    n = 0;
-    for (int i = 0; i < 4; ++i) n |= std::uint32_t{bytes_[at + i]} << (8 * i);
-    at += 4;
-    return true;
-  };
-  std::uint32_t count = 0;
-  if (!length(count)) return std::nullopt;
-  TimedRequestRecord record;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t n = 0;
-    if (!length(n) || bytes_.size() - at < n) return std::nullopt;
-    record.emplace_back(bytes_.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes_.begin() + static_cast<std::ptrdiff_t>(at + n));
-    at += n;
-  }
-  return record;
+  return record_;
 }
 
 void TimedRequestStream::SetFailure(RequestFailure failure) {
@@ -94,19 +63,18 @@ RequestFailure TimedRequestStream::Failure() const {
   return failure_;
 }
 
-void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream, EventPump* pump,
-                        std::uint32_t limitMs) {
+void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream, StoppingPump* pump,
+                        std::uint32_t limitMs, const StopFlag& stop) {
   std::optional<TimedRequestRecord> read = stream.Read();
   if (!read) return;
   TimedRequestRecord record = std::move(*read);
-  record.resize(kTimedRequestSlots);
 
-  const Text address = TextOf(record[kAddress]);
-  const Text method = TextOf(record[kMethod]);
-  Text headers = TextOf(record[kHeaders]);
-  const ByteSet& body = record[kBody];
-  const Text cookies = TextOf(record[kCookies]);
-  const bool redirects = TextOf(record[kRedirect]) == BoolText(true);
+  const Text address = TextOf(record.addressThenBody);
+  const Text method = record.methodThenCookies;
+  Text headers = record.headers;
+  const ByteSet& body = record.postData;
+  const Text cookies = record.cookiesThenHeaders;
+  const bool redirects = record.allowRedirect.value_or(false);
 
   const bool https = UrlIsSecure(address);
   const Text host = UrlHost(address);
@@ -116,11 +84,11 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream, EventPump*
                          : Text(kDefaultUserAgent);
 
   auto failed = [&] {
-    record[kAddress].clear();
-    record[kRedirect].clear();
+    record.addressThenBody.clear();
+    record.allowRedirect.reset();
     stream.Write(record);
   };
-  auto session = stack.Open(agent, TextOf(record[kProxy]), pump);
+  auto session = stack.Open(agent, record.proxy, pump);
   if (!session) return failed();
   auto connection = session->Connect(host, UrlPort(address));
   if (!connection) return failed();
@@ -131,6 +99,7 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream, EventPump*
   flags = https ? kFlagSecure : flags | kFlagIgnoreRedirectToHttps;
   auto request = connection->OpenRequest(method, path, "HTTP/1.1", flags);
   if (!request) return failed();
+  if (pump != nullptr) pump->Watch(request.get());
   if (limitMs != 0) request->LimitTime(limitMs);
 
   CompleteHeaders(headers, address);
@@ -145,19 +114,22 @@ void TimedRequestWorker(HttpStack& stack, TimedRequestStream& stream, EventPump*
     sentBody = ViewOf(body);
   }
   if (!cookies.empty()) headers += "Cookie: " + cookies + "\r\n\r\n";
-  if (!request->Send(headers, sentBody)) stream.SetFailure(RequestFailure::kUnreachable);
+  const bool sent = request->Send(headers, sentBody);
 
   bool tooLarge = false;
-  ByteSet received = ReadWholeBody(*request, kReadChunk, nullptr, &tooLarge);
-  if (tooLarge) stream.SetFailure(RequestFailure::kTooLarge);
+  // On the calling thread the window's events go on between reads too: an
+  // answer that streams in fast gives the stack no wait to process them in.
+  ByteSet received = ReadWholeBody(*request, kReadChunk, pump, kMaxTimedBodyBytes, stop, &tooLarge);
   const Text headerText = QueryHeaderText(*request);
+  stream.SetFailure(FailureOf(*request, sent, tooLarge, headerText, received.size()));
+  if (pump != nullptr) pump->Watch(nullptr);
   request.reset();
   connection.reset();
   session.reset();
 
-  record[kResponseBody] = std::move(received);
-  record[kResponseHeaders] = BytesOf(headerText);
-  record[kCollectedCookies] = BytesOf(CollectResponseCookies(stack, headerText, host));
+  record.addressThenBody = std::move(received);
+  record.cookiesThenHeaders = headerText;
+  record.methodThenCookies = CollectResponseCookies(stack, headerText, host);
   stream.Write(record);
 }
 
@@ -172,47 +144,32 @@ ByteSet WebClient::TimedWebAccess(Text& url, const TimedWebAccessArgs& args) {
   }
   url = WithScheme(url);
 
-  const TimedRequestRecord request = {
-      BytesOf(url),
-      BytesOf(args.method == 1 ? "POST" : "GET"),
-      BytesOf(args.proxy),
-      BytesOf(args.headers),
-      args.postData,
-      BytesOf(args.cookies),
-      BytesOf(BoolText(args.allowRedirect.value_or(true))),
-  };
   // Shared with the worker, so that an abandoned worker still owns it.
   auto stream = std::make_shared<TimedRequestStream>();
-  if (!stream->Write(request)) return {};
+  stream->Write({
+      .addressThenBody = BytesOf(url),
+      .methodThenCookies = args.method == 1 ? "POST" : "GET",
+      .proxy = args.proxy,
+      .headers = args.headers,
+      .postData = args.postData,
+      .cookiesThenHeaders = args.cookies,
+      .allowRedirect = args.allowRedirect.value_or(true),
+  });
 
-  const std::uint32_t start = threads_.TickCount();
   const std::int64_t timeout = TimeoutMilliseconds(args.timeoutSeconds);
-  auto elapsed = [&]() -> std::int64_t {
-    return static_cast<std::uint32_t>(threads_.TickCount() - start);
-  };
-  bool timedOut = false;
-  if (timeout > 0 && stack_.LimitsTime()) {
-    // The stack keeps the limit and calls the pump while it waits, so the
-    // exchange needs no worker; waking one and then this thread costs about
-    // as much as a whole exchange on loopback.
-    TimedRequestWorker(stack_, *stream, &pump_, static_cast<std::uint32_t>(timeout));
-    timedOut = elapsed() >= timeout;
-  } else {
-    HttpStack* stack = &stack_;
-    std::unique_ptr<WorkerThread> worker =
-        threads_.Start([stack, stream] { TimedRequestWorker(*stack, *stream); });
-    for (;;) {
-      const std::int64_t remaining = std::max<std::int64_t>(0, timeout - elapsed());
-      WaitResult result = threads_.Wait(worker.get(), static_cast<std::uint32_t>(remaining));
-      timedOut = result == WaitResult::kTimedOut || elapsed() >= timeout;
-      pump_.ProcessPendingEvents();
-      if (result == WaitResult::kFinished || timedOut) break;
-    }
-  }
-
-  if (timedOut) {
+  const auto limit = static_cast<std::uint32_t>(std::max<std::int64_t>(timeout, 0));
+  HttpStack& stack = stack_;
+  const RunEnd end = RunBounded(stack_, threads_, pump_, timeout, args.stop,
+                                [&stack, stream, limit, stop = args.stop](StoppingPump* pump) {
+                                  TimedRequestWorker(stack, *stream, pump, limit, stop);
+                                });
+  if (end == RunEnd::kTimedOut) {
     fail(RequestFailure::kTimedOut);
     return BytesOf(Utf8ToGbk(kTimeoutText));
+  }
+  if (end == RunEnd::kStopped) {
+    fail(RequestFailure::kReplaced);
+    return {};
   }
 
   std::optional<TimedRequestRecord> answer = stream->Read();
@@ -220,18 +177,17 @@ ByteSet WebClient::TimedWebAccess(Text& url, const TimedWebAccessArgs& args) {
     fail(RequestFailure::kUnreachable);
     return {};
   }
-  if (answer->size() != kTimedRequestSlots) return answer->empty() ? ByteSet{} : (*answer)[0];
   // A worker that could not reach the server clears the redirect slot; the
   // request's own cookie and method texts it left in place are no answer.
-  const bool reached = !(*answer)[kRedirect].empty();
+  const bool reached = answer->allowRedirect.has_value();
   fail(reached ? stream->Failure() : RequestFailure::kUnreachable);
   if (args.responseHeaders != nullptr) {
-    *args.responseHeaders = reached ? TextOf((*answer)[kResponseHeaders]) : Text();
+    *args.responseHeaders = reached ? answer->cookiesThenHeaders : Text();
   }
   if (args.responseCookies != nullptr) {
-    *args.responseCookies = reached ? TextOf((*answer)[kCollectedCookies]) : Text();
+    *args.responseCookies = reached ? answer->methodThenCookies : Text();
   }
-  return ConvertBody(std::move((*answer)[kResponseBody]), args.conversion);
+  return ConvertBody(std::move(answer->addressThenBody), args.conversion);
 }
 
 }  // namespace sorrel

@@ -4,26 +4,31 @@
 // cookie store with every "Set-Cookie: " line they receive.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
+#include "http/bounded_run.h"
+#include "http/http_stack.h"
 #include "text/events.h"
 #include "text/text.h"
 
 namespace sorrel {
 
-class HttpStack;
 class ThreadSystem;
 class WindowSystem;
 
-// Why a request gave no usable answer. The result stays what it always was
-// (empty bytes, or the time-out text); this only names the cause.
-enum class RequestFailure {
-  kNone,
-  kUnreachable,  // no session, connection or request, or the send failed
-  kTimedOut,     // TimedWebAccess gave up waiting
-  kTooLarge,     // the body outgrew the cap and was dropped
-};
+// The page request's bounds: a file page is a few hundred kilobytes and
+// comes within seconds, so a page that takes longer or grows larger is a
+// server that misbehaves. The address goes out twice, in the request line
+// and the Referer line; twice 16 KiB leaves room under the 64 KiB that
+// servers commonly take for a header block, and both stacks send it whole.
+inline constexpr std::uint32_t kPageLimitMs = 120000;
+inline constexpr std::size_t kMaxPageBytes = std::size_t{8} << 20;
+inline constexpr std::size_t kMaxAddressBytes = std::size_t{16} << 10;
+// The timed request's body cap.
+inline constexpr std::size_t kMaxTimedBodyBytes = std::size_t{64} << 20;
 
 // The agent WebAccess sends; whatever fetches a resolved address for the
 // user presents itself the same way.
@@ -41,6 +46,9 @@ struct WebAccessArgs {
   int conversion = 0;                 // 1 UTF-8 -> 936, 2 Big5 -> simplified 936
   Text* responseHeaders = nullptr;    // out: raw response header block
   RequestFailure* failure = nullptr;  // out, not written when null
+  std::optional<std::uint32_t>
+      limitMs;    // the whole exchange's; the client's page limit when absent
+  StopFlag stop;  // set by a later request that replaces this one
 };
 
 // Optional parameters of TimedWebAccess.
@@ -56,6 +64,7 @@ struct TimedWebAccessArgs {
   Text* responseCookies = nullptr;  // out, not written when null
   std::optional<bool> allowRedirect;
   RequestFailure* failure = nullptr;  // out, not written when null
+  StopFlag stop;                      // set by a later request that replaces this one
 };
 
 class WebClient {
@@ -65,18 +74,23 @@ class WebClient {
   WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows);
   WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows, ThreadSystem& threads);
 
-  // `url` is the caller's variable and receives the normalised address.
+  // `url` is the caller's variable and receives the normalised address. An
+  // address longer than kMaxAddressBytes is refused before anything goes out.
   ByteSet WebAccess(Text& url, const WebAccessArgs& args = {});
   // A plain GET; the body as text (up to its first zero byte).
-  Text GetPageText(Text& url, RequestFailure* failure = nullptr);
+  Text GetPageText(Text& url, RequestFailure* failure = nullptr, const StopFlag& stop = nullptr);
   // The body, the code page 936 bytes of the time-out text, or empty bytes.
   ByteSet TimedWebAccess(Text& url, const TimedWebAccessArgs& args = {});
+
+  // The limit of page requests that set none (kPageLimitMs); tests shorten it.
+  void SetPageLimit(std::uint32_t milliseconds) { pageLimitMs_ = milliseconds; }
 
  private:
   HttpStack& stack_;
   EventPump& pump_;
   WindowSystem& windows_;
   ThreadSystem& threads_;
+  std::uint32_t pageLimitMs_ = kPageLimitMs;
 };
 
 }  // namespace sorrel

@@ -41,19 +41,29 @@ std::optional<ResolveOutcome> AnswerProblem(RequestFailure failure) {
       return ResolveOutcome::TimedOut;
     case RequestFailure::kTooLarge:
       return ResolveOutcome::TooLarge;
+    case RequestFailure::kCut:
+      return ResolveOutcome::ConnectionCut;
+    case RequestFailure::kRedirectLoop:
+      return ResolveOutcome::RedirectLoop;
+    case RequestFailure::kBadAddress:
+      return ResolveOutcome::AddressTooLong;
+    case RequestFailure::kReplaced:
+      return ResolveOutcome::Replaced;
   }
   return std::nullopt;
 }
 
 // Why the file page fetched from `address` (as the request completed it) is
-// no page to work on: no address, no page, or a removed file. Nothing when
-// it is a page of a file the service still offers.
+// no page to work on: no address, no page, a removed file, or an answer the
+// request could not complete. Nothing when it is a whole page of a file the
+// service still offers.
 std::optional<ResolveOutcome> PageProblem(const Text& address, const Text& page,
                                           RequestFailure failure) {
+  if (failure == RequestFailure::kBadAddress) return ResolveOutcome::AddressTooLong;
   if (UrlHost(address).empty()) return ResolveOutcome::Invalid;
   if (page.empty()) return AnswerProblem(failure).value_or(ResolveOutcome::Unreachable);
   if (Contains(page, texts::RemovedFileMarker())) return ResolveOutcome::Removed;
-  return std::nullopt;
+  return AnswerProblem(failure);
 }
 
 }  // namespace
@@ -69,9 +79,18 @@ Resolver::Resolver(ProgramState& state, WebClient& web, ResolverView& view, Pict
 void Resolver::RefreshCaptcha() { view_.ReportOutcome(ShowFreshCaptcha()); }
 
 ResolveOutcome Resolver::ShowFreshCaptcha() {
+  // A newer refresh replaces one still waiting (nested in this one's wait):
+  // the older one's requests end, and it leaves what the newer one showed.
+  if (refreshStop_) refreshStop_->store(true);
+  const StopFlag stop = NewStopFlag();
+  refreshStop_ = stop;
+  auto replaced = [&] { return Stopped(stop); };
+
   Text address = view_.AddressText();
   RequestFailure pageFailure = RequestFailure::kNone;
-  state_.PageText = UrlDecode(web_.GetPageText(address, &pageFailure));
+  const Text page = UrlDecode(web_.GetPageText(address, &pageFailure, stop));
+  if (replaced()) return ResolveOutcome::Replaced;
+  state_.PageText = page;
   const Text path = TextBetween(state_.PageText, kCaptchaLeftMarker, "\"");
   const int n = state_.Random.Next();
   state_.CaptchaUrl = origin_ + path + NumberText(n);
@@ -79,25 +98,28 @@ ResolveOutcome Resolver::ShowFreshCaptcha() {
   Text responseHeaders;
   RequestFailure pictureFailure = RequestFailure::kNone;
   const ByteSet picture =
-      FetchCaptchaPicture(captchaUrl, Text(), responseHeaders, {}, {}, &pictureFailure);
+      FetchCaptchaPicture(captchaUrl, Text(), responseHeaders, {}, {}, &pictureFailure, stop);
+  if (replaced()) return ResolveOutcome::Replaced;
+  refreshStop_.reset();
   view_.SetPicture(picture);
 
   if (!picture.empty()) return ResolveOutcome::Resolved;
-  if (auto problem = PageProblem(address, state_.PageText, pageFailure)) return *problem;
+  if (auto problem = PageProblem(address, page, pageFailure)) return *problem;
   if (path.empty()) return ResolveOutcome::NoCaptchaForm;
   // The service answered the picture request with something that is no
-  // picture.
-  return AnswerProblem(pictureFailure).value_or(ResolveOutcome::Invalid);
+  // picture it can show: an error page, a cut or an oversized picture.
+  return AnswerProblem(pictureFailure).value_or(ResolveOutcome::BadCaptcha);
 }
 
 ByteSet Resolver::FetchCaptchaPicture(Text& url, const Text& proxy, Text& responseHeaders,
                                       std::optional<int> format, std::optional<int> timeoutSeconds,
-                                      RequestFailure* failure) {
+                                      RequestFailure* failure, const StopFlag& stop) {
   TimedWebAccessArgs args;
   args.proxy = proxy;
   args.timeoutSeconds = timeoutSeconds.value_or(kCaptchaTimeoutSeconds);
   args.responseHeaders = &responseHeaders;
   args.failure = failure;
+  args.stop = stop;
   const ByteSet bytes = web_.TimedWebAccess(url, args);
   ByteSet converted;
   if (!ConvertPicture(pictures_, bytes, format.value_or(kGifFormat), Text(), &converted)) {
@@ -193,8 +215,8 @@ ResolveOutcome Resolver::Resolve() {
   if (state_.NormalLink.empty()) {
     view_.SetResultText(texts::ProgramFailedAddressText());
     RestoreResolveButton();
-    if (response.empty()) return ResolveOutcome::Unreachable;
-    return AnswerProblem(loginFailure).value_or(ResolveOutcome::NoAddress);
+    return AnswerProblem(loginFailure)
+        .value_or(response.empty() ? ResolveOutcome::Unreachable : ResolveOutcome::NoAddress);
   }
 
   view_.SetResultText(texts::NormalHeading() + state_.NormalLink + texts::ThunderHeading() +

@@ -27,11 +27,12 @@ class Resolver {
 
   // The captcha picture request: the picture re-encoded in `format` (3, GIF,
   // when absent), or empty bytes. `url` may receive a completed scheme.
-  // `failure`, when given, receives why the request gave no answer.
+  // `failure`, when given, receives why the request gave no answer; once
+  // `stop` is set the request ends.
   ByteSet FetchCaptchaPicture(Text& url, const Text& proxy, Text& responseHeaders,
                               std::optional<int> format = {},
                               std::optional<int> timeoutSeconds = {},
-                              RequestFailure* failure = nullptr);
+                              RequestFailure* failure = nullptr, const StopFlag& stop = nullptr);
 
   // The login form body built from `pageText` (the field harvest and its
   // joining rules) and the captcha as typed. Writes the field tables.
@@ -47,6 +48,9 @@ class Resolver {
   ResolverView& view_;
   PictureCodec& pictures_;
   Text origin_;
+  // The captcha refresh under way, if any: a newer one ends its requests
+  // and it ends without showing anything.
+  StopFlag refreshStop_;
 };
 
 }  // namespace sorrel

@@ -56,14 +56,16 @@ TEST(Program, ReachesEachEngineThroughItsServices) {
                   view, "http://127.0.0.1:9");
   EXPECT_EQ(&program.Http(), stack);
 
+  // Over a stack that cannot bound its exchanges, each request runs on a
+  // worker: the page and the picture, then the page and the login.
   view.address = "http://127.0.0.1:9/file/1";
   program.Workflows().RefreshCaptcha();
   EXPECT_EQ(view.picture, BytesOf("GIF89a-fixed"));
-  EXPECT_EQ(threads.started, 1);
+  EXPECT_EQ(threads.started, 2);
 
   view.captcha = "k7p2";
   program.Workflows().ResolveDownloadAddresses();
-  EXPECT_EQ(threads.started, 2);
+  EXPECT_EQ(threads.started, 4);
   EXPECT_GE(regexEngines, 1);
   EXPECT_EQ(program.State().FieldValues[0], "7");
   EXPECT_EQ(view.outcomes,

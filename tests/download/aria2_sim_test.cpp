@@ -19,9 +19,9 @@
 
 #include "download/aria2_client.h"
 #include "download/file_name.h"
-#include "download/http_call.h"
 #include "download/link_check.h"
 #include "download/private_engine.h"
+#include "http/http_call.h"
 #include "http/http_stack_curl.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"

@@ -97,8 +97,8 @@ TEST_F(RequestFaults, NeverEndingBodyEndsAsATimeOutOrAtTheBodyCap) {
   EXPECT_EQ(TextOf(Live([&] { return client.TimedWebAccess(url, {.timeoutSeconds = 1}); })),
             TimeoutText());
 
-  // A body without a length that streams until the reader gives up: the
-  // page request has no time limit of its own, so the body cap ends it.
+  // A fast body without a length meets the page's cap first, a slow one
+  // the page's time limit.
   std::atomic<long long> sent{0};
   LoopbackServer endless([&](const std::string&, LoopbackServer::Connection& c) {
     if (!c.Write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n")) return;
@@ -106,9 +106,20 @@ TEST_F(RequestFaults, NeverEndingBodyEndsAsATimeOutOrAtTheBodyCap) {
     while (c.Write(filler)) sent += static_cast<long long>(filler.size());
   });
   Text pageUrl = endless.authority() + "/endless";
-  EXPECT_TRUE(Live([&] { return client.WebAccess(pageUrl); }).empty());
-  EXPECT_GE(sent.load(), static_cast<long long>(kMaxBodyBytes) - 64 * 1024);
+  RequestFailure failure = RequestFailure::kNone;
+  EXPECT_TRUE(Live([&] { return client.WebAccess(pageUrl, {.failure = &failure}); }).empty());
+  EXPECT_EQ(failure, RequestFailure::kTooLarge);
+  EXPECT_GE(sent.load(), static_cast<long long>(kMaxPageBytes) - 64 * 1024);
+  EXPECT_LT(sent.load(), static_cast<long long>(kMaxPageBytes) + (16LL << 20));
   endless.Stop();
+
+  Text slowUrl = sim.url("/file/83264445?fault=endless");
+  const auto start = Clock::now();
+  EXPECT_TRUE(Live([&] {
+                return client.WebAccess(slowUrl, {.failure = &failure, .limitMs = 1500});
+              }).empty());
+  EXPECT_EQ(failure, RequestFailure::kTimedOut);
+  EXPECT_LT(Clock::now() - start, milliseconds(5000));
 }
 
 TEST_F(RequestFaults, GigabyteBodyStopsAtTheCapWithoutHoldingIt) {
@@ -133,7 +144,7 @@ TEST_F(RequestFaults, GigabyteBodyStopsAtTheCapWithoutHoldingIt) {
   server.Stop();
 
   // Reading stopped near the cap, well short of the claimed size.
-  EXPECT_LT(sent.load(), 2 * (static_cast<long long>(kMaxBodyBytes) + (32LL << 20)));
+  EXPECT_LT(sent.load(), 2 * (static_cast<long long>(kMaxTimedBodyBytes) + (32LL << 20)));
   EXPECT_LT(PeakResidentKb() - peakBefore, kMemoryScale * 512 * 1024) << "kB more at peak";
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "http/timed_request.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
 #include "test_helpers/fake_stack.h"
@@ -63,21 +64,24 @@ class ScriptedThreads : public ThreadSystem {
   std::uint32_t last_ = 0;
 };
 
-class TimedWebAccessTest : public ::testing::Test {
- protected:
+// A stack scripted for one case, threads that run the worker at once, and a
+// client over them.
+struct OneCall {
   FakeHttpStack stack;
   test::CountingPump pump;
   test::RecordingWindows windows;
   ScriptedThreads threads;
   WebClient client{stack, pump, windows, threads};
 
-  static std::string RequestCall(const FakeHttpStack& stack) {
+  std::string RequestCall() const {
     for (const auto& call : stack.Calls()) {
       if (call.rfind("request", 0) == 0) return call;
     }
     return "";
   }
 };
+
+class TimedWebAccessTest : public ::testing::Test, protected OneCall {};
 
 TEST_F(TimedWebAccessTest, ABlankAddressStartsNothing) {
   Text url = "  \xA1\xA1 ";
@@ -129,11 +133,10 @@ TEST_F(TimedWebAccessTest, BuildsTheRequestFlags) {
        "/p?u=https://x/"},
   };
   for (const FlagCase& c : cases) {
-    FakeHttpStack fresh;
-    WebClient one(fresh, pump, windows, threads);
+    OneCall one;
     Text url = c.url;
-    one.TimedWebAccess(url, {.cookies = c.cookies, .allowRedirect = c.allowRedirect});
-    const auto calls = fresh.Calls();
+    one.client.TimedWebAccess(url, {.cookies = c.cookies, .allowRedirect = c.allowRedirect});
+    const auto calls = one.stack.Calls();
     ASSERT_GE(calls.size(), 3u) << c.url;
     EXPECT_EQ(calls[1], c.connect) << c.url;
     EXPECT_EQ(calls[2], "request GET " + c.path + " HTTP/1.1 " + c.flags)
@@ -181,18 +184,16 @@ TEST_F(TimedWebAccessTest, ComposesTheWorkersHeaderCopy) {
        kAccept + referer + kLanguage + "Cookie:   \r\n\r\n", ""},
   };
   for (const TimedBlockCase& c : cases) {
-    FakeHttpStack fresh;
-    WebClient one(fresh, pump, windows, threads);
+    OneCall one;
     Text url = "h/p";
-    const Text headers = c.headers;
-    one.TimedWebAccess(url, {.method = c.method,
-                             .headers = c.headers,
-                             .postData = BytesOf(c.body),
-                             .cookies = c.cookies});
-    EXPECT_EQ(fresh.Calls().at(0), "open " + c.agent + "|") << c.name;
-    EXPECT_EQ(fresh.sentHeaders(), c.block) << c.name;
-    EXPECT_EQ(fresh.sentBody(), c.sentBody) << c.name;
-    EXPECT_EQ(RequestCall(fresh).substr(0, 12), c.method == 1 ? "request POST" : "request GET ")
+    one.client.TimedWebAccess(url, {.method = c.method,
+                                    .headers = c.headers,
+                                    .postData = BytesOf(c.body),
+                                    .cookies = c.cookies});
+    EXPECT_EQ(one.stack.Calls().at(0), "open " + c.agent + "|") << c.name;
+    EXPECT_EQ(one.stack.sentHeaders(), c.block) << c.name;
+    EXPECT_EQ(one.stack.sentBody(), c.sentBody) << c.name;
+    EXPECT_EQ(one.RequestCall().substr(0, 12), c.method == 1 ? "request POST" : "request GET ")
         << c.name;
   }
 }
@@ -257,6 +258,81 @@ TEST_F(TimedWebAccessTest, ConvertsTheBodyUpToItsFirstZeroByte) {
   EXPECT_EQ(client.TimedWebAccess(url).size(), 7u);
 }
 
+// Each slot comes back under its own name: the body, the collected cookies
+// and the header block in place of the address, the method and the cookie
+// text; the redirect switch cleared when the server could not be reached.
+TEST(TimedRequestRecordTest, TheWorkerAnswersInTheRecordsOwnSlots) {
+  const TimedRequestRecord sent{.addressThenBody = BytesOf("http://h/p"),
+                                .methodThenCookies = "POST",
+                                .proxy = "",
+                                .headers = "X: 1\r\n",
+                                .postData = BytesOf("a=1"),
+                                .cookiesThenHeaders = "c=1",
+                                .allowRedirect = false};
+  for (const bool reached : {true, false}) {
+    FakeHttpStack stack;
+    stack.script.failRequest = !reached;
+    stack.script.body = "body";
+    stack.script.rawHeaders = "HTTP/1.1 200 OK\r\nSet-Cookie: s=2; path=/\r\n\r\n";
+    TimedRequestStream stream;
+    stream.Write(sent);
+    TimedRequestWorker(stack, stream);
+    const std::optional<TimedRequestRecord> back = stream.Read();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(TextOf(back->addressThenBody), reached ? "body" : "");
+    EXPECT_EQ(back->methodThenCookies, reached ? "s=2;" : "POST");
+    EXPECT_EQ(back->cookiesThenHeaders, reached ? stack.script.rawHeaders : "c=1");
+    EXPECT_EQ(back->allowRedirect, reached ? std::optional<bool>(false) : std::nullopt);
+    EXPECT_EQ(back->proxy, sent.proxy);
+    EXPECT_EQ(back->headers, sent.headers);
+    EXPECT_EQ(back->postData, sent.postData);
+  }
+}
+
+TEST_F(TimedWebAccessTest, NamesWhyTheAnswerIsMissing) {
+  struct Case {
+    const char* name;
+    void (*arrange)(test::FakeScript&);
+    RequestFailure failure;
+  };
+  const Case cases[] = {
+      {"no connection", [](test::FakeScript& s) { s.failConnect = true; },
+       RequestFailure::kUnreachable},
+      {"shorter than declared",
+       [](test::FakeScript& s) {
+         s.body = "cut";
+         s.rawHeaders = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n";
+       },
+       RequestFailure::kCut},
+      {"whole", [](test::FakeScript& s) { s.body = "whole"; }, RequestFailure::kNone},
+  };
+  for (const Case& c : cases) {
+    OneCall one;
+    c.arrange(one.stack.script);
+    Text url = "h/";
+    RequestFailure failure = RequestFailure::kTimedOut;
+    one.client.TimedWebAccess(url, {.failure = &failure});
+    EXPECT_EQ(failure, c.failure) << c.name;
+  }
+}
+
+TEST_F(TimedWebAccessTest, ANewerRequestEndsTheOneItReplaces) {
+  const StopFlag stop = NewStopFlag();
+  test::HookPump clicks([&] { stop->store(true); });
+  threads.waits = {WaitResult::kEvents, WaitResult::kFinished};
+  threads.runWorker = false;
+  WebClient client(stack, clicks, windows, threads);
+  Text url = "h/";
+  Text headers = "old";
+  RequestFailure failure = RequestFailure::kNone;
+  EXPECT_TRUE(
+      client.TimedWebAccess(url, {.responseHeaders = &headers, .failure = &failure, .stop = stop})
+          .empty());
+  EXPECT_EQ(failure, RequestFailure::kReplaced);
+  EXPECT_EQ(headers, "old");
+  EXPECT_EQ(threads.waitedFor.size(), 1u);
+}
+
 struct WaitCase {
   const char* name;
   std::optional<int> timeoutSeconds;
@@ -293,21 +369,18 @@ TEST_F(TimedWebAccessTest, WaitsForTheTimeThatRemains) {
        {1000, 488}},
   };
   for (const WaitCase& c : cases) {
-    FakeHttpStack fresh;
-    fresh.script.body = "done";
-    ScriptedThreads scripted;
-    scripted.waits = c.waits;
-    scripted.ticks = c.ticks;
-    test::CountingPump passes;
-    WebClient one(fresh, passes, windows, scripted);
+    OneCall one;
+    one.stack.script.body = "done";
+    one.threads.waits = c.waits;
+    one.threads.ticks = c.ticks;
     Text url = "h/";
     Text headers = "old";
-    const ByteSet result =
-        one.TimedWebAccess(url, {.timeoutSeconds = c.timeoutSeconds, .responseHeaders = &headers});
+    const ByteSet result = one.client.TimedWebAccess(
+        url, {.timeoutSeconds = c.timeoutSeconds, .responseHeaders = &headers});
     EXPECT_EQ(TextOf(result), c.timedOut ? TimeoutText() : "done") << c.name;
     EXPECT_EQ(headers == "old", c.timedOut) << c.name;
-    EXPECT_EQ(scripted.waitedFor, c.waitedFor) << c.name;
-    EXPECT_EQ(passes.count, static_cast<int>(c.waitedFor.size())) << c.name;
+    EXPECT_EQ(one.threads.waitedFor, c.waitedFor) << c.name;
+    EXPECT_EQ(one.pump.count, static_cast<int>(c.waitedFor.size())) << c.name;
   }
 }
 

@@ -15,13 +15,15 @@ using test::kLanguage;
 
 const Text kFullWidthSpace = "\xA1\xA1";
 
-class WebAccessTest : public ::testing::Test {
- protected:
+// A stack scripted for one case and a client over it.
+struct OneCall {
   FakeHttpStack stack;
   test::CountingPump pump;
   test::RecordingWindows windows;
   WebClient client{stack, pump, windows};
 };
+
+class WebAccessTest : public ::testing::Test, protected OneCall {};
 
 struct AddressCase {
   Text given;
@@ -54,40 +56,136 @@ TEST_F(WebAccessTest, NormalisesTheAddressAndUsesItAsReferer) {
        "connect secure.example:8443", "request GET /p HTTP/1.1 80800000"},
   };
   for (const AddressCase& c : cases) {
-    FakeHttpStack fresh;
-    WebClient one(fresh, pump, windows);
+    OneCall one;
     Text url = c.given;
-    one.WebAccess(url);
+    one.client.WebAccess(url);
     EXPECT_EQ(url, c.normalised);
-    EXPECT_EQ(fresh.sentHeaders(), kAccept + "Referer: " + c.normalised + "\r\n" + kLanguage);
-    const auto calls = fresh.Calls();
+    EXPECT_EQ(one.stack.sentHeaders(), kAccept + "Referer: " + c.normalised + "\r\n" + kLanguage);
+    const auto calls = one.stack.Calls();
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(calls[1], c.connect) << c.given;
     EXPECT_EQ(calls[2], c.request) << c.given;
   }
 }
 
+const std::vector<std::string> kInOrder = {
+    "open Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)|",
+    "connect host:80",
+    "request GET / HTTP/1.1 80000000",
+    "send",
+    "read 1024",
+    "read 1024",
+    "read 1024",
+    "query 2048",
+    "close request",
+    "close connection",
+    "close session"};
+
+// On the calling thread over a stack that bounds its exchanges, on a
+// worker over one that cannot: the same calls either way.
 TEST_F(WebAccessTest, CallsTheStackInOrderAndReadsInKilobyteChunks) {
-  stack.script.body = std::string(1500, 'x');
-  stack.script.rawHeaders = "HTTP/1.1 200 OK\r\n\r\n";
-  Text url = "host/";
-  const ByteSet body = client.WebAccess(url);
-  EXPECT_EQ(body.size(), 1500u);
-  const std::vector<std::string> expected = {
-      "open Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)|",
-      "connect host:80",
-      "request GET / HTTP/1.1 80000000",
-      "send",
-      "read 1024",
-      "read 1024",
-      "read 1024",
-      "query 2048",
-      "close request",
-      "close connection",
-      "close session"};
-  EXPECT_EQ(stack.Calls(), expected);
-  EXPECT_TRUE(stack.pumpGiven());
-  EXPECT_GE(pump.count, 3);
+  for (const bool limits : {true, false}) {
+    OneCall one;
+    one.stack.limits = limits;
+    one.stack.script.body = std::string(1500, 'x');
+    one.stack.script.rawHeaders = "HTTP/1.1 200 OK\r\n\r\n";
+    Text url = "host/";
+    RequestFailure failure = RequestFailure::kTimedOut;
+    EXPECT_EQ(one.client.WebAccess(url, {.failure = &failure}).size(), 1500u);
+    EXPECT_EQ(failure, RequestFailure::kNone);
+    EXPECT_EQ(one.stack.Calls(), kInOrder) << limits;
+    // The stack gets the pump only on the calling thread; a worker's caller
+    // processes the events itself while it waits.
+    EXPECT_EQ(one.stack.pumpGiven(), limits);
+    EXPECT_GE(one.pump.count, limits ? 3 : 1);
+  }
+}
+
+TEST_F(WebAccessTest, NamesWhyThePageIsMissing) {
+  struct Case {
+    const char* name;
+    void (*arrange)(test::FakeScript&);
+    RequestFailure failure;
+    std::size_t bodySize;
+  };
+  const Case cases[] = {
+      {"no connection", [](test::FakeScript& s) { s.failConnect = true; },
+       RequestFailure::kUnreachable, 0},
+      {"beyond the cap",
+       [](test::FakeScript& s) { s.body.assign((std::size_t{8} << 20) + 1, 'x'); },
+       RequestFailure::kTooLarge, 0},
+      {"at the cap", [](test::FakeScript& s) { s.body.assign(std::size_t{8} << 20, 'x'); },
+       RequestFailure::kNone, std::size_t{8} << 20},
+      {"shorter than declared",
+       [](test::FakeScript& s) {
+         s.body = "half";
+         s.rawHeaders = "HTTP/1.1 200 OK\r\ncontent-length:  8\r\n\r\n";
+       },
+       RequestFailure::kCut, 4},
+      {"as long as declared",
+       [](test::FakeScript& s) {
+         s.body = "whole";
+         s.rawHeaders = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n";
+       },
+       RequestFailure::kNone, 5},
+  };
+  for (const Case& c : cases) {
+    OneCall one;
+    c.arrange(one.stack.script);
+    Text url = "h/";
+    RequestFailure failure = RequestFailure::kNone;
+    EXPECT_EQ(one.client.WebAccess(url, {.failure = &failure}).size(), c.bodySize) << c.name;
+    EXPECT_EQ(failure, c.failure) << c.name;
+  }
+}
+
+// Both stacks give up after 60 s without a byte; a page has 120 s in all.
+TEST_F(WebAccessTest, APageHasTwoMinutesAndNothingMayStallAMinute) {
+  EXPECT_EQ(kSilenceLimitMs, 60000u);
+  for (const bool limits : {true, false}) {
+    OneCall one;
+    one.stack.limits = limits;
+    Text url = "h/";
+    one.client.WebAccess(url);
+    EXPECT_EQ(one.stack.limitMs(), 120000u) << limits;
+    one.client.SetPageLimit(4000);
+    one.client.WebAccess(url);
+    EXPECT_EQ(one.stack.limitMs(), 4000u) << limits;
+  }
+}
+
+TEST_F(WebAccessTest, RefusesAnAddressTooLongToSend) {
+  const Text longest = "http://h/" + std::string(16384 - 9, 'a');
+  for (const Text& given : {longest, longest + "a"}) {
+    OneCall one;
+    Text url = given;
+    RequestFailure failure = RequestFailure::kNone;
+    one.client.WebAccess(url, {.failure = &failure});
+    const bool refused = given.size() > 16384;
+    EXPECT_EQ(failure, refused ? RequestFailure::kBadAddress : RequestFailure::kNone);
+    EXPECT_EQ(one.stack.Calls().empty(), refused);
+  }
+}
+
+// A click that starts a newer request while this one waits ends this one:
+// on the calling thread at its next wait, on a worker at once.
+TEST_F(WebAccessTest, ANewerRequestEndsTheOneItReplaces) {
+  for (const bool limits : {true, false}) {
+    OneCall one;
+    one.stack.limits = limits;
+    one.stack.script.body = std::string(5000, 'x');
+    const StopFlag stop = NewStopFlag();
+    test::HookPump clicks([&] { stop->store(true); });
+    WebClient client(one.stack, clicks, one.windows);
+    Text url = "h/";
+    Text headers = "X: 1\r\n";
+    RequestFailure failure = RequestFailure::kNone;
+    EXPECT_TRUE(
+        client.WebAccess(url, {.headers = &headers, .failure = &failure, .stop = stop}).empty())
+        << limits;
+    EXPECT_EQ(failure, RequestFailure::kReplaced) << limits;
+    EXPECT_EQ(headers, "X: 1\r\n") << limits;
+  }
 }
 
 TEST_F(WebAccessTest, RefusesAnUnknownMethodWithANotice) {
@@ -133,16 +231,15 @@ TEST_F(WebAccessTest, ComposesTheHeaderBlock) {
       {"get ignores post data", 0, "", "u=1", "", kAccept + referer + kLanguage, ""},
   };
   for (const BlockCase& c : cases) {
-    FakeHttpStack fresh;
-    WebClient one(fresh, pump, windows);
+    OneCall one;
     Text url = "h/p";
     Text headers = c.headers;
-    one.WebAccess(
+    one.client.WebAccess(
         url,
         {.method = c.method, .headers = &headers, .postData = c.postData, .cookies = c.cookies});
-    EXPECT_EQ(fresh.sentHeaders(), c.expectedBlock) << c.name;
+    EXPECT_EQ(one.stack.sentHeaders(), c.expectedBlock) << c.name;
     EXPECT_EQ(headers, c.expectedBlock) << c.name;
-    EXPECT_EQ(fresh.sentBody(), c.expectedBody) << c.name;
+    EXPECT_EQ(one.stack.sentBody(), c.expectedBody) << c.name;
   }
 }
 
@@ -209,18 +306,18 @@ TEST_F(WebAccessTest, AFailedHandleClosesWhatWasOpenedAndLeavesOutputsAlone) {
       {[](test::FakeScript& s) { s.failRequest = true; }, {"close connection", "close session"}},
   };
   for (const Case& c : cases) {
-    FakeHttpStack fresh;
-    c.arrange(fresh.script);
-    WebClient one(fresh, pump, windows);
+    OneCall one;
+    c.arrange(one.stack.script);
     Text url = "h/";
     Text headers = "X: 1\r\n";
     Text responseHeaders = "old";
     EXPECT_TRUE(
-        one.WebAccess(url, {.headers = &headers, .responseHeaders = &responseHeaders}).empty());
+        one.client.WebAccess(url, {.headers = &headers, .responseHeaders = &responseHeaders})
+            .empty());
     EXPECT_EQ(headers, "X: 1\r\n");
     EXPECT_EQ(responseHeaders, "old");
     std::vector<std::string> closes;
-    for (const auto& call : fresh.Calls()) {
+    for (const auto& call : one.stack.Calls()) {
       if (call.rfind("close", 0) == 0) closes.push_back(call);
     }
     EXPECT_EQ(closes, c.closes);

@@ -323,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     {},
-                    {O::Invalid}},
+                    {O::BadCaptcha}},
         OutcomeCase{"refresh_empty_address", kRefresh, "", "", false, false, {}, {O::Invalid}},
         OutcomeCase{"resolved", kBoth, kPage, kCode, false, false, {}, {O::Resolved, O::Resolved}},
         OutcomeCase{"wrong_captcha",

@@ -122,6 +122,17 @@ TEST_F(SimFaults, CloseInTheMiddleOfTheBody) {
   EXPECT_EQ(r.body.size(), 5000u);
 }
 
+TEST_F(SimFaults, SilentSendsNothingAndRedirectLoopPointsAtItself) {
+  const HttpResult silent = Get("/file/83264445?fault=silent", RequestOptions::Timeout(400));
+  EXPECT_EQ(silent.code, CURLE_OPERATION_TIMEDOUT);
+  EXPECT_TRUE(silent.headers.empty());
+  EXPECT_TRUE(silent.body.empty());
+
+  const HttpResult loop = Get("/file/83264445?x=1&fault=redirect-loop");
+  EXPECT_EQ(loop.status, 302);
+  EXPECT_EQ(loop.Header("Location"), "/file/83264445?x=1&fault=redirect-loop");
+}
+
 TEST_F(SimFaults, UnknownFaultIsABadRequest) {
   EXPECT_EQ(Get("/file/83264445?fault=sideways").status, 400);
 }

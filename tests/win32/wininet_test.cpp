@@ -74,9 +74,13 @@ TEST_F(WinInetTest, SlowAnswerEndsAsTimeOutAndLeavesTheOutputs) {
 
 TEST_F(WinInetTest, UnreachableServerGivesEmptyResults) {
   Text url = "http://127.0.0.1:1/nothing";
-  EXPECT_TRUE(web_.WebAccess(url).empty());
+  RequestFailure failure = RequestFailure::kNone;
+  EXPECT_TRUE(web_.WebAccess(url, {.failure = &failure}).empty());
+  EXPECT_EQ(failure, RequestFailure::kUnreachable);
   Text timed = "http://127.0.0.1:1/nothing";
-  EXPECT_TRUE(web_.TimedWebAccess(timed, {.timeoutSeconds = 20}).empty());
+  failure = RequestFailure::kNone;
+  EXPECT_TRUE(web_.TimedWebAccess(timed, {.timeoutSeconds = 20, .failure = &failure}).empty());
+  EXPECT_EQ(failure, RequestFailure::kUnreachable);
 }
 
 // A loopback listener that keeps the first bytes of every connection and

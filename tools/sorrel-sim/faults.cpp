@@ -36,7 +36,7 @@ bool NoValue(std::string_view name, bool hasValue, bool& flag, std::string& erro
 bool Faults::Any() const {
   return delayMs || trickleMs || endless || bigHeaders || cookieFlood || htmlCaptcha ||
          truncatedPicture || hugePicture || redirect || redirectHttps || closeMidBody ||
-         controlLinks;
+         controlLinks || silent || redirectLoop;
 }
 
 void Faults::Merge(const Faults& other) {
@@ -52,6 +52,8 @@ void Faults::Merge(const Faults& other) {
   hugePicture = hugePicture || other.hugePicture;
   redirectHttps = redirectHttps || other.redirectHttps;
   closeMidBody = closeMidBody || other.closeMidBody;
+  silent = silent || other.silent;
+  redirectLoop = redirectLoop || other.redirectLoop;
 }
 
 bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
@@ -94,6 +96,10 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
       } else {
         faults.controlLinks = std::string(value);
       }
+    } else if (name == "silent") {
+      ok = NoValue(name, hasValue, faults.silent, error);
+    } else if (name == "redirect-loop") {
+      ok = NoValue(name, hasValue, faults.redirectLoop, error);
     } else if (name == "redirect") {
       if (hasValue && (value.empty() || value[0] != '/')) {
         error = "fault redirect takes a path starting with '/'";

@@ -23,6 +23,8 @@ struct Faults {
   // control-links: control and direction characters in the login answer's
   // links: "normal", "thunder" or "flashget", or all three when empty.
   std::optional<std::string> controlLinks;
+  bool silent = false;                  // silent: no answer at all until the client goes away
+  bool redirectLoop = false;            // redirect-loop: 302 to the very address asked for
 
   bool Any() const;
   // Adds the faults that `other` switches on; its values win.
@@ -48,6 +50,7 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error);
 inline constexpr std::string_view kFaultNames =
     "delay[:MS] trickle[:MS] endless big-headers[:N] cookie-flood[:N]\n"
     "                      html-captcha truncated-picture huge-picture redirect[:PATH]\n"
-    "                      redirect-https close-mid-body control-links[:normal|thunder|flashget]";
+    "                      redirect-https close-mid-body control-links[:normal|thunder|flashget]\n"
+    "                      silent redirect-loop";
 
 }  // namespace sorrel::sim

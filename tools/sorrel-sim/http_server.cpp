@@ -392,6 +392,14 @@ void HttpServer::Serve(Connection& connection) {
 
 bool HttpServer::WriteResponse(int fd, const Request& request, Response& response, bool keepAlive) {
   const Faults& f = response.faults;
+  if (f.silent) {
+    // Holds the connection without a byte until the client gives up.
+    char probe;
+    while (Pause(kEndlessPauseMs)) {
+      if (::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0) break;
+    }
+    return false;
+  }
   if (f.delayMs && !Pause(*f.delayMs)) return false;
   if (f.endless || f.closeMidBody || response.close) keepAlive = false;
 

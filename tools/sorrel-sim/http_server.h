@@ -44,8 +44,8 @@ struct Response {
   // When set, the body is this file's first `fileSize` bytes, read as it is sent.
   std::string filePath;
   std::uint64_t fileSize = 0;
-  Faults faults;  // the writer applies delay, big-headers, cookie-flood, trickle, endless,
-                  // close-mid-body
+  Faults faults;  // the writer applies silent, delay, big-headers, cookie-flood, trickle,
+                  // endless, close-mid-body
   bool close = false;
 
   void Add(std::string name, std::string value) {

@@ -201,7 +201,7 @@ Response Service::Handle(const Request& request) {
     response = Route(request, path, faults);
   } else if (!control && !FaultsFor(request, path, faults, error)) {
     response = Text(400, error + "\n");
-  } else if (faults.redirect || faults.redirectHttps) {
+  } else if (faults.redirect || faults.redirectHttps || faults.redirectLoop) {
     response = Redirect(request, faults);
   } else {
     response = Route(request, path, faults);
@@ -244,7 +244,9 @@ Response Service::Redirect(const Request& request, const Faults& faults) {
   const std::string query = QueryWithoutFault(request.query);
   const std::string target = request.path + (query.empty() ? "" : "?" + query);
   std::string location;
-  if (faults.redirectHttps) {
+  if (faults.redirectLoop) {
+    location = request.target;
+  } else if (faults.redirectHttps) {
     location = "https://" + baseUrl_.substr(baseUrl_.find("://") + 3) + target;
   } else if (faults.redirect && !faults.redirect->empty()) {
     location = *faults.redirect;

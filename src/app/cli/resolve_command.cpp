@@ -75,6 +75,15 @@ Status StatusOf(ResolveOutcome outcome) {
       return {"timeout", "服务没有在限定时间内回答。"};
     case ResolveOutcome::TooLarge:
       return {"too-large", "服务的回答太大。"};
+    case ResolveOutcome::ConnectionCut:
+      return {"unreachable", "连接中断，服务的回答不完整。"};
+    case ResolveOutcome::RedirectLoop:
+      return {"unreachable", "服务的页面不断重定向，无法打开。"};
+    case ResolveOutcome::BadCaptcha:
+      return {"bad-captcha", "服务发来的验证码图片已损坏或无法显示。"};
+    case ResolveOutcome::AddressTooLong:
+      return {"invalid", "地址太长，无法发送。"};
+    case ResolveOutcome::Replaced:
     case ResolveOutcome::Invalid:
       break;
   }

@@ -2,6 +2,7 @@
 // window system that records notice boxes.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,6 +61,11 @@ class FakeHttpStack : public HttpStack {
     std::lock_guard lock(mutex_);
     return pumpGiven_;
   }
+  // The time limit the last request was given; 0 for none.
+  std::uint32_t limitMs() const {
+    std::lock_guard lock(mutex_);
+    return limitMs_;
+  }
 
   void Log(std::string call) {
     std::lock_guard lock(mutex_);
@@ -84,8 +90,10 @@ class FakeHttpStack : public HttpStack {
     }
     return line;
   }
-  // Its requests run on workers, as on a stack that cannot bound them.
-  bool LimitsTime() override { return false; }
+  // False: its requests run on workers, as on a stack that cannot bound
+  // them; true: on the calling thread, with the pump.
+  bool limits = false;
+  bool LimitsTime() override { return limits; }
 
  private:
   friend class FakeRequest;
@@ -95,6 +103,7 @@ class FakeHttpStack : public HttpStack {
   std::string sentBody_;
   std::vector<FakeCookie> cookies_;
   bool pumpGiven_ = false;
+  std::uint32_t limitMs_ = 0;
 };
 
 class FakeRequest : public HttpRequest {
@@ -110,7 +119,12 @@ class FakeRequest : public HttpRequest {
     stack_.Log("send");
     return true;
   }
-  void LimitTime(std::uint32_t) override {}
+  void LimitTime(std::uint32_t milliseconds) override {
+    std::lock_guard lock(stack_.mutex_);
+    stack_.limitMs_ = milliseconds;
+  }
+  void Cancel() override {}
+  RequestFailure Failure() const override { return RequestFailure::kNone; }
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
     stack_.Log("read " + std::to_string(size));
     const std::string& body = stack_.script.body;
@@ -203,6 +217,21 @@ class CountingPump : public EventPump {
   void ProcessPendingEvents() override { ++count; }
 };
 
+// Runs `hook` at its first pass, like one click queued while a request waits.
+class HookPump : public EventPump {
+ public:
+  explicit HookPump(std::function<void()> hook) : hook_(std::move(hook)) {}
+  void ProcessPendingEvents() override {
+    if (!hook_) return;
+    auto hook = std::move(hook_);
+    hook_ = nullptr;
+    hook();
+  }
+
+ private:
+  std::function<void()> hook_;
+};
+
 // A stack whose every session, connection and request is a fresh `Self`,
 // which says how a request is sent and read. It keeps no cookies and cannot
 // bound an exchange, so a timed call runs it on a worker.
@@ -226,6 +255,8 @@ class OneAnswerStack : public HttpStack,
     return std::make_unique<Self>();
   }
   void LimitTime(std::uint32_t) override {}
+  void Cancel() override {}
+  RequestFailure Failure() const override { return RequestFailure::kNone; }
   bool QueryRawHeaders(char*, std::uint32_t&) override { return false; }
 };
 

@@ -22,7 +22,8 @@ struct HistoryDownload {
   // engine's JSON-RPC address without user or password.
   std::string engine;
   std::string gid;
-  std::string state;  // "sent", "complete" or "failed"
+  // "sent", then "complete" or "error", as the command line says them
+  std::string state;
 };
 
 inline constexpr std::string_view kOwnEngine = "aria2c";

@@ -67,9 +67,9 @@ TEST(HistoryLinesTest, EntriesAndChangesAsWritten) {
   HistoryChange change;
   change.check = "expired";
   change.size = 12;
-  change.download = HistoryDownload{"http://127.0.0.1:6800/jsonrpc", "abc", "failed"};
+  change.download = HistoryDownload{"http://127.0.0.1:6800/jsonrpc", "abc", "error"};
   EXPECT_EQ(HistoryChangeLine("00ff", change),
-            R"({"id":"00ff","set":{"check":"expired","download":"failed",)"
+            R"({"id":"00ff","set":{"check":"expired","download":"error",)"
             R"("engine":"http://127.0.0.1:6800/jsonrpc","gid":"abc","size":12}})");
   EXPECT_EQ(HistoryChangeLine("00ff", Removal()), R"({"id":"00ff","removed":true})");
 

@@ -65,6 +65,16 @@ class Handle {
   HANDLE handle_;
 };
 
+// Creates the folder and the missing ones above it; the drive or share at
+// the start is there or nothing is.
+bool MakeFolders(const std::wstring& folder) {
+  for (std::size_t at = folder.find_first_of(L"\\/", 3); at != std::wstring::npos;
+       at = folder.find_first_of(L"\\/", at + 1)) {
+    CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+  }
+  return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
 bool WriteWhole(HANDLE file, std::string_view text) {
   while (!text.empty()) {
     DWORD written = 0;
@@ -96,9 +106,9 @@ bool HistoryFile::Exists() const {
 }
 
 bool HistoryFile::Open(std::string& error) {
-  // %APPDATA% itself is there and the user's alone; only our folder is made.
+  // Under %APPDATA%, which is the user's alone.
   const std::string folder = Folder(path_);
-  if (!CreateDirectoryW(Wide(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+  if (!MakeFolders(Wide(folder))) {
     error = Failure("无法建立历史记录的文件夹", folder);
     return false;
   }

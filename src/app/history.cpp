@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <unordered_map>
+#include <utility>
 
 #include "app/history_file.h"
 #include "resolve/link_codec.h"
@@ -388,11 +389,14 @@ bool History::AppendLine(const std::string& line) {
     if (file.Replace(compacted, ignored)) {
       lines = contents.entries.size();
       after = compacted.size();
+      dropped_ += contents.damaged;
     }
   }
   file.SetNote(LineNote(lines, after));
   return true;
 }
+
+std::size_t History::TakeDropped() { return std::exchange(dropped_, 0); }
 
 bool History::Read(HistoryContents& contents) {
   contents = {};

@@ -82,6 +82,9 @@ class History {
   // the file is rewritten without them.
   bool Read(HistoryContents& contents);
   bool Clear();
+  // Damaged lines that an Add or Change dropped from the file while it
+  // rewrote it, since the last call; the caller says so, as a read would.
+  std::size_t TakeDropped();
 
   const std::string& path() const { return path_; }
   const std::string& error() const { return error_; }
@@ -92,6 +95,7 @@ class History {
   std::string path_;
   std::size_t cap_;
   std::string error_;
+  std::size_t dropped_ = 0;
 };
 
 // The engine's address as a history keeps it: without the user and

@@ -256,6 +256,22 @@ TEST_F(HistoryFileTest, ADamagedLineIsSkippedAndSaidOnce) {
   EXPECT_EQ(contents.entries.size(), 2u);
 }
 
+TEST_F(HistoryFileTest, ADamagedLineDroppedByAWriterIsToldToIt) {
+  History history(path_, 20);
+  history.Add(Entry("1"));
+  std::ofstream(file_, std::ios::binary | std::ios::app) << "{\"id\":\n";
+  std::size_t dropped = 0;
+  for (int i = 2; i <= 30; ++i) {
+    history.Add(Entry(std::to_string(i)));
+    dropped += history.TakeDropped();
+  }
+  EXPECT_EQ(dropped, 1u);
+  HistoryContents contents;
+  ASSERT_TRUE(history.Read(contents));
+  EXPECT_EQ(contents.damaged, 0u);
+  EXPECT_EQ(contents.entries.size(), 20u);
+}
+
 TEST_F(HistoryFileTest, TheCapHoldsOnDisk) {
   History history(path_, 20);
   for (int i = 1; i <= 65; ++i) {

@@ -24,6 +24,7 @@ void HistoryRecord::Resolved(const std::string& page, const std::string& normal,
   entry.flashget = flashget;
   id_ = history_->Add(std::move(entry));
   if (id_.empty()) Warn();
+  SayDropped();
 }
 
 void HistoryRecord::Sent(const std::string& gid) {
@@ -54,6 +55,14 @@ void HistoryRecord::HandedOff(const HandOffResult& result) {
 void HistoryRecord::Apply(const HistoryChange& change) {
   if (!history_ || id_.empty()) return;
   if (!history_->Change(id_, change)) Warn();
+  SayDropped();
+}
+
+void HistoryRecord::SayDropped() {
+  const std::size_t dropped = history_->TakeDropped();
+  if (dropped == 0 || options_.quiet) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "sorrel-resolve: 历史记录里有 %zu 行已损坏，已跳过并删除。\n", dropped);
 }
 
 void HistoryRecord::Warn() {

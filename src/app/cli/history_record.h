@@ -28,8 +28,10 @@ class HistoryRecord {
 
  private:
   void Apply(const HistoryChange& change);
-  // Says once on standard error that the history cannot be written.
+  // Says once on standard error that the history cannot be written, and
+  // each time a rewrite dropped damaged lines.
   void Warn();
+  void SayDropped();
 
   const Options& options_;
   std::optional<History> history_;

@@ -70,6 +70,8 @@ HistoryContents ParseHistory(std::string_view text, std::size_t cap = kHistoryCa
 // cap, folded changes and damaged lines: when it has grown a tenth past the
 // cap, and when a read found damage, so that each damaged line is reported
 // once. Every running copy of the tool takes the lock beside the file first.
+// One object serves one thread at a time; objects in other threads or
+// processes share the file through that lock.
 class History {
  public:
   explicit History(std::string path, std::size_t cap = kHistoryCap);

@@ -126,7 +126,7 @@ size_t ContinuationAt(std::string_view text, size_t end) {
 std::vector<FoundAddress> SplitAddresses(std::string_view text, std::string_view origin) {
   std::vector<FoundAddress> found;
   std::unordered_set<std::string> seen;
-  seen.reserve(text.size() / 256);
+  seen.reserve(text.size() / 64);
   size_t from = 0;
   for (;;) {
     const size_t colon = text.find("://", from);
@@ -137,10 +137,11 @@ std::vector<FoundAddress> SplitAddresses(std::string_view text, std::string_view
       continue;
     }
     size_t end = AddressEnd(text, colon + 3);
-    std::string address(text.substr(start, end - start));
+    std::string_view address = text.substr(start, end - start);
     Judged judged = Judge(WithoutPunctuation(address), origin);
     // A broken line mended, only when that makes a whole address of a part.
-    std::string joined = address;
+    std::string joined;
+    if (!judged.whole) joined = address;
     size_t joinedEnd = end;
     for (int line = 1; !judged.whole && line < kMostLinesJoined; ++line) {
       const size_t next = ContinuationAt(text, joinedEnd);

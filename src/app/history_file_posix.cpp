@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,11 +6,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "app/history_file.h"
+#include "support/user_dirs_posix.h"
 #include "support/write_all_posix.h"
 
 namespace sorrel {
@@ -27,19 +26,10 @@ constexpr auto kLockPatience = std::chrono::seconds(10);
 constexpr off_t kMostBytes = 256 << 20;
 constexpr std::size_t kNoteBytes = 64;
 
-std::string Folder(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool MakeFolders(const std::string& folder) {
-  struct stat info {};
-  if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-  if (folder != "/" && folder != "." && !MakeFolders(Folder(folder))) return false;
-  return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-std::string Failure(const char* what, const std::string& path) {
+// Why a file could not be used: the user's folders' own sentence when they
+// gave one, else the system's.
+std::string Failure(const char* what, const std::string& path, const std::string& why = {}) {
+  if (!why.empty()) return why;
   const int number = errno;
   std::string text = what;
   text.append(" ").append(path).append("：").append(std::strerror(number));
@@ -67,23 +57,9 @@ class Descriptor {
 
 }  // namespace
 
-// The folder lookup of the data folder; it moves to the shared lookup of
-// the user's folders once there is one.
 std::string DefaultHistoryPath() {
-  std::string base;
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data != nullptr && data[0] == '/') {
-    base = data;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-      const passwd* user = getpwuid(getuid());
-      home = user != nullptr ? user->pw_dir : nullptr;
-    }
-    if (home == nullptr || home[0] != '/') return "";
-    base = std::string(home) + "/.local/share";
-  }
-  return base + "/sorrel-resolver/history";
+  const std::string data = UserDataFolder();
+  return data.empty() ? data : data + "/sorrel-resolver/history";
 }
 
 HistoryFile::HistoryFile(std::string path) : path_(std::move(path)) {}
@@ -98,18 +74,16 @@ bool HistoryFile::Exists() const {
 }
 
 bool HistoryFile::Open(std::string& error) {
-  const std::string folder = Folder(path_);
-  if (!MakeFolders(folder)) {
-    error = Failure("无法建立历史记录的文件夹", folder);
+  // What was resolved is the user's business alone.
+  std::string why;
+  if (!MakePrivateFolder(ParentFolder(path_), &why)) {
+    error = why;
     return false;
   }
-  // What was resolved is the user's business alone, even in a folder made
-  // by hand.
-  chmod(folder.c_str(), 0700);
   const std::string lockPath = path_ + ".lock";
-  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int fd = OpenPrivateFile(lockPath, O_RDWR | O_CREAT, &why);
   if (fd < 0) {
-    error = Failure("无法打开历史记录的锁文件", lockPath);
+    error = Failure("无法打开历史记录的锁文件", lockPath, why);
     return false;
   }
   const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
@@ -127,10 +101,11 @@ bool HistoryFile::Open(std::string& error) {
 
 bool HistoryFile::Read(std::string& text, std::string& error) {
   text.clear();
-  Descriptor fd(open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  std::string why;
+  Descriptor fd(OpenPrivateFile(path_, O_RDONLY, &why));
   if (fd.get() < 0) {
     if (errno == ENOENT) return true;
-    error = Failure("无法读取历史记录", path_);
+    error = Failure("无法读取历史记录", path_, why);
     return false;
   }
   struct stat info {};
@@ -156,10 +131,11 @@ bool HistoryFile::Read(std::string& text, std::string& error) {
 
 bool HistoryFile::Append(std::string_view lines, std::uint64_t& before, std::uint64_t& after,
                          std::string& error) {
-  Descriptor fd(open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  std::string why;
+  Descriptor fd(OpenPrivateFile(path_, O_RDWR | O_APPEND | O_CREAT, &why));
   struct stat info {};
   if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
-    error = Failure("无法写入历史记录", path_);
+    error = Failure("无法写入历史记录", path_, why);
     return false;
   }
   char last = '\n';
@@ -177,18 +153,18 @@ bool HistoryFile::Append(std::string_view lines, std::uint64_t& before, std::uin
 
 bool HistoryFile::Replace(std::string_view text, std::string& error) {
   const std::string temp = path_ + ".tmp";
-  Descriptor fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-  bool ok = fd.get() >= 0 && fchmod(fd.get(), 0600) == 0 && WriteAll(fd.get(), text) &&
-            fsync(fd.get()) == 0;
+  std::string why;
+  Descriptor fd(OpenPrivateFile(temp, O_WRONLY | O_CREAT | O_TRUNC, &why));
+  bool ok = fd.get() >= 0 && WriteAll(fd.get(), text) && fsync(fd.get()) == 0;
   if (fd.get() >= 0) ok = fd.Close() && ok;
   if (void (*hook)() = g_replaceHook.load(); ok && hook) hook();
   if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
-    error = Failure("无法写入历史记录", path_);
+    error = Failure("无法写入历史记录", path_, why);
     unlink(temp.c_str());
     return false;
   }
   // The rename reaches the disk with its folder.
-  Descriptor folder(open(Folder(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor folder(open(ParentFolder(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() >= 0) fsync(folder.get());
   return true;
 }

@@ -22,7 +22,9 @@ struct HistoryDownload {
   // engine's JSON-RPC address without user or password.
   std::string engine;
   std::string gid;
-  // "sent", then "complete" or "error", as the command line says them
+  // As the command line says them: "sent", then "complete" or "error", or
+  // "partial" (the tool's own engine stopped half-way) or "interrupted" (no
+  // longer waited on).
   std::string state;
 };
 

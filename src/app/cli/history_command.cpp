@@ -34,9 +34,10 @@ std::string CheckSentence(const std::string& name) {
 }
 
 std::string DownloadSentence(const HistoryDownload& download) {
-  const std::string state = download.state == "complete" ? "已下载完成"
-                            : download.state == "error"  ? "下载失败"
-                                                         : "已交给 aria2 下载";
+  const std::string state = download.state == "complete"  ? "已下载完成"
+                            : download.state == "error"   ? "下载失败"
+                            : download.state == "partial" ? "下载被中断，只下载了一部分"
+                                                          : "已交给 aria2 下载";
   return download.gid.empty() ? state : state + "，GID：" + EscapeControls(download.gid);
 }
 

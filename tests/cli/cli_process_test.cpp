@@ -1104,7 +1104,8 @@ TEST_F(CliTest, ExtractReadsEveryPageAndLinkOfAFreeTextInOrder) {
 
 TEST_F(CliTest, TheHistoryKeepsChecksAndDownloadsButNoSecretOrCookie) {
   Downloadable file(*dir_);
-  test::SimProcess sim({"--test-mode", "--file", file.Arg()});
+  const fs::path requests = *dir_ / "kept-requests.log";
+  test::SimProcess sim({"--test-mode", "--file", file.Arg(), "--request-log", requests.string()});
   ASSERT_TRUE(sim.ok()) << sim.error();
   // An engine that takes the file at once and has it at the first look.
   test::LoopbackServer engine([](const std::string& request, test::LoopbackServer::Connection& c) {
@@ -1152,22 +1153,24 @@ TEST_F(CliTest, TheHistoryKeepsChecksAndDownloadsButNoSecretOrCookie) {
       std::string::npos)
       << listed.out;
 
-  // The engine was given the secret and the service's cookies; the history
-  // keeps neither.
+  // The engine was given the secret and the service its cookies; the
+  // history keeps neither.
   std::vector<std::string> secrets = {"t0ps3cret"};
-  for (const std::string& request : engine.requests()) {
-    const size_t cookie = request.find("Cookie: ");
-    if (cookie == std::string::npos) continue;
-    const std::string line = request.substr(cookie + 8, request.find('"', cookie) - cookie - 8);
-    for (size_t at = 0; at < line.size();) {
-      const size_t equals = line.find('=', at);
-      const size_t end = std::min(line.find(';', at), line.size());
-      if (equals < end) secrets.push_back(line.substr(equals + 1, end - equals - 1));
-      at = end + 1;
-      while (at < line.size() && line[at] == ' ') ++at;
+  std::istringstream log(ReadAll(requests));
+  for (std::string line; std::getline(log, line);) {
+    const json request = json::parse(line);
+    for (const std::string header : request["headers"]) {
+      if (header.rfind("Cookie: ", 0) != 0) continue;
+      for (size_t at = 8; at < header.size();) {
+        const size_t equals = header.find('=', at);
+        const size_t end = std::min(header.find(';', at), header.size());
+        if (equals < end) secrets.push_back(header.substr(equals + 1, end - equals - 1));
+        at = end + 1;
+        while (at < header.size() && header[at] == ' ') ++at;
+      }
     }
   }
-  ASSERT_GE(secrets.size(), 2u) << "the engine was given no cookie";
+  ASSERT_GE(secrets.size(), 2u) << "the service was sent no cookie";
   std::string all;
   for (const std::string& request : engine.requests()) all += request;
   EXPECT_NE(all.find("token:t0ps3cret"), std::string::npos);
@@ -1186,6 +1189,35 @@ TEST_F(CliTest, TheHistoryKeepsChecksAndDownloadsButNoSecretOrCookie) {
   EXPECT_EQ(cleared.status, 0);
   EXPECT_EQ(cleared.out, "已清空历史记录。\n");
   EXPECT_EQ(RunCli({"history", "--json"}, Stdin::kText, {}, env).out, "");
+}
+
+// A link opened after a page is no resolution: what the engine does with it
+// stays out of the page's entry.
+TEST_F(CliTest, ALinkHandedOffAfterAPageLeavesThePagesEntryAlone) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  test::LoopbackServer engine([](const std::string& request, test::LoopbackServer::Connection& c) {
+    const bool link = request.find("dl.example") != std::string::npos;
+    c.Write(test::HttpResponse(json{{"jsonrpc", "2.0"},
+                                    {"id", "1"},
+                                    {"result", link ? "00000000000000ff" : "0000000000000001"}}
+                                   .dump(),
+                               "Content-Type: application/json\r\n"));
+  });
+  const fs::path post = *dir_ / "page-then-link.txt";
+  std::ofstream(post) << sim.url(kExample) << "\nthunder://QUFodHRwOi8vZGwuZXhhbXBsZS8xLnppcFpa\n";
+  const auto env = WithData(Env(sim), *dir_ / "link-data");
+  const Ran ran = RunCli({"--json", "--captcha-program", ScriptPath("ask"), "--extract", "-i",
+                          post.string(), "--aria2=http://" + engine.authority() + "/jsonrpc"},
+                         Stdin::kText, {}, env);
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  ASSERT_EQ(ran.Json().size(), 2u) << ran.out;
+  EXPECT_EQ(ran.Json()[1]["gid"], "00000000000000ff");
+  const std::vector<json> entries = RunCli({"history", "--json"}, Stdin::kText, {}, env).Json();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]["address"], sim.url(kExample));
+  EXPECT_EQ(entries[0]["gid"], "0000000000000001");
+  EXPECT_EQ(entries[0]["download"], "sent");
 }
 
 TEST_F(CliTest, ADamagedHistoryLineIsSaidOnce) {

@@ -1071,5 +1071,229 @@ TEST_F(CliEngineTest, AnInterruptedWaitSaysWhatIsPartialAndTheNextRunGetsItsOwnF
   EXPECT_TRUE(fs::exists(Out("样本 数据.bin.aria2")));
 }
 
+// Free text read with --extract, and the history that every run keeps.
+
+// A data folder of the test's own, so that it reads only its own history.
+std::map<std::string, std::string> WithData(std::map<std::string, std::string> env,
+                                            const fs::path& data) {
+  env["XDG_DATA_HOME"] = data.string();
+  return env;
+}
+
+TEST_F(CliTest, ExtractReadsEveryPageAndLinkOfAFreeTextInOrder) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const fs::path data = *dir_ / "extract-data";
+  const fs::path post = *dir_ / "帖子.txt";
+  const std::string signs = "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL+aWh+S7ti56aXA/az0+Pj9aWg==";
+  std::ofstream(post) << "\xEF\xBB\xBF各位好，分享几个文件：\r\n1. 样本 " << sim.url(kExample)
+                      << "，提取码见楼下\r\n2. 迅雷：" << signs << "。\r\n重复："
+                      << "HTTP" << sim.url(kExample).substr(4) << "\r\n3. 邮件折行："
+                      << sim.url("/file/") << "\r\n12345678 谢谢\r\n坏链接：thunder://QUFodHRw "
+                      << "别处的 http://other.example/file/1\r\n";
+  const auto env = WithData(Env(sim), data);
+  const Ran ran =
+      RunCli({"--json", "--captcha-program", ScriptPath("ask"), "--extract", "-i", post.string()},
+             Stdin::kText, {}, env);
+  EXPECT_EQ(ran.status, 1) << ran.err;
+  const std::vector<json> lines = ran.Json();
+  ASSERT_EQ(lines.size(), 4u) << ran.out;
+  EXPECT_EQ(lines[0]["address"], sim.url(kExample));
+  EXPECT_EQ(lines[0]["status"], "ok");
+  // The link is opened as the window opens a pasted one: no captcha.
+  EXPECT_EQ(lines[1], json({{"address", signs},
+                            {"status", "ok"},
+                            {"normal", "http://dl.example/f/文件.zip?k=>>?"},
+                            {"thunder", signs},
+                            {"flashget",
+                             "flashget://"
+                             "W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL2Yv5paH5Lu2LnppcD9rPT4+"
+                             "P1tGTEFTSEdFVF0=&sorrel"}}));
+  EXPECT_EQ(lines[2]["address"], sim.url("/file/12345678"));
+  EXPECT_EQ(lines[2]["status"], "ok");
+  EXPECT_EQ(lines[3], json({{"address", "thunder://QUFodHRw"},
+                            {"status", "invalid"},
+                            {"message", "解码后的内容不是迅雷链接的“AA…ZZ”包装。"}}));
+  EXPECT_EQ(AskLog().size(), 2u);
+
+  // The next process reads the two resolutions, newest first; the link
+  // resolved nothing and is not among them.
+  const Ran history = RunCli({"history", "--json"}, Stdin::kText, {}, env);
+  EXPECT_EQ(history.status, 0) << history.err;
+  const std::vector<json> entries = history.Json();
+  ASSERT_EQ(entries.size(), 2u) << history.out;
+  EXPECT_EQ(entries[0]["address"], sim.url("/file/12345678"));
+  EXPECT_EQ(entries[0]["normal"], lines[2]["normal"]);
+  EXPECT_EQ(entries[0]["thunder"], lines[2]["thunder"]);
+  EXPECT_EQ(entries[0]["flashget"], lines[2]["flashget"]);
+  EXPECT_EQ(entries[1]["address"], sim.url(kExample));
+  EXPECT_EQ(entries[1]["name"], "Sorrel网盘使用说明.txt");
+
+  // Without --extract each line is taken as an address.
+  const Ran plain = RunCli({"--json", "--captcha-program", ScriptPath("ask"), "-i", post.string()},
+                           Stdin::kText, {}, env);
+  EXPECT_EQ(plain.status, 1);
+  ASSERT_FALSE(plain.Json().empty());
+  EXPECT_EQ(plain.Json()[0]["status"], "invalid");
+}
+
+TEST_F(CliTest, TheHistoryKeepsChecksAndDownloadsButNoSecretOrCookie) {
+  Downloadable file(*dir_);
+  const fs::path requests = *dir_ / "kept-requests.log";
+  test::SimProcess sim({"--test-mode", "--file", file.Arg(), "--request-log", requests.string()});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  // An engine that takes the file at once and has it at the first look.
+  test::LoopbackServer engine([](const std::string& request, test::LoopbackServer::Connection& c) {
+    const json result = request.find("aria2.addUri") != std::string::npos
+                            ? json("0123456789abcdef")
+                            : json{{"gid", "0123456789abcdef"},
+                                   {"status", "complete"},
+                                   {"totalLength", "5"},
+                                   {"completedLength", "5"}};
+    c.Write(test::HttpResponse(json{{"jsonrpc", "2.0"}, {"id", "1"}, {"result", result}}.dump(),
+                               "Content-Type: application/json\r\n"));
+  });
+  const fs::path data = *dir_ / "kept-data";
+  const auto env = WithData(Env(sim), data);
+  std::ofstream(file.dir / "secret") << "t0ps3cret\n";
+  const std::string rpc = "http://" + engine.authority() + "/jsonrpc";
+  const Ran ran =
+      RunCli({"--json", "--captcha-program", ScriptPath("ask"), "--check", "--aria2=" + rpc,
+              "--aria2-secret-file", (file.dir / "secret").string(), "--wait", sim.url("/file/99")},
+             Stdin::kText, {}, env);
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  const Ran skipped =
+      RunCli({"--captcha-program", ScriptPath("ask"), "--no-history", "-q", sim.url(kExample)},
+             Stdin::kText, {}, env);
+  EXPECT_EQ(skipped.status, 0) << skipped.err;
+
+  const Ran history = RunCli({"history", "--json"}, Stdin::kText, {}, env);
+  const std::vector<json> entries = history.Json();
+  ASSERT_EQ(entries.size(), 1u) << history.out;
+  const json& entry = entries[0];
+  EXPECT_EQ(entry["address"], sim.url("/file/99"));
+  EXPECT_EQ(entry["name"], "样本 数据.bin");
+  EXPECT_EQ(entry["size"], file.content.size());
+  EXPECT_EQ(entry["link_status"], "ok");
+  EXPECT_EQ(entry["engine"], rpc);
+  EXPECT_EQ(entry["gid"], "0123456789abcdef");
+  EXPECT_EQ(entry["download"], "complete");
+  EXPECT_GT(entry["time"].get<long long>(), 1700000000);
+  const Ran listed = RunCli({"history"}, Stdin::kText, {}, env);
+  EXPECT_NE(listed.out.find("  样本 数据.bin（"), std::string::npos) << listed.out;
+  EXPECT_NE(
+      listed.out.find("\n文件页：" + sim.url("/file/99") + "\n普通下载地址：" +
+                      std::string(ran.Json().at(0)["normal"]) +
+                      "\n链接检查：下载地址有效。\naria2：已下载完成，GID：0123456789abcdef\n"),
+      std::string::npos)
+      << listed.out;
+
+  // The engine was given the secret and the service its cookies; the
+  // history keeps neither.
+  std::vector<std::string> secrets = {"t0ps3cret"};
+  std::istringstream log(ReadAll(requests));
+  for (std::string line; std::getline(log, line);) {
+    const json request = json::parse(line);
+    for (const std::string header : request["headers"]) {
+      if (header.rfind("Cookie: ", 0) != 0) continue;
+      for (size_t at = 8; at < header.size();) {
+        const size_t equals = header.find('=', at);
+        const size_t end = std::min(header.find(';', at), header.size());
+        if (equals < end) secrets.push_back(header.substr(equals + 1, end - equals - 1));
+        at = end + 1;
+        while (at < header.size() && header[at] == ' ') ++at;
+      }
+    }
+  }
+  ASSERT_GE(secrets.size(), 2u) << "the service was sent no cookie";
+  std::string all;
+  for (const std::string& request : engine.requests()) all += request;
+  EXPECT_NE(all.find("token:t0ps3cret"), std::string::npos);
+  const std::string kept = ReadAll(data / "sorrel-resolver" / "history");
+  ASSERT_FALSE(kept.empty());
+  for (const std::string& secret : secrets) {
+    EXPECT_EQ(kept.find(secret), std::string::npos) << secret;
+  }
+
+  RunCli({"--captcha-program", ScriptPath("ask"), "-q", sim.url(kExample)}, Stdin::kText, {}, env);
+  EXPECT_EQ(RunCli({"history", "--json"}, Stdin::kText, {}, env).Json().size(), 2u);
+  const Ran newest = RunCli({"history", "--json", "--limit", "1"}, Stdin::kText, {}, env);
+  ASSERT_EQ(newest.Json().size(), 1u);
+  EXPECT_EQ(newest.Json()[0]["address"], sim.url(kExample));
+  const Ran cleared = RunCli({"history", "--clear"}, Stdin::kText, {}, env);
+  EXPECT_EQ(cleared.status, 0);
+  EXPECT_EQ(cleared.out, "已清空历史记录。\n");
+  EXPECT_EQ(RunCli({"history", "--json"}, Stdin::kText, {}, env).out, "");
+}
+
+// A link opened after a page is no resolution: what the engine does with it
+// stays out of the page's entry.
+TEST_F(CliTest, ALinkHandedOffAfterAPageLeavesThePagesEntryAlone) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  test::LoopbackServer engine([](const std::string& request, test::LoopbackServer::Connection& c) {
+    const bool link = request.find("dl.example") != std::string::npos;
+    c.Write(test::HttpResponse(json{{"jsonrpc", "2.0"},
+                                    {"id", "1"},
+                                    {"result", link ? "00000000000000ff" : "0000000000000001"}}
+                                   .dump(),
+                               "Content-Type: application/json\r\n"));
+  });
+  const fs::path post = *dir_ / "page-then-link.txt";
+  std::ofstream(post) << sim.url(kExample) << "\nthunder://QUFodHRwOi8vZGwuZXhhbXBsZS8xLnppcFpa\n";
+  const auto env = WithData(Env(sim), *dir_ / "link-data");
+  const Ran ran = RunCli({"--json", "--captcha-program", ScriptPath("ask"), "--extract", "-i",
+                          post.string(), "--aria2=http://" + engine.authority() + "/jsonrpc"},
+                         Stdin::kText, {}, env);
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  ASSERT_EQ(ran.Json().size(), 2u) << ran.out;
+  EXPECT_EQ(ran.Json()[1]["gid"], "00000000000000ff");
+  const std::vector<json> entries = RunCli({"history", "--json"}, Stdin::kText, {}, env).Json();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]["address"], sim.url(kExample));
+  EXPECT_EQ(entries[0]["gid"], "0000000000000001");
+  EXPECT_EQ(entries[0]["download"], "sent");
+}
+
+TEST_F(CliTest, ADamagedHistoryLineIsSaidOnce) {
+  const fs::path data = *dir_ / "damaged-data";
+  fs::create_directories(data / "sorrel-resolver");
+  std::ofstream(data / "sorrel-resolver" / "history")
+      << R"({"id":"a","time":1765297925,"page":"http://h/file/1","normal":"http://h/dl/1"})"
+      << "\n{\"id\":\"b\",\"ti\n";
+  const std::map<std::string, std::string> env = {{"XDG_DATA_HOME", data.string()}};
+  const Ran first = RunCli({"history", "--json"}, Stdin::kText, {}, env);
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.err, "sorrel-resolve: 历史记录里有 1 行已损坏，已跳过并删除。\n");
+  ASSERT_EQ(first.Json().size(), 1u);
+  EXPECT_EQ(first.Json()[0]["address"], "http://h/file/1");
+  const Ran second = RunCli({"history", "--json"}, Stdin::kText, {}, env);
+  EXPECT_EQ(second.err, "");
+  EXPECT_EQ(second.out, first.out);
+}
+
+TEST(CliCommandLineTest, ExtractAndHistoryOptions) {
+  const Ran help = RunCli({"--help"});
+  for (const char* part : {"--extract", "--no-history", "history [选项]", "--limit N", "--clear"}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  }
+  const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+      {{"--extract", "x"}, "--extract 需要与 -i 一起使用"},
+      {{"history", "x"}, "history 不带地址"},
+      {{"history", "--clear", "--json"}, "--clear 不与 --json 或 --limit 一起使用"},
+      {{"history", "--limit", "0"}, "--limit 需要 1 到 10000 之间的整数"},
+      {{"history", "--limit", "10001"}, "--limit 需要 1 到 10000 之间的整数"},
+      {{"history", "--check"}, "选项 --check 只用于解析文件页面"},
+      {{"--limit", "3", "x"}, "选项 --limit 只用于 history"},
+      {{"decode", "--no-history", "x"}, "选项 --no-history 只用于解析文件页面"},
+  };
+  for (const auto& [args, error] : bad) {
+    const Ran ran = RunCli(args);
+    EXPECT_EQ(ran.status, 2) << testing::PrintToString(args);
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err.substr(0, ran.err.find('\n')), "sorrel-resolve: " + error);
+  }
+}
+
 }  // namespace
 }  // namespace sorrel

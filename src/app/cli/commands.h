@@ -1,4 +1,4 @@
-// The three commands of sorrel-resolve; each returns the exit status.
+// The commands of sorrel-resolve; each returns the exit status.
 #pragma once
 
 #include <string>
@@ -15,5 +15,6 @@ inline constexpr int kExitUsage = 2;
 int RunResolve(const Options& options, const std::vector<std::string>& addresses);
 int RunDecode(const std::vector<std::string>& links);
 int RunEncode(const std::vector<std::string>& addresses);
+int RunHistory(const Options& options);
 
 }  // namespace sorrel::cli

@@ -186,6 +186,7 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
     result.gid = remote_->AddUri(download, failure);
   }
   if (result.gid.empty()) return failed(failure.message);
+  if (onSent) onSent(result.gid);
   // A private engine ends with this process, so its downloads are waited on.
   if (options_.wait || keeper_) {
     Wait(keeper_ ? *keeper_->Client() : *remote_, result.gid,

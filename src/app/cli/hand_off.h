@@ -2,6 +2,7 @@
 // aria2 and wait for the download. Texts are UTF-8.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,8 @@ class HandOff {
   // Why this resolved address is not handed over at all; empty when it is.
   std::string Refusal(const std::string& normal) const;
   HandOffResult Run(const std::string& normal, const std::string& page);
+  // Told the GID as soon as the engine has taken a file.
+  std::function<void(const std::string& gid)> onSent;
 
  private:
   void Wait(Aria2Client& client, const std::string& gid, const std::string& path,

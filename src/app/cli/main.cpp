@@ -25,12 +25,14 @@ int main(int argc, char** argv) {
       return RunDecode(options.operands);
     case Command::kEncode:
       return RunEncode(options.operands);
+    case Command::kHistory:
+      return RunHistory(options);
     case Command::kResolve:
       break;
   }
   std::vector<std::string> addresses;
   std::string error;
-  if (!CollectAddresses(options, addresses, error)) {
+  if (!CollectAddresses(options, RunOrigin(options), addresses, error)) {
     std::fprintf(stderr, "sorrel-resolve: %s\n%s", error.c_str(), UsageText());
     return kExitUsage;
   }

@@ -8,7 +8,10 @@
 #include <optional>
 #include <set>
 
+#include "app/address_split.h"
 #include "resolve/link_codec.h"
+#include "resolve/service_origin.h"
+#include "text/codepage.h"
 #include "text/escape_controls.h"
 
 namespace sorrel::cli {
@@ -16,6 +19,7 @@ namespace sorrel::cli {
 namespace {
 
 constexpr int kMaxTries = 100;
+constexpr int kMaxLimit = 10000;
 
 std::string Trimmed(std::string line) {
   const char* blanks = " \t\r\n";
@@ -24,15 +28,15 @@ std::string Trimmed(std::string line) {
   return line.substr(first, line.find_last_not_of(blanks) - first + 1);
 }
 
-bool ParseTries(const std::string& text, int& tries) {
-  if (text.empty() || text.size() > 3) return false;
+bool ParseCount(const std::string& text, int most, int& count) {
+  if (text.empty() || text.size() > 5) return false;
   int value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
   }
-  if (value < 1 || value > kMaxTries) return false;
-  tries = value;
+  if (value < 1 || value > most) return false;
+  count = value;
   return true;
 }
 
@@ -48,11 +52,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   ParsedCommandLine result;
   Options& options = result.options;
   size_t i = 0;
-  if (!arguments.empty() && (arguments[0] == "decode" || arguments[0] == "encode")) {
-    options.command = arguments[0] == "decode" ? Command::kDecode : Command::kEncode;
+  if (!arguments.empty() &&
+      (arguments[0] == "decode" || arguments[0] == "encode" || arguments[0] == "history")) {
+    options.command = arguments[0] == "decode"   ? Command::kDecode
+                      : arguments[0] == "encode" ? Command::kEncode
+                                                 : Command::kHistory;
     i = 1;
   }
   const bool resolving = options.command == Command::kResolve;
+  const bool listing = options.command == Command::kHistory;
   bool onlyOperands = false;
   for (; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -90,20 +98,31 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       value = arguments[++i];
       return true;
     };
+    const bool ofHistory = name == "--limit" || name == "--clear";
     const bool known = name == "--json" || name == "-q" || name == "--quiet" || name == "-i" ||
                        name == "--input" || name == "--tries" || name == "--origin" ||
                        name == "--captcha-program" || name == "--captcha-file" ||
                        name == "--aria2" || name == "--aria2-secret-file" || name == "--dir" ||
-                       name == "--wait" || name == "--check";
+                       name == "--wait" || name == "--check" || name == "--extract" ||
+                       name == "--no-history" || ofHistory;
     if (!known) return Failure("未知的选项：" + argument);
-    if (!resolving) return Failure("选项 " + name + " 只用于解析文件页面");
+    if (ofHistory && !listing) return Failure("选项 " + name + " 只用于 history");
+    if (!ofHistory && !resolving && !(listing && name == "--json")) {
+      return Failure("选项 " + name + " 只用于解析文件页面");
+    }
     if (name == "--json" || name == "-q" || name == "--quiet" || name == "--wait" ||
-        name == "--check") {
+        name == "--check" || name == "--extract" || name == "--no-history" || name == "--clear") {
       if (hasValue) return Failure("选项 " + name + " 不带值");
-      (name == "--json"    ? options.json
-       : name == "--wait"  ? options.wait
-       : name == "--check" ? options.check
-                           : options.quiet) = true;
+      if (name == "--no-history") {
+        options.keepHistory = false;
+        continue;
+      }
+      (name == "--json"      ? options.json
+       : name == "--wait"    ? options.wait
+       : name == "--check"   ? options.check
+       : name == "--extract" ? options.extract
+       : name == "--clear"   ? options.clear
+                             : options.quiet) = true;
       continue;
     }
     // The engine's address only after "=": a bare --aria2 is the private
@@ -120,7 +139,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (name == "-i" || name == "--input") {
       options.inputFiles.push_back(value);
     } else if (name == "--tries") {
-      if (!ParseTries(value, options.tries)) return Failure("--tries 需要 1 到 100 之间的整数");
+      if (!ParseCount(value, kMaxTries, options.tries)) {
+        return Failure("--tries 需要 1 到 100 之间的整数");
+      }
+    } else if (name == "--limit") {
+      if (!ParseCount(value, kMaxLimit, options.limit)) {
+        return Failure("--limit 需要 1 到 10000 之间的整数");
+      }
     } else if (name == "--origin") {
       while (!value.empty() && value.back() == '/') value.pop_back();
       if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0) {
@@ -150,6 +175,17 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   if (!options.aria2SecretFile.empty() && options.aria2Address.empty()) {
     return Failure("--aria2-secret-file 需要与 --aria2=地址 一起使用");
   }
+  if (options.extract && options.inputFiles.empty()) {
+    return Failure("--extract 需要与 -i 一起使用");
+  }
+  if (listing) {
+    if (!options.operands.empty()) return Failure("history 不带地址");
+    if (options.clear && (options.json || options.limit > 0)) {
+      return Failure("--clear 不与 --json 或 --limit 一起使用");
+    }
+    result.ok = true;
+    return result;
+  }
   if (options.operands.empty() && options.inputFiles.empty()) {
     return Failure(resolving ? "缺少文件页面地址" : "缺少要处理的链接或地址");
   }
@@ -157,8 +193,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   return result;
 }
 
-bool CollectAddresses(const Options& options, std::vector<std::string>& addresses,
-                      std::string& error) {
+std::string RunOrigin(const Options& options) {
+  return options.origin.empty() ? GbkToUtf8(ServiceOrigin()) : options.origin;
+}
+
+bool CollectAddresses(const Options& options, std::string_view origin,
+                      std::vector<std::string>& addresses, std::string& error) {
   std::set<std::string> seen;
   auto add = [&](std::string line, bool fromFile) {
     line = Trimmed(std::move(line));
@@ -166,6 +206,8 @@ bool CollectAddresses(const Options& options, std::vector<std::string>& addresse
     if (seen.insert(line).second) addresses.push_back(line);
   };
   for (const std::string& operand : options.operands) add(operand, false);
+  // Free text is split as one, each file's end a paragraph's.
+  std::string text;
   for (const std::string& file : options.inputFiles) {
     std::ifstream in;
     std::istream* stream = &std::cin;
@@ -182,12 +224,20 @@ bool CollectAddresses(const Options& options, std::vector<std::string>& addresse
     while (std::getline(*stream, line)) {
       if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
       first = false;
-      add(line, true);
+      if (options.extract) {
+        text.append(line).append("\n");
+      } else {
+        add(line, true);
+      }
     }
     if (stream->bad()) {
       error = "读取 " + file + " 时出错";
       return false;
     }
+    text.append("\n");
+  }
+  if (options.extract) {
+    for (const FoundAddress& found : SplitAddresses(text, origin)) add(found.text, true);
   }
   return true;
 }
@@ -249,6 +299,7 @@ const char* UsageText() {
   return "用法：sorrel-resolve [选项] 地址...\n"
          "      sorrel-resolve decode 链接...\n"
          "      sorrel-resolve encode 地址...\n"
+         "      sorrel-resolve history [--json] [--limit N] | --clear\n"
          "详见 sorrel-resolve --help\n";
 }
 
@@ -257,10 +308,16 @@ const char* HelpText() {
          "      sorrel-resolve decode 链接...        取出 thunder://、flashget://、qqdl:// "
          "链接里的地址\n"
          "      sorrel-resolve encode 地址...        给出普通地址的三种链接形式\n"
+         "      sorrel-resolve history [选项]        列出或清空历史记录\n"
          "\n"
          "解析选项：\n"
          "  -i, --input 文件          从文件读取地址，一行一个；跳过空行和以 # 开头的行；\n"
          "                            文件为 - 时读标准输入。重复的地址只解析一次。\n"
+         "      --extract             把 -i 的文件当作一段文字（论坛帖子、聊天记录、邮件），\n"
+         "                            取出其中所有的文件页地址和 thunder://、flashget://、\n"
+         "                            qqdl:// 链接，按出现的顺序，重复的只取一次；邮件折成\n"
+         "                            两行的地址会接回。链接不访问网络，直接解出三个地址\n"
+         "                            （状态 ok）。\n"
          "      --json                每个地址在标准输出写一行 JSON 对象，按输入顺序：\n"
          "                            {\"address\", \"status\", \"normal\", \"thunder\", "
          "\"flashget\", \"message\"}\n"
@@ -288,6 +345,7 @@ const char* HelpText() {
          "                            从文件的第一行读取 aria2 的 RPC "
          "密钥（密钥不放在命令行上）。\n"
          "      --dir 文件夹          本次下载到该文件夹。\n"
+         "      --no-history          本次的解析不记入历史记录。\n"
          "      --wait                等待下载结束；标准错误是终端时显示进度条。\n"
          "                            JSON 中的 download 为 complete 或 error。\n"
          "  -q, --quiet               标准错误上不写进度和失败说明。\n"
@@ -299,6 +357,17 @@ const char* HelpText() {
          "\n"
          "不带 --json 时，每个地址的三个下载地址写在标准输出上各自的标题下，\n"
          "失败的地址在标准错误上写一行说明。\n"
+         "\n"
+         "history 列出历史记录，最新的在前：每次得到下载地址的解析，连同文件名、大小、\n"
+         "链接检查和 aria2 下载的结果，都保存在 $XDG_DATA_HOME/sorrel-resolver/history\n"
+         "（仅本人可读，最多保存最新的 10000 条）。\n"
+         "      --json                每条写一行 JSON 对象：{\"time\", \"address\", \"name\", "
+         "\"size\",\n"
+         "                            \"normal\", \"thunder\", \"flashget\", \"link_status\", "
+         "\"engine\",\n"
+         "                            \"gid\", \"download\"}；time 为 1970 年起的秒数（UTC）。\n"
+         "      --limit N             只列出最新的 N 条（N 为 1 到 10000 的整数）。\n"
+         "      --clear               清空历史记录。\n"
          "\n"
          "decode 把每个链接里的地址单独写成标准输出的一行；出错的链接在标准错误上\n"
          "说明原因，然后继续处理下一个。encode 为每个地址写三行：迅雷、快车、QQ旋风链接。\n"

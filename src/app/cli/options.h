@@ -7,7 +7,7 @@
 
 namespace sorrel::cli {
 
-enum class Command { kResolve, kDecode, kEncode, kHelp, kVersion };
+enum class Command { kResolve, kDecode, kEncode, kHistory, kHelp, kVersion };
 
 struct Options {
   Command command = Command::kResolve;
@@ -29,6 +29,13 @@ struct Options {
   std::string dir;  // the download folder for this run; empty: the engine's
   bool wait = false;
   bool check = false;
+  // The input files are free text: every file page and wrapped link in
+  // them is taken, and wrapped links are decoded without a request.
+  bool extract = false;
+  bool keepHistory = true;  // --no-history: this run leaves no entry
+  // The history command: empty it, or list at most `limit` entries (0: all).
+  bool clear = false;
+  int limit = 0;
 };
 
 struct ParsedCommandLine {
@@ -43,12 +50,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 const char* HelpText();
 const char* UsageText();
 
+// The service origin of this run: --origin, else SORREL_SERVICE_ORIGIN or
+// the built-in one. UTF-8.
+std::string RunOrigin(const Options& options);
+
 // Addresses from the arguments and the input files: one a line, blanks
 // around them removed, each address once, in the order first seen. Blank
 // lines and lines starting with "#" in a file are skipped; an argument is
-// kept whatever it holds. False with `error` set when a file cannot be read.
-bool CollectAddresses(const Options& options, std::vector<std::string>& addresses,
-                      std::string& error);
+// kept whatever it holds. With --extract the files are read whole as free
+// text and give every file page of the service at `origin` and every
+// wrapped link in them. False with `error` set when a file cannot be read.
+bool CollectAddresses(const Options& options, std::string_view origin,
+                      std::vector<std::string>& addresses, std::string& error);
 
 // Why `address` is no page that the service at `origin` (scheme and host)
 // can resolve, as a sentence; empty when it may be one. The captcha and the

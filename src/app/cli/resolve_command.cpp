@@ -15,9 +15,11 @@
 #include "app/cli/captcha_input.h"
 #include "app/cli/commands.h"
 #include "app/cli/hand_off.h"
+#include "app/cli/history_record.h"
 #include "app/cli/interrupt.h"
 #include "app/engines_headless.h"
 #include "app/program.h"
+#include "resolve/link_codec.h"
 #include "resolve/service_origin.h"
 #include "support/write_all_posix.h"
 #include "text/codepage.h"
@@ -169,7 +171,10 @@ class Resolution {
         progress_(count > 1 && !options.quiet && isatty(STDERR_FILENO)),
         program_(HeadlessPlatformEngines(options.quiet), view_,
                  options.origin.empty() ? ServiceOrigin() : Utf8ToGbk(options.origin)),
-        handOff_(options, program_.Engines()) {}
+        handOff_(options, program_.Engines()),
+        record_(options) {
+    handOff_.onSent = [this](const std::string& gid) { record_.Sent(gid); };
+  }
 
   ~Resolution() {
     if (!pictureDir_.empty()) {
@@ -192,7 +197,9 @@ class Resolution {
   bool HandOffWanted() const { return handOff_.Wanted(); }
   HandOffResult HandOver(const std::string& normal, const std::string& page) {
     ClearProgress();
-    return handOff_.Run(normal, page);
+    HandOffResult result = handOff_.Run(normal, page);
+    record_.HandedOff(result);
+    return result;
   }
 
   Result Resolve(const std::string& address) {
@@ -225,6 +232,7 @@ class Resolution {
         if (std::string refusal = handOff_.Refusal(result.normal); !refusal.empty()) {
           return Ended(ResolveOutcome::Invalid, std::move(refusal));
         }
+        record_.Resolved(address, result.normal, result.thunder, result.flashget);
         return result;
       }
       if (view_.outcome != ResolveOutcome::WrongCaptcha || attempt >= options_.tries) {
@@ -241,6 +249,27 @@ class Resolution {
         if (view_.picture.empty()) return Ended(ResolveOutcome::Invalid, "没有取到验证码图片。");
       }
     }
+  }
+
+  // A wrapped link taken from free text: its three addresses at once, with
+  // no request, as a resolution gives them. It resolves nothing, so the
+  // history keeps nothing of it.
+  Result Open(const std::string& link) {
+    record_.Skip();
+    const DecodedLink decoded = DecodeWrappedLink(link);
+    if (!decoded.ok) return Ended(ResolveOutcome::Invalid, decoded.error);
+    Result result = Ended(ResolveOutcome::Resolved);
+    result.normal = decoded.address;
+    result.thunder = EncodeThunder(decoded.address);
+    result.flashget = EncodeFlashGet(decoded.address);
+    // It goes to a terminal, a script or an engine as it is.
+    if (HasControlCharacters(result.normal)) {
+      return Ended(ResolveOutcome::Invalid, "链接解码后的地址含有控制字符。");
+    }
+    if (std::string refusal = handOff_.Refusal(result.normal); !refusal.empty()) {
+      return Ended(ResolveOutcome::Invalid, std::move(refusal));
+    }
+    return result;
   }
 
  private:
@@ -323,6 +352,7 @@ class Resolution {
   CommandLineView view_;
   Program program_;
   HandOff handOff_;
+  HistoryRecord record_;
 };
 
 void PrintJson(const std::string& address, const Result& result) {
@@ -376,7 +406,7 @@ void PrintHandOff(const std::string& address, const HandOffResult& handOff, bool
 
 int RunResolve(const Options& options, const std::vector<std::string>& addresses) {
   HandleInterrupts();
-  const std::string origin = options.origin.empty() ? GbkToUtf8(ServiceOrigin()) : options.origin;
+  const std::string origin = RunOrigin(options);
   bool stdinTaken = false;
   for (const std::string& file : options.inputFiles) stdinTaken = stdinTaken || file == "-";
   int status = kExitOk;
@@ -390,11 +420,14 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
     bool printedBlock = false;
     for (size_t k = 0; k < addresses.size(); ++k) {
       const std::string& address = addresses[k];
-      // What is no page of the service is refused before anything is sent.
-      const std::string problem = AddressProblem(address, origin);
+      // What is no page of the service is refused before anything is sent;
+      // links taken from free text are opened.
+      const bool link = options.extract && IsWrappedLink(address);
+      const std::string problem = link ? std::string() : AddressProblem(address, origin);
       resolution.ShowProgress(k + 1, addresses.size(), address);
-      Result result =
-          problem.empty() ? resolution.Resolve(address) : Ended(ResolveOutcome::Invalid, problem);
+      Result result = link              ? resolution.Open(address)
+                      : problem.empty() ? resolution.Resolve(address)
+                                        : Ended(ResolveOutcome::Invalid, problem);
       resolution.ClearProgress();
       const bool ok = result.outcome == ResolveOutcome::Resolved;
       // The addresses come out before a wait, so that an interrupted one

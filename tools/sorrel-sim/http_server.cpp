@@ -154,6 +154,8 @@ const char* ReasonPhrase(int status) {
       return "OK";
     case 204:
       return "No Content";
+    case 206:
+      return "Partial Content";
     case 301:
       return "Moved Permanently";
     case 302:
@@ -172,6 +174,8 @@ const char* ReasonPhrase(int status) {
       return "Method Not Allowed";
     case 413:
       return "Content Too Large";
+    case 416:
+      return "Range Not Satisfiable";
     case 431:
       return "Request Header Fields Too Large";
     case 500:
@@ -393,7 +397,7 @@ void HttpServer::Serve(Connection& connection) {
 bool HttpServer::WriteResponse(int fd, const Request& request, Response& response, bool keepAlive) {
   const Faults& f = response.faults;
   if (f.delayMs && !Pause(*f.delayMs)) return false;
-  if (f.endless || f.closeMidBody || response.close) keepAlive = false;
+  if (f.endless || f.closeMidBody || f.closeAfter || response.close) keepAlive = false;
 
   const bool fromFile = !response.filePath.empty();
   const std::uint64_t bodySize = fromFile ? response.fileSize : response.body.size();
@@ -424,6 +428,7 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
   std::ifstream file;
   if (fromFile) {
     file.open(response.filePath, std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(response.fileOffset));
     if (!file) return false;
   }
   // Hands out the body in pieces of at most `n` bytes; empty at its end.
@@ -442,14 +447,16 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
     return piece;
   };
 
-  const std::uint64_t limit = f.closeMidBody ? bodySize / 2 : bodySize;
+  std::uint64_t limit = f.closeMidBody ? bodySize / 2 : bodySize;
+  if (f.closeAfter)
+    limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(*f.closeAfter));
   const size_t pieceSize = f.trickleMs ? kTricklePiece : kFileChunk;
   while (sent < limit) {
     std::string piece = next(static_cast<size_t>(std::min<std::uint64_t>(pieceSize, limit - sent)));
     if (piece.empty() || !SendAll(fd, piece)) return false;
     if (f.trickleMs && sent < limit && !Pause(*f.trickleMs)) return false;
   }
-  if (f.closeMidBody) {
+  if (f.closeMidBody || limit < bodySize) {
     ::shutdown(fd, SHUT_RDWR);
     return false;
   }

@@ -122,7 +122,7 @@ TEST_F(SimFaults, CloseInTheMiddleOfTheBody) {
   EXPECT_EQ(r.body.size(), 5000u);
 }
 
-TEST_F(SimFaults, CloseAfterSomeBytesOfTheBody) {
+TEST_F(SimFaults, CloseOrStallAfterSomeBytesOfTheBody) {
   const struct {
     std::string faults;
     size_t bytes;
@@ -140,6 +140,12 @@ TEST_F(SimFaults, CloseAfterSomeBytesOfTheBody) {
   EXPECT_EQ(whole.code, CURLE_OK);
   EXPECT_EQ(whole.body.size(), 100u);
   EXPECT_EQ(whole.Header("Connection"), "close");
+
+  const HttpResult stalled =
+      Get("/__test/bytes?n=20000&fault=stall-after:3000", RequestOptions::Timeout(500));
+  EXPECT_EQ(stalled.code, CURLE_OPERATION_TIMEDOUT);
+  EXPECT_EQ(stalled.body.size(), 3000u);
+  EXPECT_GE(stalled.elapsed, milliseconds(500));
 }
 
 TEST_F(SimFaults, UnknownFaultIsABadRequest) {

@@ -91,7 +91,7 @@ TEST(SimFaultList, Parses) {
   EXPECT_EQ(f.controlLinks, "thunder");
 
   for (const char* bad : {"nope", "endless:1", "delay:-1", "delay:9999999", "redirect:x",
-                          "control-links:page", "close-after:x"}) {
+                          "control-links:page", "close-after:x", "stall-after:-1"}) {
     Faults g;
     EXPECT_FALSE(ParseFaults(bad, g, error)) << bad;
   }

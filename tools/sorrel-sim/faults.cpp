@@ -35,7 +35,8 @@ bool NoValue(std::string_view name, bool hasValue, bool& flag, std::string& erro
 
 bool Faults::Any() const {
   return delayMs || trickleMs || endless || bigHeaders || htmlCaptcha || truncatedPicture ||
-         hugePicture || redirect || redirectHttps || closeMidBody || closeAfter || controlLinks;
+         hugePicture || redirect || redirectHttps || closeMidBody || closeAfter || stallAfter ||
+         controlLinks;
 }
 
 void Faults::Merge(const Faults& other) {
@@ -45,6 +46,7 @@ void Faults::Merge(const Faults& other) {
   if (other.redirect) redirect = other.redirect;
   if (other.controlLinks) controlLinks = other.controlLinks;
   if (other.closeAfter) closeAfter = other.closeAfter;
+  if (other.stallAfter) stallAfter = other.stallAfter;
   endless = endless || other.endless;
   htmlCaptcha = htmlCaptcha || other.htmlCaptcha;
   truncatedPicture = truncatedPicture || other.truncatedPicture;
@@ -86,6 +88,8 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
       ok = NoValue(name, hasValue, faults.closeMidBody, error);
     } else if (name == "close-after") {
       ok = ParseCount(name, value, kDefaultCloseAfter, 1 << 30, faults.closeAfter, error);
+    } else if (name == "stall-after") {
+      ok = ParseCount(name, value, kDefaultStallAfter, 1 << 30, faults.stallAfter, error);
     } else if (name == "control-links") {
       if (value != "" && value != "normal" && value != "thunder" && value != "flashget") {
         error = "fault control-links takes normal, thunder or flashget";

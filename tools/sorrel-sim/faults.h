@@ -20,6 +20,7 @@ struct Faults {
   bool redirectHttps = false;           // redirect-https: 302 to the https address of the path
   bool closeMidBody = false;            // close-mid-body: connection closed halfway
   std::optional<int> closeAfter;        // close-after: connection closed after this many body bytes
+  std::optional<int> stallAfter;        // stall-after: nothing sent after this many body bytes
   // control-links: control and direction characters in the login answer's
   // links: "normal", "thunder" or "flashget", or all three when empty.
   std::optional<std::string> controlLinks;
@@ -33,6 +34,7 @@ inline constexpr int kDefaultDelayMs = 2000;
 inline constexpr int kDefaultTrickleMs = 100;
 inline constexpr int kDefaultBigHeaders = 40;
 inline constexpr int kDefaultCloseAfter = 16384;
+inline constexpr int kDefaultStallAfter = 16384;
 inline constexpr int kTricklePiece = 16;
 inline constexpr std::uint16_t kHugePictureSide = 50000;
 // What control-links puts into a link: a window title, a screen clear, a
@@ -48,7 +50,7 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error);
 inline constexpr std::string_view kFaultNames =
     "delay[:MS] trickle[:MS] endless big-headers[:N] html-captcha\n"
     "                      truncated-picture huge-picture redirect[:PATH] redirect-https\n"
-    "                      close-mid-body close-after[:BYTES]\n"
+    "                      close-mid-body close-after[:BYTES] stall-after[:BYTES]\n"
     "                      control-links[:normal|thunder|flashget]";
 
 }  // namespace sorrel::sim

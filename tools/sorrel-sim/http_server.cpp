@@ -397,7 +397,9 @@ void HttpServer::Serve(Connection& connection) {
 bool HttpServer::WriteResponse(int fd, const Request& request, Response& response, bool keepAlive) {
   const Faults& f = response.faults;
   if (f.delayMs && !Pause(*f.delayMs)) return false;
-  if (f.endless || f.closeMidBody || f.closeAfter || response.close) keepAlive = false;
+  if (f.endless || f.closeMidBody || f.closeAfter || f.stallAfter || response.close) {
+    keepAlive = false;
+  }
 
   const bool fromFile = !response.filePath.empty();
   const std::uint64_t bodySize = fromFile ? response.fileSize : response.body.size();
@@ -448,13 +450,22 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
   };
 
   std::uint64_t limit = f.closeMidBody ? bodySize / 2 : bodySize;
-  if (f.closeAfter)
-    limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(*f.closeAfter));
+  for (const std::optional<int>& cut : {f.closeAfter, f.stallAfter}) {
+    if (cut) limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(*cut));
+  }
   const size_t pieceSize = f.trickleMs ? kTricklePiece : kFileChunk;
   while (sent < limit) {
     std::string piece = next(static_cast<size_t>(std::min<std::uint64_t>(pieceSize, limit - sent)));
     if (piece.empty() || !SendAll(fd, piece)) return false;
     if (f.trickleMs && sent < limit && !Pause(*f.trickleMs)) return false;
+  }
+  if (f.stallAfter && limit < bodySize) {
+    // Silent until the client gives up and closes its end.
+    char peek = 0;
+    while (Pause(kEndlessPauseMs) && ::recv(fd, &peek, 1, MSG_PEEK | MSG_DONTWAIT) < 0 &&
+           (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    }
+    return false;
   }
   if (f.closeMidBody || limit < bodySize) {
     ::shutdown(fd, SHUT_RDWR);

@@ -46,8 +46,8 @@ struct Response {
   std::string filePath;
   std::uint64_t fileOffset = 0;
   std::uint64_t fileSize = 0;
-  // The writer applies delay, big-headers, trickle, endless, close-mid-body
-  // and close-after.
+  // The writer applies delay, big-headers, trickle, endless, close-mid-body,
+  // close-after and stall-after.
   Faults faults;
   bool close = false;
 

@@ -19,6 +19,7 @@
 #include "app/engines_headless.h"
 #include "app/program.h"
 #include "resolve/service_origin.h"
+#include "resolve/texts.h"
 #include "support/write_all_posix.h"
 #include "text/codepage.h"
 #include "text/escape_controls.h"
@@ -183,7 +184,7 @@ class Resolution {
   bool HandOffWanted() const { return handOff_.Wanted(); }
   HandOffResult HandOver(const std::string& normal, const std::string& page) {
     ClearProgress();
-    return handOff_.Run(normal, page);
+    return handOff_.Run(normal, page, [this](const std::string& again) { return Renew(again); });
   }
 
   Result Resolve(const std::string& address) {
@@ -235,6 +236,20 @@ class Resolution {
   }
 
  private:
+  // A fresh address for the page of a download whose address expired.
+  FreshAddress Renew(const std::string& page) {
+    const Result again = Resolve(page);
+    if (again.outcome == ResolveOutcome::Resolved) {
+      return {FreshAddress::Kind::kAddress, again.normal, {}};
+    }
+    if (again.outcome == ResolveOutcome::Removed) {
+      return {FreshAddress::Kind::kGone, {}, GbkToUtf8(texts::RemovedFileMarker())};
+    }
+    return {FreshAddress::Kind::kFailed,
+            {},
+            again.message.empty() ? StatusOf(again.outcome).message : again.message};
+  }
+
   std::optional<std::string> AskCode(const std::string& address, std::string& error) {
     if (!options_.captchaProgram.empty()) {
       const std::string path = PicturePath();
@@ -333,6 +348,7 @@ void PrintJson(const std::string& address, const Result& result) {
     }
     if (!handOff.gid.empty()) line["gid"] = handOff.gid;
     if (!handOff.download.empty()) line["download"] = handOff.download;
+    if (handOff.renewals > 0) line["renewals"] = handOff.renewals;
     if (!handOff.message.empty()) line["message"] = handOff.message;
   } else {
     line["message"] = result.message.empty() ? status.message : result.message;

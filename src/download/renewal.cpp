@@ -179,4 +179,41 @@ DownloadRenewal::State DownloadRenewal::Supply(Aria2Client& engine, const FreshA
   return state_ = State::kUnderWay;
 }
 
+DownloadRenewals::DownloadRenewals(RenewalListener& listener,
+                                   DownloadRenewal::LinkChecker checkLink)
+    : listener_(listener), checkLink_(std::move(checkLink)) {}
+
+void DownloadRenewals::Watch(const std::string& gid, const Aria2Download& handed,
+                             Clock::time_point now) {
+  renewals_.try_emplace(gid, gid, handed, checkLink_, now);
+}
+
+void DownloadRenewals::Poll(Aria2Client& engine, Clock::time_point now) {
+  using State = DownloadRenewal::State;
+  std::map<std::string, bool> asked;  // pages, and whether they were waiting already
+  for (auto& [gid, renewal] : renewals_) {
+    const State before = renewal.Current();
+    if (before != State::kUnderWay && before != State::kNeedsAddress) continue;
+    const bool waiting = renewal.Poll(engine, now) == State::kNeedsAddress;
+    if (waiting) asked[renewal.Page()] |= before == State::kNeedsAddress;
+  }
+  for (const auto& [page, already] : asked) {
+    if (!already) listener_.CaptchaNeeded(page);
+  }
+}
+
+void DownloadRenewals::Supply(Aria2Client& engine, const std::string& page,
+                              const FreshAddress& fresh, Clock::time_point now) {
+  for (auto& [gid, renewal] : renewals_) {
+    if (renewal.Current() == DownloadRenewal::State::kNeedsAddress && renewal.Page() == page) {
+      renewal.Supply(engine, fresh, now);
+    }
+  }
+}
+
+const DownloadRenewal* DownloadRenewals::Find(const std::string& firstGid) const {
+  const auto it = renewals_.find(firstGid);
+  return it == renewals_.end() ? nullptr : &it->second;
+}
+
 }  // namespace sorrel

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "download/aria2_client.h"
@@ -108,6 +109,40 @@ class DownloadRenewal {
   long long completedAtRenewal_ = 0;
   // Bytes a download added again must start from; 0 once that was seen.
   long long resumeFrom_ = 0;
+};
+
+// The seam to a front end that resolves pages for the renewals it polls.
+class RenewalListener {
+ public:
+  virtual ~RenewalListener() = default;
+  // Downloads of `page` wait for a fresh address: the front end shows a
+  // new captcha for the page and answers through DownloadRenewals::Supply,
+  // now or once the code is typed. Heard once until that answer.
+  virtual void CaptchaNeeded(const std::string& page) = 0;
+};
+
+// The renewals of one front end's downloads, each known by the GID it was
+// first handed over as (it keeps that name when added again). One fresh
+// address serves every download of its page that waits.
+class DownloadRenewals {
+ public:
+  using Clock = DownloadRenewal::Clock;
+
+  DownloadRenewals(RenewalListener& listener, DownloadRenewal::LinkChecker checkLink);
+
+  void Watch(const std::string& gid, const Aria2Download& handed, Clock::time_point now);
+  // Polls each download under way or waiting for an address; the listener
+  // hears of each page that came to need one.
+  void Poll(Aria2Client& engine, Clock::time_point now);
+  void Supply(Aria2Client& engine, const std::string& page, const FreshAddress& fresh,
+              Clock::time_point now);
+  // Null for a GID never watched.
+  const DownloadRenewal* Find(const std::string& firstGid) const;
+
+ private:
+  RenewalListener& listener_;
+  DownloadRenewal::LinkChecker checkLink_;
+  std::map<std::string, DownloadRenewal> renewals_;
 };
 
 }  // namespace sorrel

@@ -301,5 +301,30 @@ TEST(Renewal, WhatCannotBeRenewedEndsPlainly) {
   }
 }
 
+class Heard : public RenewalListener {
+ public:
+  void CaptchaNeeded(const std::string& page) override { pages.push_back(page); }
+  std::vector<std::string> pages;
+};
+
+TEST(Renewal, OneCaptchaServesEveryDownloadOfItsPage) {
+  ScriptedEngine engine(std::vector<json>{Report("error", 40000, "22", "status=403")});
+  Heard heard;
+  DownloadRenewals renewals(heard, [](const std::string&) { return LinkStatus::kExpired; });
+  const auto now = Clock::now();
+  renewals.Watch("00000000000000a1", Watched::Handed("http://h/file/1"), now);
+  renewals.Watch("00000000000000a2", Watched::Handed("http://h/file/1"), now);
+  renewals.Watch("00000000000000a3", Watched::Handed("http://h/file/2"), now);
+  renewals.Poll(engine.Client(), now);
+  renewals.Poll(engine.Client(), now);
+  EXPECT_EQ(heard.pages, (std::vector<std::string>{"http://h/file/1", "http://h/file/2"}));
+  renewals.Supply(engine.Client(), "http://h/file/1", kFresh, now);
+  EXPECT_EQ(renewals.Find("00000000000000a1")->Renewals(), 1);
+  EXPECT_EQ(renewals.Find("00000000000000a2")->Renewals(), 1);
+  EXPECT_EQ(renewals.Find("00000000000000a3")->Current(), State::kNeedsAddress);
+  EXPECT_EQ(renewals.Find("00000000000000ff"), nullptr);
+  EXPECT_EQ(engine.Changes().size(), 2u);
+}
+
 }  // namespace
 }  // namespace sorrel

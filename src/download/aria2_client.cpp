@@ -75,10 +75,13 @@ json AddUriParams(const Aria2Download& download) {
   // Whatever the engine's own settings: a file the user has is never
   // written into (a new one gets a new name), and a torrent or Metalink
   // file the address turns out to be is saved, not followed.
-  json options = {{"auto-file-renaming", "true"},
+  json options = {{"auto-file-renaming", download.resume ? "false" : "true"},
                   {"continue", "false"},
                   {"follow-metalink", "false"},
                   {"follow-torrent", "false"}};
+  // A resumed download fails rather than take another name or start again
+  // over a file without its control file.
+  if (download.resume) options["allow-overwrite"] = "false";
   if (!download.fileName.empty()) options["out"] = download.fileName;
   if (!download.dir.empty()) options["dir"] = download.dir;
   if (!download.referer.empty()) options["referer"] = download.referer;
@@ -86,6 +89,11 @@ json AddUriParams(const Aria2Download& download) {
   if (!download.userAgent.empty()) headers.push_back("User-Agent: " + download.userAgent);
   if (!headers.empty()) options["header"] = std::move(headers);
   return json::array({json::array({download.address}), std::move(options)});
+}
+
+json ChangeUriParams(std::string_view gid, const std::vector<std::string>& removed,
+                     const std::vector<std::string>& added) {
+  return json::array({gid, 1, removed, added});
 }
 
 bool IsAsciiDigits(std::string_view text) {
@@ -186,6 +194,8 @@ std::string Aria2DownloadFailure(const Aria2Status& status) {
     sentence = "服务器拒绝了下载（HTTP 403），下载地址可能已经过期，请重新获取。";
   } else if (code == "22") {
     sentence = "下载服务器的应答不对。";
+  } else if (code == "13") {
+    sentence = "文件已经存在，但没有 aria2 的控制文件（.aria2），无法接着下载，也不会覆盖它。";
   } else if (code == "2") {
     sentence = "连接下载服务器超时。";
   } else if (code == "6") {
@@ -207,6 +217,11 @@ std::string Aria2RequestBody(std::string_view method, std::string_view id, std::
 
 std::string Aria2AddUriParams(const Aria2Download& download) {
   return Dump(AddUriParams(download));
+}
+
+std::string Aria2ChangeUriParams(std::string_view gid, const std::vector<std::string>& removed,
+                                 const std::vector<std::string>& added) {
+  return Dump(ChangeUriParams(gid, removed, added));
 }
 
 Aria2Client::Aria2Client(HttpStack& stack, ThreadSystem& threads, Aria2Endpoint endpoint,
@@ -267,7 +282,8 @@ std::string Aria2Client::AddUri(const Aria2Download& download, Aria2Error& error
 
 bool Aria2Client::TellStatus(std::string_view gid, Aria2Status& status, Aria2Error& error) {
   const json keys = {"gid",           "status",    "totalLength",  "completedLength",
-                     "downloadSpeed", "errorCode", "errorMessage", "files"};
+                     "downloadSpeed", "errorCode", "errorMessage", "dir",
+                     "files"};
   const json result = Call("aria2.tellStatus", json::array({gid, keys}), error);
   if (error.failure != Aria2Failure::kNone) return false;
   if (!result.is_object()) {
@@ -281,12 +297,44 @@ bool Aria2Client::TellStatus(std::string_view gid, Aria2Status& status, Aria2Err
   status.downloadSpeed = NumberMember(result, "downloadSpeed");
   status.errorCode = StringMember(result, "errorCode");
   status.errorMessage = StringMember(result, "errorMessage");
+  status.dir = StringMember(result, "dir");
   status.path.clear();
+  status.uris.clear();
   if (const auto files = result.find("files");
       files != result.end() && files->is_array() && !files->empty() && files->front().is_object()) {
-    status.path = StringMember(files->front(), "path");
+    const json& first = files->front();
+    status.path = StringMember(first, "path");
+    if (const auto uris = first.find("uris"); uris != first.end() && uris->is_array()) {
+      for (const json& uri : *uris) {
+        if (uri.is_object() && !StringMember(uri, "uri").empty()) {
+          status.uris.push_back(StringMember(uri, "uri"));
+        }
+      }
+    }
   }
   return true;
+}
+
+bool Aria2Client::ChangeUri(std::string_view gid, const std::vector<std::string>& removed,
+                            const std::vector<std::string>& added, Aria2Error& error) {
+  for (const std::string& address : added) {
+    if (!IsDownloadAddress(address)) {
+      error = {Aria2Failure::kNotDownload, NotDownloadSentence()};
+      return false;
+    }
+  }
+  const json result = Call("aria2.changeUri", ChangeUriParams(gid, removed, added), error);
+  if (error.failure != Aria2Failure::kNone) return false;
+  if (!result.is_array()) {
+    error = {Aria2Failure::kNotJsonRpc, Sentence(Aria2Failure::kNotJsonRpc, endpoint_, 0, {})};
+    return false;
+  }
+  return true;
+}
+
+bool Aria2Client::Remove(std::string_view gid, Aria2Error& error) {
+  Call("aria2.forceRemove", json::array({gid}), error);
+  return error.failure == Aria2Failure::kNone;
 }
 
 std::string Aria2Client::GetVersion(Aria2Error& error) {

@@ -7,6 +7,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sorrel {
 
@@ -46,6 +47,10 @@ struct Aria2Download {
   std::string dir;       // empty: the engine's own folder
   std::string referer;   // the file page address
   std::string userAgent;
+  // Added again after its address expired: the same `dir` and `out` taken
+  // up where its control file says, never under another name, and never a
+  // file without a control file written into.
+  bool resume = false;
 };
 
 struct Aria2Status {
@@ -56,7 +61,9 @@ struct Aria2Status {
   long long downloadSpeed = 0;
   std::string errorCode;
   std::string errorMessage;
-  std::string path;  // of the first file, when known
+  std::string dir;
+  std::string path;               // of the first file, when known
+  std::vector<std::string> uris;  // of the first file, in use or waiting, repeats kept
 };
 
 // True for an absolute http:// or https:// address with a host and nothing
@@ -86,6 +93,13 @@ class Aria2Client {
   // The new download's GID, or empty with `error` set.
   std::string AddUri(const Aria2Download& download, Aria2Error& error);
   bool TellStatus(std::string_view gid, Aria2Status& status, Aria2Error& error);
+  // Takes `removed` (each listed once per time it is to go) from the first
+  // file's addresses and adds `added`: an active download leaves an
+  // address it uses for the new one, keeping what it has.
+  bool ChangeUri(std::string_view gid, const std::vector<std::string>& removed,
+                 const std::vector<std::string>& added, Aria2Error& error);
+  // Ends a download at once; its files stay.
+  bool Remove(std::string_view gid, Aria2Error& error);
   // The engine's version, or empty with `error` set.
   std::string GetVersion(Aria2Error& error);
 
@@ -108,5 +122,8 @@ std::string Aria2RequestBody(std::string_view method, std::string_view id, std::
                              std::string_view paramsJson);
 // The parameters of aria2.addUri, without the secret.
 std::string Aria2AddUriParams(const Aria2Download& download);
+// The parameters of aria2.changeUri for the first file, without the secret.
+std::string Aria2ChangeUriParams(std::string_view gid, const std::vector<std::string>& removed,
+                                 const std::vector<std::string>& added);
 
 }  // namespace sorrel

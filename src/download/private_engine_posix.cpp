@@ -2,12 +2,10 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -24,9 +23,8 @@
 #include <vector>
 
 #include "download/private_engine.h"
+#include "support/child_process_posix.h"
 #include "support/write_all_posix.h"
-
-extern char** environ;
 
 namespace sorrel {
 
@@ -110,35 +108,18 @@ std::string RandomSecret() {
   return secret;
 }
 
-// Runs `argv` with standard output into a pipe; its first line.
-std::string FirstLineOf(const std::vector<std::string>& argv) {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  std::string out;
-  if (spawned == 0) {
-    char buffer[512];
-    ssize_t n = 0;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-      if (n > 0 && out.size() < 4096) out.append(buffer, static_cast<std::size_t>(n));
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) out.clear();
-  }
-  close(pipeFds[0]);
-  return out.substr(0, out.find('\n'));
+// Runs `argv` with standard output into a pipe; its first line, or empty
+// when it fails or takes longer than `limit`.
+std::string FirstLineOf(const std::vector<std::string>& argv, std::chrono::seconds limit) {
+  int error = 0;
+  const std::unique_ptr<ChildProcess> child =
+      ChildProcess::Start({argv, ChildStream::kPipe, ChildStream::kNull}, error);
+  if (!child) return {};
+  const auto deadline = ChildProcess::Clock::now() + limit;
+  const std::optional<std::string> line = child->ReadLine(deadline);
+  const std::optional<ChildExit> ended = child->Wait(deadline);
+  if (!line || !ended || ended->code != 0) return {};
+  return *line;
 }
 
 std::string ReadSmallFile(const char* path) {
@@ -237,50 +218,26 @@ std::string PrivateFile(const std::string& dir, const char* stem, const std::str
   return path;
 }
 
-void Reap(pid_t pid) {
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
-
-std::string HowItEnded(int status) {
-  return WIFEXITED(status) ? "退出码 " + std::to_string(WEXITSTATUS(status))
-                           : "信号 " + std::to_string(WTERMSIG(status));
+std::string HowItEnded(const ChildExit& exit) {
+  return exit.signal != 0 ? "信号 " + std::to_string(exit.signal)
+                          : "退出码 " + std::to_string(exit.code);
 }
 
 class PosixPrivateEngine : public PrivateEngine {
  public:
-  PosixPrivateEngine(pid_t pid, Aria2Endpoint endpoint, std::string dir)
-      : pid_(pid), endpoint_(std::move(endpoint)), dir_(std::move(dir)) {}
+  PosixPrivateEngine(std::unique_ptr<ChildProcess> child, Aria2Endpoint endpoint, std::string dir)
+      : child_(std::move(child)), endpoint_(std::move(endpoint)), dir_(std::move(dir)) {}
 
-  ~PosixPrivateEngine() override {
-    if (ended_) return;
-    // SIGTERM lets the engine close its files and control files properly.
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
-    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
+  // SIGTERM lets the engine close its files and control files properly.
+  ~PosixPrivateEngine() override { child_->Stop(kStopWait, SIGTERM); }
 
   const Aria2Endpoint& Endpoint() const override { return endpoint_; }
   const std::string& DownloadDir() const override { return dir_; }
-  long ProcessId() const override { return static_cast<long>(pid_); }
-  bool Running() override {
-    if (!ended_) {
-      const pid_t r = waitpid(pid_, nullptr, WNOHANG);
-      ended_ = r == pid_ || (r < 0 && errno == ECHILD);
-    }
-    return !ended_;
-  }
+  long ProcessId() const override { return static_cast<long>(child_->Id()); }
+  bool Running() override { return child_->Running(); }
 
  private:
-  pid_t pid_;
-  bool ended_ = false;
+  std::unique_ptr<ChildProcess> child_;
   Aria2Endpoint endpoint_;
   std::string dir_;
 };
@@ -380,7 +337,7 @@ std::unique_ptr<NameHold> HoldFileName(const std::string& dir, const std::string
 
 std::string UserDownloadDir() {
   const std::string home = Home();
-  std::string dir = FirstLineOf({"xdg-user-dir", "DOWNLOAD"});
+  std::string dir = FirstLineOf({"xdg-user-dir", "DOWNLOAD"}, kStartWait);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   // xdg-user-dir answers the home folder itself when none is configured.
   if (dir.empty() || dir[0] != '/' || dir == home) dir = home + "/Downloads";
@@ -467,21 +424,16 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
     }
     std::vector<std::string> argv = {program, "--rpc-listen-port=" + std::to_string(port)};
     argv.insert(argv.end(), common.begin(), common.end());
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // The engine holds no socket or file of ours, so that a socket it
-    // listens on is its own.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    // No death signal: it fires when the thread that started the engine
+    // ends, and a window starts it from a thread of its own. The engine
+    // watches this process instead (--stop-with-process).
+    ChildSpec spec{std::move(argv), ChildStream::kNull, ChildStream::kNull};
+    // It holds no socket or file of ours, so that a socket it listens on is
+    // its own.
+    spec.closeOtherDescriptors = true;
+    int spawned = 0;
+    std::unique_ptr<ChildProcess> child = ChildProcess::Start(spec, spawned);
+    if (!child) {
       removeHanded();
       error = "无法启动 " + program + "：" + std::strerror(spawned) + "。";
       return nullptr;
@@ -490,25 +442,20 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
     // The secret goes out only once the port is known to be the engine's:
     // a port taken by someone else between our choice and the engine's bind
     // makes the engine listen elsewhere or end.
-    const auto deadline = std::chrono::steady_clock::now() + kStartWait;
+    const auto deadline = ChildProcess::Clock::now() + kStartWait;
     PortHolder holder = PortHolder::kNobody;
-    int status = 0;
-    bool ended = false;
-    while ((holder = LoopbackListener(port, pid)) == PortHolder::kNobody) {
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        ended = true;
-        break;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) break;
+    std::optional<ChildExit> ended;
+    while ((holder = LoopbackListener(port, child->Id())) == PortHolder::kNobody) {
+      if ((ended = child->Wait(ChildProcess::Clock::now()))) break;
+      if (ChildProcess::Clock::now() >= deadline) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (ended) {
-      why = "启动后随即退出（" + HowItEnded(status) + "）";
+      why = "启动后随即退出（" + HowItEnded(*ended) + "）";
       continue;
     }
     if (holder != PortHolder::kChild) {
-      kill(pid, SIGKILL);
-      Reap(pid);
+      child.reset();
       if (holder == PortHolder::kOther) {
         why = "端口 " + std::to_string(port) + " 已被别的程序占用";
         continue;
@@ -522,24 +469,23 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
                                  true};
     Aria2Client client(stack, threads, endpoint, 1000);
     for (;;) {
-      if (waitpid(pid, &status, WNOHANG) == pid) {
+      if (const std::optional<ChildExit> exit = child->Wait(ChildProcess::Clock::now())) {
         removeHanded();
-        error = "下载引擎 aria2c 启动后随即退出（" + HowItEnded(status) + "）。";
+        error = "下载引擎 aria2c 启动后随即退出（" + HowItEnded(*exit) + "）。";
         return nullptr;
       }
       Aria2Error failure;
       if (!client.GetVersion(failure).empty()) break;
-      if (std::chrono::steady_clock::now() >= deadline) {
+      if (ChildProcess::Clock::now() >= deadline) {
         removeHanded();
-        kill(pid, SIGKILL);
-        Reap(pid);
+        child.reset();
         error = "下载引擎 aria2c 已启动，但没有应答：" + failure.message;
         return nullptr;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     removeHanded();
-    return std::make_unique<PosixPrivateEngine>(pid, endpoint, dir);
+    return std::make_unique<PosixPrivateEngine>(std::move(child), endpoint, dir);
   }
   removeHanded();
   error = "下载引擎 aria2c 无法在本机回环地址上开始监听：" + why + "（试了 " +

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,20 @@ int AboveStandard(int fd) {
   const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
   close(fd);
   return moved;
+}
+
+// Marks every descriptor above the standard three to close at exec; the
+// child reports a failed exec through one of them until then.
+void CloseAboveStandardAtExec() {
+  if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  // A kernel without close_range: each possible descriptor in turn.
+  rlimit limit{};
+  const rlim_t last = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                          ? std::min<rlim_t>(limit.rlim_cur, 1 << 20)
+                          : 1 << 16;
+  for (int fd = STDERR_FILENO + 1; static_cast<rlim_t>(fd) < last; ++fd) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
 }
 
 void CloseIfOpen(int& fd) {
@@ -117,6 +132,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
     dup2(plumbing.devNull, STDIN_FILENO);
     if (outSource >= 0) dup2(outSource, STDOUT_FILENO);
     if (errSource >= 0) dup2(errSource, STDERR_FILENO);
+    if (spec.closeOtherDescriptors) CloseAboveStandardAtExec();
     sigprocmask(SIG_SETMASK, &none, nullptr);
     execvp(argv[0], argv.data());
     const int failure = errno;

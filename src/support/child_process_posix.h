@@ -31,6 +31,10 @@ struct ChildSpec {
   // Linux: sent to the child when the thread that started it ends, so that
   // it never outlives a parent that was killed (0: none).
   int parentDeathSignal = 0;
+  // Every descriptor above the standard three is closed in the child, one
+  // this process left inheritable too: a program that listens on a port then
+  // holds no socket of ours.
+  bool closeOtherDescriptors = false;
 };
 
 struct ChildExit {

@@ -911,11 +911,11 @@ class CliEngineTest : public CliTest {
   }
   // A small file in the demo service as /file/99, its sim, and a download
   // folder of the test's own.
-  void Serve(std::vector<std::string> simArgs = {}) {
+  void Serve(std::vector<std::string> simArgs = {}, size_t size = 4000) {
     folder_ = *dir_ / "engine";
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "out");
-    content_.resize(4000);
+    content_.resize(size);
     for (size_t i = 0; i < content_.size(); ++i) content_[i] = static_cast<char>(i * 11 + i / 7);
     std::ofstream(folder_ / "样本 数据.bin", std::ios::binary) << content_;
     simArgs.insert(simArgs.begin(), {"--test-mode", "--fixed-code", "k7p2", "--file",
@@ -1293,6 +1293,97 @@ TEST(CliCommandLineTest, ExtractAndHistoryOptions) {
     EXPECT_EQ(ran.out, "");
     EXPECT_EQ(ran.err.substr(0, ran.err.find('\n')), "sorrel-resolve: " + error);
   }
+}
+
+// A download outlives its address: each time the engine comes back for the
+// rest of the file (every answer is cut after 20000 bytes, which take longer
+// than the address lives), the command asks for a new captcha for the same
+// page and hands the address of the new login to the same file.
+class CliRenewalTest : public CliEngineTest {
+ protected:
+  void SetUp() override {
+    CliEngineTest::SetUp();
+    requests_ = *dir_ / "renewal-requests.jsonl";
+    fs::remove(requests_);
+    Serve({"--token-seconds", "2", "--fault", "trickle:2@/dl/*", "--fault",
+           "close-after:20000@/dl/*", "--request-log", requests_.string()},
+          50000);
+  }
+  std::vector<json> Requests(const std::string& start) const {
+    std::vector<json> found;
+    std::ifstream in(requests_);
+    for (std::string line; std::getline(in, line);) {
+      json entry = json::parse(line);
+      if (std::string(entry["request_line"]).rfind(start, 0) == 0) found.push_back(entry);
+    }
+    return found;
+  }
+  static std::string RangeOf(const json& request) {
+    for (const std::string header : request["headers"]) {
+      if (header.rfind("Range: ", 0) == 0) return header.substr(7);
+    }
+    return {};
+  }
+  std::string Notices(int count) const {
+    std::string notices;
+    for (int i = 0; i < count; ++i) {
+      notices +=
+          "sorrel-resolve: " + sim_->url("/file/99") + ": 下载地址已过期，输入验证码后继续下载。\n";
+    }
+    return notices;
+  }
+
+  fs::path requests_;
+};
+
+TEST_F(CliRenewalTest, AnExpiredAddressIsRenewedAndTheFileArrivesWholeWithItsBytesKept) {
+  const Ran ran = RunCli(Wait({"--json", "--tries", "1"}), Stdin::kText, {}, Env(*sim_));
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  ASSERT_EQ(ran.Json().size(), 1u) << ran.out;
+  const json line = ran.Json()[0];
+  EXPECT_EQ(line.value("download", ""), "complete") << line.dump();
+  const int renewals = line.value("renewals", 0);
+  EXPECT_GE(renewals, 1);
+  EXPECT_EQ(ran.err, Notices(renewals));
+  EXPECT_TRUE(ReadAll(Out("样本 数据.bin")) == content_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "out"), {}), 1);
+
+  // A login for the same file each time, and the engine back for the rest.
+  const std::vector<json> logins = Requests("POST /guest_loginV2.php");
+  EXPECT_EQ(logins.size(), static_cast<size_t>(renewals) + 1);
+  for (const json& login : logins) {
+    EXPECT_NE(std::string(login["body"]).find("&file_id=99&"), std::string::npos);
+  }
+  const std::vector<json> fetched = Requests("GET /dl/");
+  ASSERT_FALSE(fetched.empty());
+  int resumedOnAFreshAddress = 0;
+  for (const json& request : fetched) {
+    const std::string range = RangeOf(request);
+    if (range.empty() || range == "bytes=0-0") continue;  // a first request, a link check
+    EXPECT_GT(std::stoll(range.substr(6)), 0) << range;
+    resumedOnAFreshAddress += request["request_line"] != fetched.front()["request_line"];
+  }
+  EXPECT_GE(resumedOnAFreshAddress, renewals);
+}
+
+TEST_F(CliRenewalTest, ADownloadWhosePageSaysTheFileIsGoneEndsAsGone) {
+  auto run = std::async(std::launch::async,
+                        [&] { return RunCli(Wait({"--json"}), Stdin::kText, {}, Env(*sim_)); });
+  // Once the first address is out, the page says the file is gone.
+  for (int i = 0; i < 200 && Requests("POST /guest_loginV2.php").empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  SimGet(*sim_, std::string("/__test/fault?set=redirect:") + kRemoved + "&path=/file/99");
+  const Ran ran = run.get();
+  EXPECT_EQ(ran.status, 1);
+  ASSERT_EQ(ran.Json().size(), 1u) << ran.out;
+  const json line = ran.Json()[0];
+  EXPECT_EQ(line.value("download", ""), "gone") << line.dump();
+  EXPECT_EQ(line.value("message", ""), "这个文件已到期或被删除");
+  EXPECT_EQ(ran.err, Notices(1));
+  EXPECT_EQ(Requests("POST /guest_loginV2.php").size(), 1u);
+  // What arrived stays, to be resumed by hand.
+  EXPECT_TRUE(fs::exists(Out("样本 数据.bin.aria2")));
 }
 
 }  // namespace

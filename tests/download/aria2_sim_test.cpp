@@ -21,6 +21,7 @@
 #include "download/file_name.h"
 #include "download/link_check.h"
 #include "download/private_engine.h"
+#include "download/renewal.h"
 #include "http/http_call.h"
 #include "http/http_stack_curl.h"
 #include "http/web_access.h"
@@ -366,6 +367,55 @@ TEST(Aria2HandOff, ADeadEngineIsReapedAndStartedAgainAtTheNextSend) {
   ASSERT_FALSE(gid.empty()) << failure.message;
   EXPECT_NE(keeper.ProcessId(), first);
   EXPECT_EQ(Finished(*keeper.Client(), gid).errorCode, "22");
+}
+
+// An active download whose answer stalls after its address expired takes
+// a fresh address for the same page in place: the same download goes on
+// from the bytes it has, on a second login's address.
+TEST(Aria2HandOff, AStalledDownloadTakesAFreshAddressInPlaceAndKeepsItsBytes) {
+  Service service({"--token-seconds", "2"});
+  ASSERT_TRUE(service.sim->ok()) << service.sim->error();
+  const std::string address = service.Resolve();
+  ASSERT_FALSE(address.empty());
+  HttpCall stall;
+  stall.address = service.sim->url("/__test/fault?set=stall-after:20000&path=/dl/*&times=1");
+  ASSERT_EQ(PerformHttpCall(Stack(), PlatformThreads(), stall).status, 200);
+  const fs::path downloads = FreshDir("stall-dl");
+  PrivateEngineKeeper keeper(Stack(), PlatformThreads(),
+                             EngineIn(downloads, FreshDir("stall-data")));
+  Aria2Download download = DownloadOf(address, service.page);
+  Aria2Error failure;
+  const std::string gid = keeper.Add(download, Stack().CookieLine(address), failure);
+  ASSERT_FALSE(gid.empty()) << failure.message;
+
+  DownloadRenewal renewal(
+      gid, download,
+      [](const std::string& link) {
+        return CheckLink(Stack(), PlatformThreads(), link, kPageUserAgent, 1500).status;
+      },
+      Clock::now(), std::chrono::milliseconds(1000));
+  using State = DownloadRenewal::State;
+  State state = State::kUnderWay;
+  WaitFor(
+      [&] {
+        state = renewal.Poll(*keeper.Client(), Clock::now());
+        if (state == State::kNeedsAddress) {
+          state =
+              renewal.Supply(*keeper.Client(),
+                             {FreshAddress::Kind::kAddress, service.Resolve(), {}}, Clock::now());
+        }
+        return state != State::kUnderWay;
+      },
+      std::chrono::seconds(30));
+  EXPECT_EQ(state, State::kComplete) << renewal.Message();
+  EXPECT_EQ(renewal.Gid(), gid);
+  EXPECT_EQ(renewal.Renewals(), 1);
+  EXPECT_TRUE(ReadFile(downloads / download.fileName) == service.content);
+  const auto fetched = service.Log("GET /dl/");
+  ASSERT_FALSE(fetched.empty());
+  EXPECT_TRUE(Has(Headers(fetched.back()), "Range: bytes=20000-")) << fetched.back().dump();
+  EXPECT_NE(fetched.back()["request_line"], fetched.front()["request_line"]);
+  EXPECT_EQ(service.Log("POST /guest_loginV2.php").size(), 2u);
 }
 
 TEST(Aria2HandOff, TheSecretGoesOnlyToTheEnginesOwnPort) {

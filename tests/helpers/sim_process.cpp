@@ -1,87 +1,32 @@
 #include "test_helpers/sim_process.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
 
 namespace sorrel::test {
 
 namespace {
 
-std::chrono::steady_clock::time_point Deadline(std::chrono::milliseconds timeout) {
-  return std::chrono::steady_clock::now() + timeout;
-}
+using Clock = ChildProcess::Clock;
 
-int MillisLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
+int MillisLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-// Forks and execs the sim with `args`; the child's stdout (and stderr when
-// `errFd` is given) go to new pipes. Everything the child needs is prepared
-// before the fork, since only async-signal-safe calls may follow it.
-pid_t Spawn(const std::vector<std::string>& args, int* outFd, int* errFd) {
-  std::vector<std::string> argv = {SORREL_SIM_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (std::string& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-
-  int out[2] = {-1, -1};
-  int err[2] = {-1, -1};
-  if (::pipe2(out, O_CLOEXEC) != 0) return -1;
-  if (errFd && ::pipe2(err, O_CLOEXEC) != 0) {
-    ::close(out[0]);
-    ::close(out[1]);
-    return -1;
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-#ifdef __linux__
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // no orphaned servers when a test crashes
-#endif
-    ::dup2(out[1], STDOUT_FILENO);
-    if (errFd) ::dup2(err[1], STDERR_FILENO);
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  if (errFd) ::close(err[1]);
-  if (pid < 0) {
-    ::close(out[0]);
-    if (errFd) ::close(err[0]);
-    return -1;
-  }
-  *outFd = out[0];
-  if (errFd) *errFd = err[0];
-  return pid;
-}
-
-// waitpid with a deadline; the exit code, 128 + signal for a signalled
-// child, or -1 when it has not ended in time.
-int WaitFor(pid_t pid, std::chrono::milliseconds timeout) {
-  const auto deadline = Deadline(timeout);
-  for (;;) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      if (WIFEXITED(status)) return WEXITSTATUS(status);
-      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-      return -1;
-    }
-    if (r < 0 && errno != EINTR) return -1;
-    if (MillisLeft(deadline) == 0) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+// The sim with `args`; its standard output (and standard error when
+// `errToo`) into pipes. It gets SIGTERM when the thread that started it
+// ends: no orphaned servers when a test crashes.
+std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& args, bool errToo) {
+  ChildSpec spec{
+      {SORREL_SIM_PATH}, ChildStream::kPipe, errToo ? ChildStream::kPipe : ChildStream::kInherit};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.parentDeathSignal = SIGTERM;
+  int error = 0;
+  return ChildProcess::Start(spec, error);
 }
 
 }  // namespace
@@ -91,32 +36,24 @@ SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds 
   for (const std::string& a : args)
     hasPort = hasPort || a == "--port" || a.rfind("--port=", 0) == 0;
   if (!hasPort) args.insert(args.begin(), {"--port", "0"});
-  pid_ = Spawn(args, &outFd_, nullptr);
-  if (pid_ < 0) {
+  child_ = Spawn(args, false);
+  if (!child_) {
     error_ = "cannot start " SORREL_SIM_PATH;
     return;
   }
-  const auto deadline = Deadline(startTimeout);
-  std::string line;
-  while (line.find('\n') == std::string::npos) {
-    pollfd p{outFd_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, MillisLeft(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
-      error_ = "sorrel-sim printed no base URL in time";
-      return;
-    }
-    char buf[256];
-    const ssize_t n = ::read(outFd_, buf, sizeof buf);
-    if (n <= 0) {
-      error_ = "sorrel-sim ended before printing its base URL (exit " +
-               std::to_string(WaitFor(pid_, std::chrono::seconds(2))) + ")";
-      pid_ = -1;
-      return;
-    }
-    line.append(buf, static_cast<size_t>(n));
+  const std::optional<std::string> line = child_->ReadLine(Clock::now() + startTimeout);
+  if (!line) {
+    error_ = "sorrel-sim printed no base URL in time";
+    return;
   }
-  baseUrl_ = line.substr(0, line.find('\n'));
+  if (line->empty()) {
+    const std::optional<ChildExit> exit = child_->Wait(Clock::now() + std::chrono::seconds(2));
+    error_ = "sorrel-sim ended before printing its base URL (exit " +
+             std::to_string(exit ? exit->Status() : -1) + ")";
+    child_.reset();
+    return;
+  }
+  baseUrl_ = *line;
   const size_t colon = baseUrl_.rfind(':');
   if (baseUrl_.rfind("http://127.0.0.1:", 0) != 0 || colon == std::string::npos) {
     error_ = "unexpected first line from sorrel-sim: " + baseUrl_;
@@ -126,29 +63,26 @@ SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds 
 }
 
 SimProcess::~SimProcess() {
-  if (pid_ > 0 && Stop(SIGTERM, std::chrono::seconds(5)) < 0) {
-    ::kill(pid_, SIGKILL);
-    WaitFor(pid_, std::chrono::seconds(5));
-  }
-  if (outFd_ >= 0) ::close(outFd_);
+  if (child_) child_->Stop(std::chrono::seconds(5), SIGTERM);
 }
 
+pid_t SimProcess::pid() const { return child_ ? child_->Id() : -1; }
+
 int SimProcess::Stop(int signal, std::chrono::milliseconds timeout) {
-  if (pid_ <= 0) return -1;
-  ::kill(pid_, signal);
-  const int code = WaitFor(pid_, timeout);
-  if (code >= 0) pid_ = -1;
-  return code;
+  if (!child_) return -1;
+  child_->Signal(signal);
+  const std::optional<ChildExit> exit = child_->Wait(Clock::now() + timeout);
+  if (!exit) return -1;
+  child_.reset();
+  return exit->Status();
 }
 
 SimRun RunSimToEnd(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
   SimRun run;
-  int outFd = -1;
-  int errFd = -1;
-  const pid_t pid = Spawn(args, &outFd, &errFd);
-  if (pid < 0) return run;
-  const auto deadline = Deadline(timeout);
-  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::unique_ptr<ChildProcess> child = Spawn(args, true);
+  if (!child) return run;
+  const auto deadline = Clock::now() + timeout;
+  pollfd fds[2] = {{child->OutFd(), POLLIN, 0}, {child->ErrFd(), POLLIN, 0}};
   int open = 2;
   while (open > 0) {
     const int ready = ::poll(fds, 2, MillisLeft(deadline));
@@ -159,7 +93,6 @@ SimRun RunSimToEnd(const std::vector<std::string>& args, std::chrono::millisecon
       char buf[4096];
       const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
       if (n <= 0) {
-        ::close(fds[i].fd);
         fds[i].fd = -1;
         --open;
       } else {
@@ -167,13 +100,9 @@ SimRun RunSimToEnd(const std::vector<std::string>& args, std::chrono::millisecon
       }
     }
   }
-  for (pollfd& p : fds) {
-    if (p.fd >= 0) ::close(p.fd);
-  }
-  run.exitCode = WaitFor(pid, std::chrono::milliseconds(std::max(MillisLeft(deadline), 100)));
-  if (run.exitCode < 0) {
-    ::kill(pid, SIGKILL);
-    WaitFor(pid, std::chrono::seconds(5));
+  const auto grace = std::chrono::milliseconds(std::max(MillisLeft(deadline), 100));
+  if (const std::optional<ChildExit> exit = child->Wait(Clock::now() + grace)) {
+    run.exitCode = exit->Status();
   }
   return run;
 }

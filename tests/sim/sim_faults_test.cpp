@@ -133,6 +133,32 @@ TEST_F(SimFaults, SilentSendsNothingAndRedirectLoopPointsAtItself) {
   EXPECT_EQ(loop.Header("Location"), "/file/83264445?x=1&fault=redirect-loop");
 }
 
+TEST_F(SimFaults, CloseOrStallAfterSomeBytesOfTheBody) {
+  const struct {
+    std::string faults;
+    size_t bytes;
+  } cases[] = {{"close-after:3000", 3000},
+               {"close-after", 16384},
+               {"close-after:3000,close-mid-body", 3000}};
+  for (const auto& c : cases) {
+    const HttpResult r = Get("/__test/bytes?n=20000&fault=" + c.faults);
+    EXPECT_EQ(r.code, CURLE_PARTIAL_FILE) << c.faults;
+    EXPECT_EQ(r.Header("Content-Length"), "20000");
+    EXPECT_EQ(r.body.size(), c.bytes) << c.faults;
+  }
+  // A body within the count arrives whole, on a connection that then closes.
+  const HttpResult whole = Get("/__test/bytes?n=100&fault=close-after:3000");
+  EXPECT_EQ(whole.code, CURLE_OK);
+  EXPECT_EQ(whole.body.size(), 100u);
+  EXPECT_EQ(whole.Header("Connection"), "close");
+
+  const HttpResult stalled =
+      Get("/__test/bytes?n=20000&fault=stall-after:3000", RequestOptions::Timeout(500));
+  EXPECT_EQ(stalled.code, CURLE_OPERATION_TIMEDOUT);
+  EXPECT_EQ(stalled.body.size(), 3000u);
+  EXPECT_GE(stalled.elapsed, milliseconds(500));
+}
+
 TEST_F(SimFaults, UnknownFaultIsABadRequest) {
   EXPECT_EQ(Get("/file/83264445?fault=sideways").status, 400);
 }

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -245,6 +246,45 @@ TEST_F(SimRoad, DownloadAddressesCheckTokenAndName) {
             "sorrel-sim sample file.\r\nPlain ASCII, CR LF line ends.\r\n");
   EXPECT_EQ(CurlSession().Get(normal.substr(0, normal.rfind('/')) + "/other.txt").status, 404);
   EXPECT_EQ(CurlSession().Get(sim_->url("/dl/0123456789abcdef/readme.txt")).status, 403);
+}
+
+// A download manager resumes with one range; anything else gets the whole file.
+TEST_F(SimRoad, DownloadsAreServedInRanges) {
+  const std::string readme = "sorrel-sim sample file.\r\nPlain ASCII, CR LF line ends.\r\n";
+  std::map<std::string, std::string> normal;
+  for (const std::string id : {"777", "12345678"}) {
+    CurlSession session;
+    std::string page;
+    const std::string code = OpenPage(session, id, &page);
+    normal[id] = Base64Decode(
+        Between(session.Post(sim_->url("/guest_loginV2.php"), ToolLoginBody(page, code)).body,
+                kNormalLeft, kNormalRight));
+    ASSERT_FALSE(normal[id].empty());
+  }
+  const std::string size = std::to_string(fileBytes_->size());
+  const struct {
+    std::string id, range;
+    int status;
+    std::string contentRange, body;
+  } cases[] = {
+      {"777", "bytes=100000-", 206, "bytes 100000-307216/" + size, fileBytes_->substr(100000)},
+      {"777", "bytes=5-9", 206, "bytes 5-9/" + size, fileBytes_->substr(5, 5)},
+      {"777", "bytes=-3", 206, "bytes 307214-307216/" + size, fileBytes_->substr(307214)},
+      {"12345678", "bytes=11-16", 206, "bytes 11-16/56", "sample"},
+      {"12345678", "bytes=49-999", 206, "bytes 49-55/56", "ends.\r\n"},
+      {"12345678", "bytes=56-", 416, "bytes */56", ""},
+      {"12345678", "bytes=0-1,4-5", 200, "", readme},
+      {"12345678", "items=0-1", 200, "", readme},
+  };
+  for (const auto& c : cases) {
+    const HttpResult r =
+        CurlSession().Get(normal[c.id], RequestOptions::Headers({"Range: " + c.range}));
+    EXPECT_EQ(r.status, c.status) << c.range;
+    EXPECT_EQ(r.Header("Content-Range"), c.contentRange) << c.range;
+    if (c.status != 416) {
+      EXPECT_TRUE(r.body == c.body) << c.range;
+    }
+  }
 }
 
 TEST(SimToken, ExpiredAddressAnswers403) {

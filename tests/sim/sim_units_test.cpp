@@ -92,8 +92,8 @@ TEST(SimFaultList, Parses) {
   ASSERT_TRUE(ParseFaults("control-links:thunder", f, error));
   EXPECT_EQ(f.controlLinks, "thunder");
 
-  for (const char* bad :
-       {"nope", "endless:1", "delay:-1", "delay:9999999", "redirect:x", "control-links:page"}) {
+  for (const char* bad : {"nope", "endless:1", "delay:-1", "delay:9999999", "redirect:x",
+                          "control-links:page", "close-after:x", "stall-after:-1"}) {
     Faults g;
     EXPECT_FALSE(ParseFaults(bad, g, error)) << bad;
   }

@@ -113,6 +113,24 @@ TEST(ChildProcessTest, TheChildStartsWithDefaultSignals) {
   EXPECT_EQ(child->ReadLine(deadline), "SigIgn:\t0000000000000000");
 }
 
+TEST(ChildProcessTest, OnlyTheStandardStreamsReachAChildThatClosesTheRest) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);  // inheritable, as a library might leave one
+  const std::string probe = "for fd in " + std::to_string(fds[0]) + " " + std::to_string(fds[1]) +
+                            "; do [ -e /proc/self/fd/$fd ] && echo open || echo closed; done";
+  for (const bool closing : {false, true}) {
+    ChildSpec spec{{"sh", "-c", probe}, ChildStream::kPipe};
+    spec.closeOtherDescriptors = closing;
+    auto child = Started(spec);
+    ASSERT_TRUE(child);
+    const auto deadline = Clock::now() + 10s;
+    EXPECT_EQ(child->ReadLine(deadline), closing ? "closed" : "open");
+    EXPECT_EQ(child->ReadLine(deadline), closing ? "closed" : "open");
+  }
+  close(fds[0]);
+  close(fds[1]);
+}
+
 // Linux ties the signal to the thread that started the child.
 TEST(ChildProcessTest, TheParentsEndSignalsTheChild) {
   std::unique_ptr<ChildProcess> child;

@@ -36,7 +36,7 @@ bool NoValue(std::string_view name, bool hasValue, bool& flag, std::string& erro
 bool Faults::Any() const {
   return delayMs || trickleMs || endless || bigHeaders || cookieFlood || htmlCaptcha ||
          truncatedPicture || hugePicture || redirect || redirectHttps || closeMidBody ||
-         controlLinks || silent || redirectLoop;
+         closeAfter || stallAfter || controlLinks || silent || redirectLoop;
 }
 
 void Faults::Merge(const Faults& other) {
@@ -46,6 +46,8 @@ void Faults::Merge(const Faults& other) {
   if (other.cookieFlood) cookieFlood = other.cookieFlood;
   if (other.redirect) redirect = other.redirect;
   if (other.controlLinks) controlLinks = other.controlLinks;
+  if (other.closeAfter) closeAfter = other.closeAfter;
+  if (other.stallAfter) stallAfter = other.stallAfter;
   endless = endless || other.endless;
   htmlCaptcha = htmlCaptcha || other.htmlCaptcha;
   truncatedPicture = truncatedPicture || other.truncatedPicture;
@@ -89,6 +91,10 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error) {
       ok = NoValue(name, hasValue, faults.redirectHttps, error);
     } else if (name == "close-mid-body") {
       ok = NoValue(name, hasValue, faults.closeMidBody, error);
+    } else if (name == "close-after") {
+      ok = ParseCount(name, value, kDefaultCloseAfter, 1 << 30, faults.closeAfter, error);
+    } else if (name == "stall-after") {
+      ok = ParseCount(name, value, kDefaultStallAfter, 1 << 30, faults.stallAfter, error);
     } else if (name == "control-links") {
       if (value != "" && value != "normal" && value != "thunder" && value != "flashget") {
         error = "fault control-links takes normal, thunder or flashget";

@@ -20,6 +20,8 @@ struct Faults {
   std::optional<std::string> redirect;  // redirect: 302 to this path ("" = /moved + path)
   bool redirectHttps = false;           // redirect-https: 302 to the https address of the path
   bool closeMidBody = false;            // close-mid-body: connection closed halfway
+  std::optional<int> closeAfter;        // close-after: connection closed after this many body bytes
+  std::optional<int> stallAfter;        // stall-after: nothing sent after this many body bytes
   // control-links: control and direction characters in the login answer's
   // links: "normal", "thunder" or "flashget", or all three when empty.
   std::optional<std::string> controlLinks;
@@ -35,6 +37,8 @@ inline constexpr int kDefaultDelayMs = 2000;
 inline constexpr int kDefaultTrickleMs = 100;
 inline constexpr int kDefaultBigHeaders = 40;
 inline constexpr int kDefaultCookieFlood = 1000;
+inline constexpr int kDefaultCloseAfter = 16384;
+inline constexpr int kDefaultStallAfter = 16384;
 inline constexpr int kTricklePiece = 16;
 inline constexpr std::uint16_t kHugePictureSide = 50000;
 // What control-links puts into a link: a window title, a screen clear, a
@@ -50,7 +54,7 @@ bool ParseFaults(std::string_view list, Faults& faults, std::string& error);
 inline constexpr std::string_view kFaultNames =
     "delay[:MS] trickle[:MS] endless big-headers[:N] cookie-flood[:N]\n"
     "                      html-captcha truncated-picture huge-picture redirect[:PATH]\n"
-    "                      redirect-https close-mid-body control-links[:normal|thunder|flashget]\n"
-    "                      silent redirect-loop";
+    "                      redirect-https close-mid-body close-after[:BYTES] stall-after[:BYTES]\n"
+    "                      control-links[:normal|thunder|flashget] silent redirect-loop";
 
 }  // namespace sorrel::sim

@@ -154,6 +154,8 @@ const char* ReasonPhrase(int status) {
       return "OK";
     case 204:
       return "No Content";
+    case 206:
+      return "Partial Content";
     case 301:
       return "Moved Permanently";
     case 302:
@@ -172,6 +174,8 @@ const char* ReasonPhrase(int status) {
       return "Method Not Allowed";
     case 413:
       return "Content Too Large";
+    case 416:
+      return "Range Not Satisfiable";
     case 431:
       return "Request Header Fields Too Large";
     case 500:
@@ -401,7 +405,9 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
     return false;
   }
   if (f.delayMs && !Pause(*f.delayMs)) return false;
-  if (f.endless || f.closeMidBody || response.close) keepAlive = false;
+  if (f.endless || f.closeMidBody || f.closeAfter || f.stallAfter || response.close) {
+    keepAlive = false;
+  }
 
   const bool fromFile = !response.filePath.empty();
   const std::uint64_t bodySize = fromFile ? response.fileSize : response.body.size();
@@ -435,6 +441,7 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
   std::ifstream file;
   if (fromFile) {
     file.open(response.filePath, std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(response.fileOffset));
     if (!file) return false;
   }
   // Hands out the body in pieces of at most `n` bytes; empty at its end.
@@ -453,14 +460,25 @@ bool HttpServer::WriteResponse(int fd, const Request& request, Response& respons
     return piece;
   };
 
-  const std::uint64_t limit = f.closeMidBody ? bodySize / 2 : bodySize;
+  std::uint64_t limit = f.closeMidBody ? bodySize / 2 : bodySize;
+  for (const std::optional<int>& cut : {f.closeAfter, f.stallAfter}) {
+    if (cut) limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(*cut));
+  }
   const size_t pieceSize = f.trickleMs ? kTricklePiece : kFileChunk;
   while (sent < limit) {
     std::string piece = next(static_cast<size_t>(std::min<std::uint64_t>(pieceSize, limit - sent)));
     if (piece.empty() || !SendAll(fd, piece)) return false;
     if (f.trickleMs && sent < limit && !Pause(*f.trickleMs)) return false;
   }
-  if (f.closeMidBody) {
+  if (f.stallAfter && limit < bodySize) {
+    // Silent until the client gives up and closes its end.
+    char peek = 0;
+    while (Pause(kEndlessPauseMs) && ::recv(fd, &peek, 1, MSG_PEEK | MSG_DONTWAIT) < 0 &&
+           (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    }
+    return false;
+  }
+  if (f.closeMidBody || limit < bodySize) {
     ::shutdown(fd, SHUT_RDWR);
     return false;
   }

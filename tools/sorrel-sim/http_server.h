@@ -41,11 +41,14 @@ struct Response {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  // When set, the body is this file's first `fileSize` bytes, read as it is sent.
+  // When set, the body is `fileSize` bytes of this file from `fileOffset`,
+  // read as they are sent.
   std::string filePath;
+  std::uint64_t fileOffset = 0;
   std::uint64_t fileSize = 0;
-  Faults faults;  // the writer applies silent, delay, big-headers, cookie-flood, trickle,
-                  // endless, close-mid-body
+  // The writer applies silent, delay, big-headers, cookie-flood, trickle,
+  // endless, close-mid-body, close-after and stall-after.
+  Faults faults;
   bool close = false;
 
   void Add(std::string name, std::string value) {

@@ -150,7 +150,8 @@ std::string HandOff::Refusal(const std::string& normal) const {
   return options_.aria2 && !IsDownloadAddress(normal) ? NotDownloadSentence() : std::string();
 }
 
-HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
+HandOffResult HandOff::Run(const std::string& normal, const std::string& page,
+                           const Renewer& renew) {
   HandOffResult result;
   std::string name = FileNameFromAddress(normal);
   if (options_.check) {
@@ -189,39 +190,57 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page) {
   if (onSent) onSent(result.gid);
   // A private engine ends with this process, so its downloads are waited on.
   if (options_.wait || keeper_) {
-    Wait(keeper_ ? *keeper_->Client() : *remote_, result.gid,
+    DownloadRenewal renewal(
+        result.gid, download,
+        [this](const std::string& address) {
+          return CheckLink(stack_, threads_, address, kPageUserAgent).status;
+        },
+        DownloadRenewal::Clock::now());
+    Wait(keeper_ ? *keeper_->Client() : *remote_, renewal, renew,
          keeper_ ? download.dir + "/" + download.fileName : download.fileName, result);
   }
   return result;
 }
 
-void HandOff::Wait(Aria2Client& client, const std::string& gid, const std::string& path,
-                   HandOffResult& result) {
+void HandOff::Wait(Aria2Client& client, DownloadRenewal& renewal, const Renewer& renew,
+                   const std::string& path, HandOffResult& result) {
+  using State = DownloadRenewal::State;
+  State state = State::kUnderWay;
+  // The captcha of a renewal is asked with the run's own signal handling:
+  // a signal then ends the captcha program as it does for the first one.
+  while ((state = Watch(client, renewal, path, result)) == State::kNeedsAddress) {
+    if (!options_.quiet) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "sorrel-resolve: %s: 下载地址已过期，输入验证码后继续下载。\n",
+                   EscapeControls(renewal.Page()).c_str());
+    }
+    renewal.Supply(client, renew(renewal.Page()), DownloadRenewal::Clock::now());
+  }
+  result.gid = renewal.Gid();
+  result.renewals = renewal.Renewals();
+  if (result.signal != 0) return;
+  if (state == State::kComplete) {
+    result.download = "complete";
+    return;
+  }
+  result.ok = false;
+  result.download = state == State::kGone ? "gone" : "error";
+  result.message = renewal.Message();
+}
+
+DownloadRenewal::State HandOff::Watch(Aria2Client& client, DownloadRenewal& renewal,
+                                      const std::string& path, HandOffResult& result) {
+  using State = DownloadRenewal::State;
   const bool bar = isatty(STDERR_FILENO) && !options_.quiet;
   const std::string name = path.substr(path.rfind('/') + 1);
   const NotedSignals noted;
-  Aria2Status status;
-  Aria2Error failure;
+  State state = renewal.Current();
   bool drawn = false;
   while (stopSignal == 0) {
-    if (!client.TellStatus(gid, status, failure)) {
-      if (stopSignal != 0) break;
-      result.ok = false;
-      result.download = "error";
-      result.message = failure.message;
-      break;
-    }
-    if (bar) drawn = WriteAll(STDERR_FILENO, ProgressLine(status, name));
-    if (status.status == "complete") {
-      result.download = "complete";
-      break;
-    }
-    if (status.status == "error" || status.status == "removed") {
-      result.ok = false;
-      result.download = "error";
-      result.message = Aria2DownloadFailure(status);
-      break;
-    }
+    state = renewal.Poll(client, DownloadRenewal::Clock::now());
+    if (stopSignal != 0) break;
+    if (bar) drawn = WriteAll(STDERR_FILENO, ProgressLine(renewal.Status(), name));
+    if (state != State::kUnderWay) break;
     for (auto slept = std::chrono::milliseconds(0); slept < kPollInterval && stopSignal == 0;
          slept += kSignalCheck) {
       std::this_thread::sleep_for(kSignalCheck);
@@ -230,21 +249,22 @@ void HandOff::Wait(Aria2Client& client, const std::string& gid, const std::strin
   if (stopSignal != 0) {
     result.signal = stopSignal;
     result.ok = false;
+    const std::string& partial = renewal.Status().path;
     if (keeper_) {
       // The engine ends with the run; what it wrote stays, with its control
       // file, and no later run writes into it.
       result.download = "partial";
-      result.message =
-          "下载被中断，" + (status.path.empty() ? path : status.path) + " 只下载了一部分。";
+      result.message = "下载被中断，" + (partial.empty() ? path : partial) + " 只下载了一部分。";
     } else {
       result.download = "interrupted";
       result.message = "不再等待下载结束，aria2 仍在下载这个文件。";
     }
     // The last progress stays in view on a line of its own.
     if (drawn) WriteAll(STDERR_FILENO, "\n");
-    return;
+    return state;
   }
   if (drawn) WriteAll(STDERR_FILENO, "\r\x1b[K");
+  return state;
 }
 
 }  // namespace sorrel::cli

@@ -21,6 +21,7 @@
 #include "app/program.h"
 #include "resolve/link_codec.h"
 #include "resolve/service_origin.h"
+#include "resolve/texts.h"
 #include "support/write_all_posix.h"
 #include "text/codepage.h"
 #include "text/escape_controls.h"
@@ -197,7 +198,8 @@ class Resolution {
   bool HandOffWanted() const { return handOff_.Wanted(); }
   HandOffResult HandOver(const std::string& normal, const std::string& page) {
     ClearProgress();
-    HandOffResult result = handOff_.Run(normal, page);
+    HandOffResult result =
+        handOff_.Run(normal, page, [this](const std::string& again) { return Renew(again); });
     record_.HandedOff(result);
     return result;
   }
@@ -273,6 +275,20 @@ class Resolution {
   }
 
  private:
+  // A fresh address for the page of a download whose address expired.
+  FreshAddress Renew(const std::string& page) {
+    const Result again = Resolve(page);
+    if (again.outcome == ResolveOutcome::Resolved) {
+      return {FreshAddress::Kind::kAddress, again.normal, {}};
+    }
+    if (again.outcome == ResolveOutcome::Removed) {
+      return {FreshAddress::Kind::kGone, {}, GbkToUtf8(texts::RemovedFileMarker())};
+    }
+    return {FreshAddress::Kind::kFailed,
+            {},
+            again.message.empty() ? StatusOf(again.outcome).message : again.message};
+  }
+
   std::optional<std::string> AskCode(const std::string& address, std::string& error) {
     if (!options_.captchaProgram.empty()) {
       const std::string path = PicturePath();
@@ -372,6 +388,7 @@ void PrintJson(const std::string& address, const Result& result) {
     }
     if (!handOff.gid.empty()) line["gid"] = handOff.gid;
     if (!handOff.download.empty()) line["download"] = handOff.download;
+    if (handOff.renewals > 0) line["renewals"] = handOff.renewals;
     if (!handOff.message.empty()) line["message"] = handOff.message;
   } else {
     line["message"] = result.message.empty() ? status.message : result.message;

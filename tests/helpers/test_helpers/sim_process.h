@@ -1,6 +1,6 @@
 // Runs tools/sorrel-sim as a child process for a test: started on a free
 // port, its base URL read from the first line of its standard output, and
-// stopped when the object goes away. POSIX only (fork and exec).
+// stopped when the object goes away. POSIX only.
 #pragma once
 
 #include <signal.h>
@@ -8,9 +8,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/child_process_posix.h"
 
 namespace sorrel::test {
 
@@ -24,11 +27,12 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  bool ok() const { return error_.empty() && pid_ > 0; }
+  bool ok() const { return error_.empty() && child_ != nullptr; }
   const std::string& error() const { return error_; }
   const std::string& baseUrl() const { return baseUrl_; }
   std::uint16_t port() const { return port_; }
-  pid_t pid() const { return pid_; }
+  // -1 once it has been stopped.
+  pid_t pid() const;
   // The base URL followed by `path` ("/file/83264445").
   std::string url(std::string_view path) const { return baseUrl_ + std::string(path); }
 
@@ -37,8 +41,7 @@ class SimProcess {
   int Stop(int signal = SIGTERM, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
  private:
-  pid_t pid_ = -1;
-  int outFd_ = -1;
+  std::unique_ptr<ChildProcess> child_;
   std::uint16_t port_ = 0;
   std::string baseUrl_;
   std::string error_;

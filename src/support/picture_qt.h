@@ -1,6 +1,5 @@
-// The Linux picture codec: Qt's image readers decode, Qt's writers encode
-// BMP, JPEG, PNG and TIFF, and giflib encodes GIF from a palette of at most
-// 256 colours.
+// The Linux window's picture codec: Qt's image readers decode, Qt's writers
+// encode BMP, JPEG, PNG and TIFF, and the shared giflib encoder writes GIF.
 #pragma once
 
 #include <cstdint>

@@ -204,7 +204,7 @@ ByteSet EncodeAsGif(const QImage& source) {
 
 }  // namespace
 
-QtPictureCodec::QtPictureCodec(const QtPictureLimits& limits) : limits_(limits) {
+QtPictureCodec::QtPictureCodec(const PictureLimits& limits) : limits_(limits) {
   LimitAllocations();
 }
 

@@ -2,11 +2,19 @@
 // captcha picture that the service sends.
 #pragma once
 
+#include <cstdint>
+
 #include "text/text.h"
 
 namespace sorrel {
 
 enum class PictureFormat { kBmp = 1, kJpeg = 2, kGif = 3, kTiff = 4, kPng = 5 };
+
+// The largest picture a codec takes, in pixels. Each codec checks it as early
+// as its library lets it.
+struct PictureLimits {
+  std::int64_t maxPixels = std::int64_t{16} << 20;
+};
 
 // The platform's imaging library. Pictures come from the network, so a codec
 // must turn anything that is not a well-formed picture of sane size into an

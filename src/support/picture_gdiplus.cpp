@@ -174,7 +174,7 @@ bool SaveIndexed(IndexedPicture& indexed, IStream* output, const CLSID& encoder)
 
 }  // namespace
 
-GdiplusPictureCodec::GdiplusPictureCodec(const GdiplusPictureLimits& limits) : limits_(limits) {}
+GdiplusPictureCodec::GdiplusPictureCodec(const PictureLimits& limits) : limits_(limits) {}
 
 ByteSet GdiplusPictureCodec::Reencode(const ByteSet& picture, PictureFormat format) {
   if (picture.empty() || picture.size() > ULONG_MAX) return {};

@@ -5,24 +5,18 @@
 // 256), so the encoder never has to reduce colours itself.
 #pragma once
 
-#include <cstdint>
-
 #include "support/picture.h"
 
 namespace sorrel {
 
-struct GdiplusPictureLimits {
-  // Largest picture encoded, by its decoded size.
-  std::int64_t maxPixels = std::int64_t{16} << 20;
-};
-
 class GdiplusPictureCodec : public PictureCodec {
  public:
-  explicit GdiplusPictureCodec(const GdiplusPictureLimits& limits = {});
+  // The limit holds against the decoded size, before the picture is encoded.
+  explicit GdiplusPictureCodec(const PictureLimits& limits = {});
   ByteSet Reencode(const ByteSet& picture, PictureFormat format) override;
 
  private:
-  GdiplusPictureLimits limits_;
+  PictureLimits limits_;
 };
 
 }  // namespace sorrel

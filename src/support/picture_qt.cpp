@@ -1,19 +1,16 @@
 #include "support/picture_qt.h"
 
-#include <gif_lib.h>
-
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "support/gif_encoder.h"
 
 namespace sorrel {
 
@@ -186,150 +183,28 @@ ByteSet EncodeWithQt(const QImage& image, const char* format) {
   return ByteSet(out.begin(), out.end());
 }
 
-int AppendToByteSet(GifFileType* gif, const GifByteType* bytes, int length) {
-  auto* out = static_cast<ByteSet*>(gif->UserData);
-  out->insert(out->end(), bytes, bytes + length);
-  return length;
-}
-
-struct IndexedPicture {
-  std::vector<GifColorType> palette;
-  std::vector<GifByteType> pixels;
-  int transparentIndex = NO_TRANSPARENT_COLOR;
-};
-
-// Pixels less than half opaque become the transparent index; the rest keep
-// their colour when the picture has few enough of them, or are reduced to a
-// median-cut palette otherwise.
-bool Index(const QImage& image, IndexedPicture& indexed) {
-  const int width = image.width();
-  const int height = image.height();
-  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  bool anyTransparent = false;
-  for (int y = 0; y < height && !anyTransparent; ++y) {
-    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    for (int x = 0; x < width; ++x) {
-      if (qAlpha(line[x]) < 128) {
-        anyTransparent = true;
-        break;
-      }
-    }
-  }
-  const int colourSlots = anyTransparent ? 255 : 256;
-
-  indexed.pixels.assign(count, 0);
-  std::unordered_map<QRgb, int> exact;
-  bool fits = true;
-  for (int y = 0; y < height && fits; ++y) {
-    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    for (int x = 0; x < width; ++x) {
-      if (qAlpha(line[x]) < 128) continue;
-      const QRgb rgb = line[x] & 0xffffffu;
-      auto [it, added] = exact.try_emplace(rgb, static_cast<int>(exact.size()));
-      if (added && exact.size() > static_cast<std::size_t>(colourSlots)) {
-        fits = false;
-        break;
-      }
-      indexed.pixels[static_cast<std::size_t>(y) * width + x] =
-          static_cast<GifByteType>(it->second);
-    }
-  }
-
-  if (fits) {
-    indexed.palette.resize(exact.size());
-    for (const auto& [rgb, index] : exact) {
-      indexed.palette[index] =
-          GifColorType{static_cast<GifByteType>(qRed(rgb)), static_cast<GifByteType>(qGreen(rgb)),
-                       static_cast<GifByteType>(qBlue(rgb))};
-    }
-  } else {
-    std::vector<GifByteType> red(count), green(count), blue(count);
-    for (int y = 0; y < height; ++y) {
-      const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-      for (int x = 0; x < width; ++x) {
-        const std::size_t at = static_cast<std::size_t>(y) * width + x;
-        red[at] = static_cast<GifByteType>(qRed(line[x]));
-        green[at] = static_cast<GifByteType>(qGreen(line[x]));
-        blue[at] = static_cast<GifByteType>(qBlue(line[x]));
-      }
-    }
-    int size = colourSlots;
-    indexed.palette.assign(256, GifColorType{0, 0, 0});
-    if (GifQuantizeBuffer(static_cast<unsigned>(width), static_cast<unsigned>(height), &size,
-                          red.data(), green.data(), blue.data(), indexed.pixels.data(),
-                          indexed.palette.data()) == GIF_ERROR) {
-      return false;
-    }
-    indexed.palette.resize(static_cast<std::size_t>(std::clamp(size, 1, colourSlots)));
-  }
-
-  if (anyTransparent) {
-    indexed.transparentIndex = static_cast<int>(indexed.palette.size());
-    indexed.palette.push_back(GifColorType{0, 0, 0});
-    for (int y = 0; y < height; ++y) {
-      const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-      for (int x = 0; x < width; ++x) {
-        if (qAlpha(line[x]) < 128) {
-          indexed.pixels[static_cast<std::size_t>(y) * width + x] =
-              static_cast<GifByteType>(indexed.transparentIndex);
-        }
-      }
-    }
-  }
-  if (indexed.palette.empty()) indexed.palette.push_back(GifColorType{0, 0, 0});
-  return true;
-}
-
-ByteSet EncodeGif(const QImage& source) {
-  if (source.width() > 0xffff || source.height() > 0xffff) return {};
+// Qt reads GIF but writes none: the shared encoder takes the pixels.
+ByteSet EncodeAsGif(const QImage& source) {
   const QImage image = source.convertToFormat(QImage::Format_ARGB32);
   if (image.isNull()) return {};
-  IndexedPicture indexed;
-  if (!Index(image, indexed)) return {};
-
-  // A colour table holds a power of two entries, at least two.
-  const int bits = std::max(1, GifBitSize(static_cast<int>(indexed.palette.size())));
-  indexed.palette.resize(std::size_t{1} << bits, GifColorType{0, 0, 0});
-  ColorMapObject* colours =
-      GifMakeMapObject(static_cast<int>(indexed.palette.size()), indexed.palette.data());
-  if (!colours) return {};
-
-  ByteSet out;
-  int error = 0;
-  GifFileType* gif = EGifOpen(&out, AppendToByteSet, &error);
-  if (!gif) {
-    GifFreeMapObject(colours);
-    return {};
+  std::vector<std::uint8_t> rgba;
+  rgba.reserve(static_cast<std::size_t>(image.width()) * static_cast<std::size_t>(image.height()) *
+               4);
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      rgba.insert(
+          rgba.end(),
+          {static_cast<std::uint8_t>(qRed(line[x])), static_cast<std::uint8_t>(qGreen(line[x])),
+           static_cast<std::uint8_t>(qBlue(line[x])), static_cast<std::uint8_t>(qAlpha(line[x]))});
+    }
   }
-  const int width = image.width();
-  const int height = image.height();
-  bool ok = true;
-  if (indexed.transparentIndex != NO_TRANSPARENT_COLOR) {
-    EGifSetGifVersion(gif, true);
-  }
-  ok = EGifPutScreenDesc(gif, width, height, bits, 0, colours) == GIF_OK;
-  if (ok && indexed.transparentIndex != NO_TRANSPARENT_COLOR) {
-    GraphicsControlBlock control{};
-    control.DisposalMode = DISPOSAL_UNSPECIFIED;
-    control.TransparentColor = indexed.transparentIndex;
-    GifByteType extension[4];
-    const size_t length = EGifGCBToExtension(&control, extension);
-    ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) ==
-         GIF_OK;
-  }
-  ok = ok && EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
-  for (int y = 0; ok && y < height; ++y) {
-    ok = EGifPutLine(gif, indexed.pixels.data() + static_cast<std::size_t>(y) * width, width) ==
-         GIF_OK;
-  }
-  if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
-  GifFreeMapObject(colours);
-  return ok ? out : ByteSet();
+  return EncodeGif(image.width(), image.height(), rgba);
 }
 
 }  // namespace
 
-QtPictureCodec::QtPictureCodec(const QtPictureLimits& limits) : limits_(limits) {
+QtPictureCodec::QtPictureCodec(const PictureLimits& limits) : limits_(limits) {
   LimitAllocations();
 }
 
@@ -342,7 +217,7 @@ ByteSet QtPictureCodec::Reencode(const ByteSet& picture, PictureFormat format) {
     case PictureFormat::kJpeg:
       return EncodeWithQt(image, "jpeg");
     case PictureFormat::kGif:
-      return EncodeGif(image);
+      return EncodeAsGif(image);
     case PictureFormat::kTiff:
       return EncodeWithQt(image, "tiff");
     case PictureFormat::kPng:

@@ -11,7 +11,8 @@
 #include <csetjmp>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
+
+#include "support/gif_encoder.h"
 
 namespace sorrel {
 
@@ -228,68 +229,16 @@ std::vector<std::uint8_t> OnWhite(const RasterImage& raster) {
   return rgb;
 }
 
-int AppendGif(GifFileType* gif, const GifByteType* bytes, int length) {
-  auto* out = static_cast<ByteSet*>(gif->UserData);
-  out->insert(out->end(), bytes, bytes + length);
-  return length;
-}
-
-// The picture's own colours when there are at most 256, else a median-cut
-// palette.
-ByteSet EncodeGif(const RasterImage& raster) {
+// Laid on white like every other format this codec writes but PNG, so that
+// its GIF has no transparent colour.
+ByteSet EncodeGifOnWhite(const RasterImage& raster) {
   const std::vector<std::uint8_t> rgb = OnWhite(raster);
-  const size_t count = rgb.size() / 3;
-  std::vector<GifByteType> pixels(count);
-  std::vector<GifColorType> palette;
-  std::unordered_map<std::uint32_t, int> exact;
-  bool fits = true;
-  for (size_t i = 0; i < count && fits; ++i) {
-    const std::uint32_t key = rgb[i * 3] << 16 | rgb[i * 3 + 1] << 8 | rgb[i * 3 + 2];
-    auto [it, added] = exact.try_emplace(key, static_cast<int>(palette.size()));
-    if (added) {
-      if (palette.size() == 256) {
-        fits = false;
-        break;
-      }
-      palette.push_back({rgb[i * 3], rgb[i * 3 + 1], rgb[i * 3 + 2]});
-    }
-    pixels[i] = static_cast<GifByteType>(it->second);
+  std::vector<std::uint8_t> rgba;
+  rgba.reserve(rgb.size() / 3 * 4);
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    rgba.insert(rgba.end(), {rgb[i], rgb[i + 1], rgb[i + 2], 0xff});
   }
-  if (!fits) {
-    std::vector<GifByteType> red(count), green(count), blue(count);
-    for (size_t i = 0; i < count; ++i) {
-      red[i] = rgb[i * 3];
-      green[i] = rgb[i * 3 + 1];
-      blue[i] = rgb[i * 3 + 2];
-    }
-    int size = 256;
-    palette.assign(256, GifColorType{0, 0, 0});
-    if (GifQuantizeBuffer(static_cast<unsigned>(raster.width), static_cast<unsigned>(raster.height),
-                          &size, red.data(), green.data(), blue.data(), pixels.data(),
-                          palette.data()) == GIF_ERROR) {
-      return {};
-    }
-  }
-  const int bits = std::max(1, GifBitSize(static_cast<int>(palette.size())));
-  palette.resize(std::size_t{1} << bits, GifColorType{0, 0, 0});
-  ColorMapObject* colours = GifMakeMapObject(static_cast<int>(palette.size()), palette.data());
-  if (!colours) return {};
-  ByteSet out;
-  int error = 0;
-  GifFileType* gif = EGifOpen(&out, AppendGif, &error);
-  if (!gif) {
-    GifFreeMapObject(colours);
-    return {};
-  }
-  bool ok = EGifPutScreenDesc(gif, raster.width, raster.height, bits, 0, colours) == GIF_OK &&
-            EGifPutImageDesc(gif, 0, 0, raster.width, raster.height, false, nullptr) == GIF_OK;
-  for (int y = 0; ok && y < raster.height; ++y) {
-    ok = EGifPutLine(gif, pixels.data() + static_cast<size_t>(y) * raster.width, raster.width) ==
-         GIF_OK;
-  }
-  if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
-  GifFreeMapObject(colours);
-  return ok ? out : ByteSet();
+  return EncodeGif(raster.width, raster.height, rgba);
 }
 
 ByteSet EncodePng(const RasterImage& raster) {
@@ -399,7 +348,7 @@ ByteSet RasterPictureCodec::Reencode(const ByteSet& picture, PictureFormat forma
     case PictureFormat::kJpeg:
       return EncodeJpeg(raster);
     case PictureFormat::kGif:
-      return EncodeGif(raster);
+      return EncodeGifOnWhite(raster);
     case PictureFormat::kPng:
       return EncodePng(raster);
     case PictureFormat::kTiff:

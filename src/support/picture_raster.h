@@ -20,7 +20,8 @@ struct RasterImage {
 // A complete PNG, JPEG, GIF (its first image) or uncompressed BMP, told by
 // its signature; empty for anything else, for a cut-off file and for one
 // whose header states more than `maxPixels` pixels.
-RasterImage DecodeRaster(const ByteSet& picture, std::int64_t maxPixels = std::int64_t{16} << 20);
+RasterImage DecodeRaster(const ByteSet& picture,
+                         std::int64_t maxPixels = PictureLimits{}.maxPixels);
 
 class RasterPictureCodec : public PictureCodec {
  public:

@@ -1,5 +1,5 @@
 // The program's text runtime. A Text is a byte string in code page 936 (GBK);
-// a ByteSet is a counted byte buffer. Positions are 1-based and count bytes.
+// a ByteSet is a byte vector. Positions are 1-based and count bytes.
 // A GBK character is a lead byte of 0x80 or above and the byte after it; the
 // searches here step over such characters as units, so an occurrence never
 // starts on a trail byte.
@@ -13,6 +13,8 @@
 namespace sorrel {
 
 using Text = std::string;
+// A byte vector, not a set: bytes of any value in order, repeats kept, such
+// as a response body or a picture.
 using ByteSet = std::vector<std::uint8_t>;
 
 // The bytes of a byte set up to, not including, its first zero byte.

@@ -202,7 +202,7 @@ TEST(PictureQtTest, BytesThatAreNoSanePictureGiveFalse) {
 }
 
 TEST(PictureQtTest, TheSizeCapIsTheCodecs) {
-  QtPictureLimits limits;
+  PictureLimits limits;
   limits.maxPixels = 100;
   QtPictureCodec small(limits);
   const ByteSet png = Write(TrueColourSource(), "png");

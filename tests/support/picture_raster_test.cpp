@@ -81,6 +81,20 @@ TEST(PictureRasterTest, EveryFormatReadsBackToThePixels) {
   EXPECT_TRUE(Encode(source, PictureFormat::kTiff).empty());
 }
 
+// A 2 x 1 GIF89a: one red pixel, one transparent.
+TEST(PictureRasterTest, GifLaysTransparentPixelsOnWhite) {
+  const ByteSet transparent = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x02, 0x00, 0x01, 0x00, 0x80,
+                               0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04,
+                               0x01, 0x00, 0x00, 0x01, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x02,
+                               0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x0a, 0x00, 0x3b};
+  ASSERT_EQ(DecodeRaster(transparent).rgba,
+            (std::vector<std::uint8_t>{255, 0, 0, 255, 0, 0, 0, 0}));
+  const ByteSet gif = RasterPictureCodec().Reencode(transparent, PictureFormat::kGif);
+  EXPECT_EQ(ViewOf(gif).substr(0, 6), "GIF87a");
+  EXPECT_EQ(DecodeRaster(gif).rgba,
+            (std::vector<std::uint8_t>{255, 0, 0, 255, 255, 255, 255, 255}));
+}
+
 TEST(PictureRasterTest, NoSanePictureGivesNothing) {
   const RasterImage source = Sample();
   for (PictureFormat format :

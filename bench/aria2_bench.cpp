@@ -141,13 +141,11 @@ void HandOff() {
   download.userAgent = std::string(kPageUserAgent);
   auto ours = [&] {
     download.fileName = FileNameFromAddress(address);
-    download.cookieLine = Stack().CookieLine(address);
     Aria2Error failure;
     return client.AddUri(download, failure);
   };
   // The reference sends the body of the tool's first send, built beforehand.
   download.fileName = FileNameFromAddress(address);
-  download.cookieLine = Stack().CookieLine(address);
   const std::string body =
       Aria2RequestBody("aria2.addUri", "sorrel-1", endpoint.secret, Aria2AddUriParams(download));
   auto bare = [&] { return ResultMember(BarePost(endpoint.address, body)); };
@@ -170,7 +168,7 @@ void HandOff() {
   }
   const double t = Median(toolMs);
   const double r = Median(referenceMs);
-  Row("9. Send to aria2, file name and cookies to accepted GID" +
+  Row("9. Send to aria2, file name to accepted GID" +
           (failures ? " (" + std::to_string(failures) + " failed sends)" : ""),
       Fixed(t, 3) + " ms (tool, median of " + std::to_string(kCounted) + ")",
       Fixed(r, 3) + " ms (bare aria2.addUri with libcurl)", Fixed(t / r, 3), kSendGoal.text,

@@ -195,7 +195,8 @@ TEST(WindowController, KeysStartNothingInsideARun) {
       {"F5 or a click on the picture", &WindowController::RefreshKey, false},
       {"Enter in the address box", &WindowController::EnterInAddressBox, false},
       {"Enter in the captcha box", &WindowController::EnterInCaptchaBox, false},
-      // The button runs nested, as it always has.
+      // The button runs nested, as it always has, and its run ends the
+      // request of the run it replaces.
       {"the refresh button", &WindowController::RefreshClicked, true},
   };
   for (const auto& row : rows) {
@@ -208,7 +209,12 @@ TEST(WindowController, KeysStartNothingInsideARun) {
     h.view.onPump = [&] { (h.controller.*row.press)(); };
     before = h.Requests();
     h.controller.RefreshClicked();
-    EXPECT_EQ(h.Requests() - before, row.runs ? 2 * alone : alone);
+    if (row.runs) {
+      EXPECT_GT(h.Requests() - before, alone);
+      EXPECT_LT(h.Requests() - before, 2 * alone);
+    } else {
+      EXPECT_EQ(h.Requests() - before, alone);
+    }
   }
 }
 

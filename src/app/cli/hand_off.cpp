@@ -193,7 +193,7 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page,
     DownloadRenewal renewal(
         result.gid, download,
         [this](const std::string& address) {
-          return CheckLink(stack_, threads_, address, kPageUserAgent).status;
+          return CheckLink(stack_, threads_, address, engines_.agent).status;
         },
         DownloadRenewal::Clock::now());
     Wait(keeper_ ? *keeper_->Client() : *remote_, renewal, renew,

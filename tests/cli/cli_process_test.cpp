@@ -588,8 +588,7 @@ TEST_F(CliTest, APrivateEngineDownloadsTheFileAndEndsWithTheCommand) {
   // history stands beside them.
   for (const auto& entry : fs::directory_iterator(file.dir / "data" / "sorrel-resolver")) {
     const std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "held" || name[0] == 'c' || name.rfind("history", 0) == 0)
-        << entry.path();
+    EXPECT_TRUE(name == "held" || name[0] == 'c' || name.rfind("history", 0) == 0) << entry.path();
     EXPECT_NE(entry.path().filename(), "aria2.session");
   }
   // Nothing of the engine is left running: no aria2c holds our folder.

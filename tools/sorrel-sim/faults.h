@@ -25,8 +25,8 @@ struct Faults {
   // control-links: control and direction characters in the login answer's
   // links: "normal", "thunder" or "flashget", or all three when empty.
   std::optional<std::string> controlLinks;
-  bool silent = false;                  // silent: no answer at all until the client goes away
-  bool redirectLoop = false;            // redirect-loop: 302 to the very address asked for
+  bool silent = false;        // silent: no answer at all until the client goes away
+  bool redirectLoop = false;  // redirect-loop: 302 to the very address asked for
 
   bool Any() const;
   // Adds the faults that `other` switches on; its values win.

@@ -24,6 +24,7 @@
 
 #include "download/private_engine.h"
 #include "support/child_process_posix.h"
+#include "support/user_dirs_posix.h"
 #include "support/write_all_posix.h"
 
 namespace sorrel {
@@ -55,11 +56,6 @@ std::string FindInPath(const std::string& program) {
     start = end + 1;
   }
   return {};
-}
-
-std::string Home() {
-  const char* home = std::getenv("HOME");
-  return home != nullptr ? home : "";
 }
 
 // Creates `dir` and its missing parents; the last one with `mode`.
@@ -314,7 +310,7 @@ int LockHoldFile(const std::string& lockPath, int& openError) {
 std::unique_ptr<NameHold> HoldFileName(const std::string& dir, const std::string& name,
                                        const std::string& dataDir) {
   const std::string holds = dataDir + "/held";
-  if (!MakeDirs(dataDir, 0700) || !MakeDirs(holds, 0700)) return nullptr;
+  if (!MakePrivateFolder(holds)) return nullptr;
   for (int k = 0; k < 10000; ++k) {
     const std::string candidate = Numbered(name, k);
     const std::string path = dir + "/" + candidate;
@@ -336,7 +332,7 @@ std::unique_ptr<NameHold> HoldFileName(const std::string& dir, const std::string
 }
 
 std::string UserDownloadDir() {
-  const std::string home = Home();
+  const std::string home = HomeFolder();
   std::string dir = FirstLineOf({"xdg-user-dir", "DOWNLOAD"}, kStartWait);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   // xdg-user-dir answers the home folder itself when none is configured.
@@ -344,12 +340,7 @@ std::string UserDownloadDir() {
   return dir;
 }
 
-std::string EngineDataDir() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  const std::string base =
-      xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : Home() + "/.local/share";
-  return base + "/sorrel-resolver";
-}
+std::string EngineDataDir() { return UserDataFolder() + "/sorrel-resolver"; }
 
 std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSystem& threads,
                                                     const PrivateEngineOptions& options,
@@ -363,13 +354,16 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
   }
   const std::string dir = options.downloadDir.empty() ? UserDownloadDir() : options.downloadDir;
   const std::string dataDir = options.dataDir.empty() ? EngineDataDir() : options.dataDir;
-  for (const auto& [folder, mode] : {std::pair{dataDir, 0700}, std::pair{dir, 0755}}) {
-    if (!MakeDirs(folder, static_cast<mode_t>(mode))) {
-      error = "无法创建文件夹 " + folder + "：" + std::strerror(errno) + "。";
-      return nullptr;
-    }
+  // The secret and the cookies pass through the data folder: it must be
+  // the user's alone.
+  if (std::string why; !MakePrivateFolder(dataDir, &why)) {
+    error = why;
+    return nullptr;
   }
-  chmod(dataDir.c_str(), 0700);
+  if (!MakeDirs(dir, 0755)) {
+    error = "无法创建文件夹 " + dir + "：" + std::strerror(errno) + "。";
+    return nullptr;
+  }
   const std::string secret = RandomSecret();
   if (secret.empty()) {
     error = "无法为下载引擎准备密钥。";

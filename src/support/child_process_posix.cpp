@@ -58,6 +58,10 @@ struct Plumbing {
   int out[2] = {-1, -1};
   int err[2] = {-1, -1};
   int exec[2] = {-1, -1};  // the child reports a failed exec here
+  // What becomes the child's standard output and error (-1: this
+  // process's own). Kept here, in memory, for the vforked child to read.
+  int outSource = -1;
+  int errSource = -1;
 
   ~Plumbing() {
     for (int* fd : {&devNull, &out[0], &out[1], &err[0], &err[1], &exec[0], &exec[1]}) {
@@ -100,8 +104,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
   std::vector<char*> argv;
   for (const std::string& argument : spec.argv) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
-  const int outSource = plumbing.Source(spec.out, plumbing.out);
-  const int errSource = plumbing.Source(spec.err, plumbing.err);
+  plumbing.outSource = plumbing.Source(spec.out, plumbing.out);
+  plumbing.errSource = plumbing.Source(spec.err, plumbing.err);
 
   // No handler of this process may run in the child, which shares its
   // memory until it calls exec: every signal stays blocked until the child
@@ -130,8 +134,8 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
     if (spec.parentDeathSignal != 0) prctl(PR_SET_PDEATHSIG, spec.parentDeathSignal);
 #endif
     dup2(plumbing.devNull, STDIN_FILENO);
-    if (outSource >= 0) dup2(outSource, STDOUT_FILENO);
-    if (errSource >= 0) dup2(errSource, STDERR_FILENO);
+    if (plumbing.outSource >= 0) dup2(plumbing.outSource, STDOUT_FILENO);
+    if (plumbing.errSource >= 0) dup2(plumbing.errSource, STDERR_FILENO);
     if (spec.closeOtherDescriptors) CloseAboveStandardAtExec();
     sigprocmask(SIG_SETMASK, &none, nullptr);
     execvp(argv[0], argv.data());

@@ -137,7 +137,7 @@ std::string SafeFileName(std::string_view name) {
   out.erase(0, first == out.npos ? out.size() : first);
   TrimEnd(out);
   if (out.empty()) return "download";
-  if (IsReservedOnWindows(out)) out.insert(0, "_");
+  if (IsReservedOnWindows(out)) out = "_" + out;
   if (out.size() > kMaxNameBytes) {
     // The extension stays, when it looks like one.
     const std::size_t dot = out.rfind('.');

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "fake_window_view.h"
@@ -146,6 +147,8 @@ TEST(WindowEngine, AFailedDownloadSaysSoOnceUnderTheNameItWasGiven) {
   }));
   const Transfer& failed = transfers[0];
   EXPECT_EQ(failed.name, "gone.1.bin");
+  std::ifstream own(h.store.stored.folder + "/gone.bin");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(own), {}), "the user's own");
   const std::string sentence =
       "aria2 下载失败：服务器上没有这个文件（HTTP 404）。"
       "（aria2：Resource not found）";

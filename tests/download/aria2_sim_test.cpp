@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -411,10 +412,15 @@ TEST(Aria2HandOff, AStalledDownloadTakesAFreshAddressInPlaceAndKeepsItsBytes) {
   EXPECT_EQ(renewal.Gid(), gid);
   EXPECT_EQ(renewal.Renewals(), 1);
   EXPECT_TRUE(ReadFile(downloads / download.fileName) == service.content);
+  // The engine went on from its bytes on the fresh address; link checks
+  // (a first byte each) may come before or after.
   const auto fetched = service.Log("GET /dl/");
   ASSERT_FALSE(fetched.empty());
-  EXPECT_TRUE(Has(Headers(fetched.back()), "Range: bytes=20000-")) << fetched.back().dump();
-  EXPECT_NE(fetched.back()["request_line"], fetched.front()["request_line"]);
+  const bool resumed = std::any_of(fetched.begin(), fetched.end(), [&](const auto& request) {
+    return Has(Headers(request), "Range: bytes=20000-") &&
+           request["request_line"] != fetched.front()["request_line"];
+  });
+  EXPECT_TRUE(resumed);
   EXPECT_EQ(service.Log("POST /guest_loginV2.php").size(), 2u);
 }
 

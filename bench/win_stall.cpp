@@ -19,6 +19,7 @@
 #include "app/program.h"
 #include "app/win32/main_window.h"
 #include "app/win32/platform_win32.h"
+#include "app/window_controller.h"
 
 namespace {
 
@@ -97,8 +98,9 @@ int main(int argc, char** argv) {
   const sorrel::PlatformServices services = sorrel::Win32PlatformServices();
   sorrel::MainWindow window(GetModuleHandleW(nullptr), origin);
   if (!window.Created()) return 1;
-  sorrel::Program program(services, window, origin);
-  window.Bind(program);
+  sorrel::WindowController controller(services, window, origin);
+  window.Bind(controller);
+  sorrel::Program& program = controller.Core();
   window.Show(SW_SHOWNORMAL);
   taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   windowProcedure = reinterpret_cast<WNDPROC>(

@@ -90,8 +90,19 @@ bool SplitAuthority(std::string_view authority, std::string& host, int& port) {
   return true;
 }
 
+// Appends rather than "literal" + string, which GCC 12's -O3 misreads as an
+// overlapping copy.
+std::string Joined(std::string_view first, std::string_view second) {
+  std::string text(first);
+  text += second;
+  return text;
+}
+
 std::string Authority(const ProxySetting& setting) {
-  return setting.host + ":" + std::to_string(setting.port);
+  std::string authority = setting.host;
+  authority += ':';
+  authority += std::to_string(setting.port);
+  return authority;
 }
 
 const char* Lookup(const EnvironmentLookup& environment, const char* small, const char* capital) {
@@ -119,7 +130,9 @@ ProxyRoute EnvironmentRoute(std::string_view value) {
     }
     value.remove_prefix(at + 1);
   }
-  route.url = scheme + "://" + std::string(value);
+  route.url = scheme;
+  route.url += "://";
+  route.url += value;
   return route;
 }
 
@@ -207,14 +220,17 @@ std::string ProxyText(const ProxySetting& setting) {
     case ProxyKind::kSystem:
       return std::string(kSystemProxyText);
     case ProxyKind::kSocks5:
-      return "socks5h://" + Authority(setting);
+      return Joined("socks5h://", Authority(setting));
     case ProxyKind::kHttp:
       break;
   }
   std::string text = "http://";
   if (!setting.user.empty()) {
     text += Escaped(setting.user);
-    if (!setting.password.empty()) text += ":" + Escaped(setting.password);
+    if (!setting.password.empty()) {
+      text += ':';
+      text += Escaped(setting.password);
+    }
     text += "@";
   }
   return text + Authority(setting);
@@ -240,14 +256,14 @@ ProxyRoute RouteFor(std::string_view proxyText, std::string_view address,
   if (const auto setting = ParseProxyUrl(proxyText)) {
     ProxyRoute route;
     route.url =
-        (setting->kind == ProxyKind::kSocks5 ? "socks5h://" : "http://") + Authority(*setting);
+        Joined(setting->kind == ProxyKind::kSocks5 ? "socks5h://" : "http://", Authority(*setting));
     route.user = setting->user;
     route.password = setting->password;
     return route;
   }
   if (secure) return {};
   ProxyRoute route;
-  route.url = "http://" + std::string(proxyText);
+  route.url = Joined("http://", proxyText);
   return route;
 }
 
@@ -267,7 +283,7 @@ std::string ProxyFailureSentence(RequestFailure failure, std::string_view proxyT
   const ProxyRoute route = RouteFor(proxyText, address, environment);
   switch (failure) {
     case RequestFailure::kProxyUnreachable:
-      return "无法连接代理服务器 " + ProxyAuthority(route) + "。";
+      return Joined(Joined("无法连接代理服务器 ", ProxyAuthority(route)), "。");
     case RequestFailure::kProxyRefused:
       return "代理服务器拒绝了连接。";
     case RequestFailure::kProxyNeedsPassword:

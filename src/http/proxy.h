@@ -17,10 +17,11 @@ enum class ProxyKind { kDirect, kSystem, kHttp, kSocks5 };
 
 struct ProxySetting {
   ProxyKind kind = ProxyKind::kDirect;
-  std::string host;  // a name, an IPv4 address or a bracketed IPv6 one
+  std::string host = {};  // a name, an IPv4 address or a bracketed IPv6 one
   int port = 0;
-  std::string user;  // HTTP only; empty: none
-  std::string password;
+  std::string user = {};  // HTTP only; empty: none
+  std::string password = {};
+  bool operator==(const ProxySetting&) const = default;
 };
 
 // The proxy text of the system's setting.

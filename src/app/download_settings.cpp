@@ -18,7 +18,9 @@ std::string Trimmed(std::string_view text) {
 }  // namespace
 
 DownloadSettings DownloadSettings::Kept() const {
-  return {Trimmed(address), secret, Trimmed(folder), sendOpenedLinks};
+  ProxySetting road = proxy;
+  road.host = Trimmed(road.host);
+  return {Trimmed(address), secret, Trimmed(folder), sendOpenedLinks, road};
 }
 
 std::string AddressWarning(std::string_view address) {

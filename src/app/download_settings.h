@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "http/proxy.h"
+
 namespace sorrel {
 
 struct DownloadSettings {
@@ -17,13 +19,18 @@ struct DownloadSettings {
   // A link opened from outside (a click elsewhere, the command line) goes to
   // the engine at once.
   bool sendOpenedLinks = false;
+  // The road of the window's requests and of the engine's downloads: direct,
+  // the desktop's proxy, or an HTTP or SOCKS5 one. Its password is kept as
+  // privately as the secret.
+  ProxySetting proxy = {};
 
   // The user's settings as this front end keeps them; defined beside the
   // front end. Save is false when they could not be written.
   static DownloadSettings Load();
   bool Save() const;
 
-  // As they are kept: the address and folder without blanks at their ends.
+  // As they are kept: the address, folder and proxy host without blanks at
+  // their ends.
   DownloadSettings Kept() const;
   bool operator==(const DownloadSettings&) const = default;
 };
@@ -35,6 +42,10 @@ class SettingsStore {
   virtual DownloadSettings Load() = 0;
   virtual bool Save(const DownloadSettings& settings) = 0;
 };
+
+// The sentence of a download the engine cannot fetch on the road chosen.
+inline constexpr const char* kSocksDownload =
+    "aria2 不能经 SOCKS 代理下载：请在下载设置里改用 HTTP 代理。";
 
 // The front end's own store: DownloadSettings::Load and Save.
 SettingsStore& UserSettingsStore();
@@ -55,6 +66,17 @@ inline constexpr const char* kBrowse = "浏览...";
 inline constexpr const char* kBrowseTitle = "下载文件夹";
 inline constexpr const char* kSendOpenedLinks =
     "从别处打开的迅雷、快车、qqdl 链接直接交给 aria2 下载";
+inline constexpr const char* kProxy = "代理";
+inline constexpr const char* kProxyDirect = "直接连接";
+inline constexpr const char* kProxySystem = "使用系统的代理设置";
+inline constexpr const char* kProxyHttp = "HTTP 代理";
+inline constexpr const char* kProxySocks =
+    "SOCKS5 代理（由代理解析主机名；aria2 不支持，下载会失败）";
+inline constexpr const char* kProxyHost = "主机：";
+inline constexpr const char* kProxyPort = "端口：";
+inline constexpr const char* kProxyUser = "用户名：";
+inline constexpr const char* kProxyPassword = "密码：";
+inline constexpr const char* kProxyHostMissing = "请填写代理服务器的主机。";
 inline constexpr const char* kOk = "确定";
 inline constexpr const char* kCancel = "取消";
 inline constexpr const char* kNotSavedTitle = "下载设置";

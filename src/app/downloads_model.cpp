@@ -79,6 +79,16 @@ class DownloadsModel::Engine {
     download.dir = settings_.folder;
     download.referer = page;
     download.userAgent = std::string(engines_.agent);
+    if (settings_.proxy.kind == ProxyKind::kSocks5) {
+      error = kSocksDownload;
+      return {};
+    }
+    if (settings_.proxy.kind == ProxyKind::kHttp) {
+      download.proxy =
+          "http://" + settings_.proxy.host + ":" + std::to_string(settings_.proxy.port);
+      download.proxyUser = settings_.proxy.user;
+      download.proxyPassword = settings_.proxy.password;
+    }
     Aria2Error failure;
     Watched watched;
     if (settings_.address.empty()) {

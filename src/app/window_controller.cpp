@@ -59,13 +59,19 @@ WindowController::WindowController(PlatformServices services, WindowView& view,
 
 WindowController::~WindowController() { thread_->Close(); }
 
+void WindowController::ChooseRoad() {
+  program_.Workflows().SetProxy(engine_ != nullptr ? engine_->Proxy(origin_) : std::string());
+}
+
 void WindowController::ResolveClicked() {
   Run run(*this);
+  ChooseRoad();
   program_.Workflows().ResolveDownloadAddresses();
 }
 
 void WindowController::RefreshClicked() {
   Run run(*this);
+  ChooseRoad();
   program_.Workflows().RefreshCaptcha();
 }
 

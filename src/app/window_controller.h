@@ -54,6 +54,8 @@ class EngineItems {
   virtual void EditSettings() = 0;
   // Whether a link opened from outside goes on to the engine.
   virtual bool SendsOpenedLinks() = 0;
+  // The proxy text of the window's requests to `address`.
+  virtual std::string Proxy(std::string_view address) = 0;
 };
 
 class WindowController : public ResolverView {
@@ -133,6 +135,8 @@ class WindowController : public ResolverView {
   std::string origin_;  // UTF-8
   Program program_;
   EngineItems* engine_ = nullptr;
+  // The requests of a click take the road the settings say now.
+  void ChooseRoad();
   std::shared_ptr<WindowThread> thread_;
   int running_ = 0;
   // The result box's text as last written (code page 936).

@@ -13,9 +13,10 @@ namespace {
 std::u16string Wide(std::string_view utf8) { return DecodeCodePage(utf8, kCodePageUtf8); }
 
 CheckReport ReportOf(const LinkCheck& check) {
-  return {Wide("文件名：" + check.name + "\r\n大小：" + HumanSize(check.size) + "\r\n状态：" +
-               LinkStatusSentence(check.status)),
-          check.status == LinkStatus::kExpired};
+  return {
+      Wide("文件名：" + check.name + "\r\n大小：" + HumanSize(check.size) + "\r\n状态：" +
+           (check.proxyProblem.empty() ? LinkStatusSentence(check.status) : check.proxyProblem)),
+      check.status == LinkStatus::kExpired};
 }
 
 }  // namespace
@@ -36,7 +37,18 @@ WindowEngine::~WindowEngine() {
 void WindowEngine::Send(const std::string& normal, const std::string& page) {
   if (!downloads_)
     downloads_ = std::make_unique<DownloadsModel>(engines_, front_.OpenDownloads(), window_);
-  downloads_->Send(settings_.Load(), normal, page);
+  DownloadSettings settings = settings_.Load();
+  settings.proxy = Road(settings.proxy, normal);
+  downloads_->Send(settings, normal, page);
+}
+
+ProxySetting WindowEngine::Road(ProxySetting setting, std::string_view address) {
+  if (setting.kind != ProxyKind::kSystem) return setting;
+  return ParseProxyUrl(front_.SystemProxy(address)).value_or(ProxySetting{});
+}
+
+std::string WindowEngine::Proxy(std::string_view address) {
+  return ProxyText(Road(settings_.Load().proxy, address));
 }
 
 void WindowEngine::Check(const std::string& normal, std::function<void(const CheckReport&)> done) {
@@ -46,9 +58,10 @@ void WindowEngine::Check(const std::string& normal, std::function<void(const Che
     done(ReportOf(check));
   };
   // The check waits on the network; the window stays with the user.
-  auto worker =
-      engines_.threads.Start([engines = engines_, thread = thread_, normal, finished]() mutable {
-        const LinkCheck check = CheckLink(engines.http, engines.threads, normal, engines.agent);
+  auto worker = engines_.threads.Start(
+      [engines = engines_, thread = thread_, normal, finished, proxy = Proxy(normal)]() mutable {
+        const LinkCheck check =
+            CheckLink(engines.http, engines.threads, normal, engines.agent, 15000, proxy);
         thread->Post([check, finished] { finished(check); });
       });
   if (!worker) finished(LinkCheck{});

@@ -23,6 +23,9 @@ class EngineView {
   virtual DownloadsView& OpenDownloads() = 0;
   // The settings dialog over `settings`; false when the user cancelled it.
   virtual bool EditSettings(DownloadSettings& settings) = 0;
+  // The desktop's proxy for `address` as a proxy text of http/proxy.h;
+  // empty when it names none.
+  virtual std::string SystemProxy(std::string_view address) = 0;
 };
 
 class WindowEngine : public EngineItems {
@@ -37,6 +40,7 @@ class WindowEngine : public EngineItems {
   bool Checking() const override { return checking_; }
   void EditSettings() override;
   bool SendsOpenedLinks() override;
+  std::string Proxy(std::string_view address) override;
 
   // The transfers sent so far; null before the first.
   const DownloadsModel* Downloads() const { return downloads_.get(); }
@@ -49,6 +53,9 @@ class WindowEngine : public EngineItems {
   std::shared_ptr<WindowThread> thread_;
   std::unique_ptr<DownloadsModel> downloads_;
   bool checking_ = false;
+
+  // The setting with the desktop's proxy for `address` in place of "system".
+  ProxySetting Road(ProxySetting setting, std::string_view address);
 };
 
 }  // namespace sorrel

@@ -85,6 +85,13 @@ json AddUriParams(const Aria2Download& download) {
   if (!download.fileName.empty()) options["out"] = download.fileName;
   if (!download.dir.empty()) options["dir"] = download.dir;
   if (!download.referer.empty()) options["referer"] = download.referer;
+  if (!download.proxy.empty()) {
+    options["all-proxy"] = download.proxy;
+    if (!download.proxyUser.empty()) {
+      options["all-proxy-user"] = download.proxyUser;
+      options["all-proxy-passwd"] = download.proxyPassword;
+    }
+  }
   json headers = json::array();
   if (!download.userAgent.empty()) headers.push_back("User-Agent: " + download.userAgent);
   if (!headers.empty()) options["header"] = std::move(headers);

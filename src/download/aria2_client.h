@@ -47,6 +47,11 @@ struct Aria2Download {
   std::string dir;       // empty: the engine's own folder
   std::string referer;   // the file page address
   std::string userAgent;
+  // The HTTP proxy the engine fetches through ("http://host:port"), with its
+  // user and password; empty: the engine's own setting.
+  std::string proxy;
+  std::string proxyUser;
+  std::string proxyPassword;
   // Added again after its address expired: the same `dir` and `out` taken
   // up where its control file says, never under another name, and never a
   // file without a control file written into.

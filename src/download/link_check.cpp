@@ -4,6 +4,7 @@
 
 #include "download/file_name.h"
 #include "http/http_call.h"
+#include "http/proxy.h"
 
 namespace sorrel {
 
@@ -40,8 +41,9 @@ long long ParseCount(std::string_view digits) {
 }  // namespace
 
 LinkCheck CheckLink(HttpStack& stack, ThreadSystem& threads, std::string_view address,
-                    std::string_view agent, std::uint32_t timeoutMs) {
+                    std::string_view agent, std::uint32_t timeoutMs, std::string_view proxy) {
   HttpCall call;
+  call.proxy = std::string(proxy);
   call.address = std::string(address);
   call.agent = std::string(agent);
   call.headers = "Range: bytes=0-0\r\n";
@@ -58,6 +60,8 @@ LinkCheck CheckLink(HttpStack& stack, ThreadSystem& threads, std::string_view ad
     case HttpCallFailure::kBadAddress:
     case HttpCallFailure::kUnreachable:
       check.status = LinkStatus::kUnreachable;
+      check.proxyProblem =
+          ProxyFailureSentence(answer.proxyFailure, proxy, address, ProcessEnvironment());
       return check;
     case HttpCallFailure::kTimedOut:
       check.status = LinkStatus::kTimedOut;

@@ -18,12 +18,16 @@ struct LinkCheck {
   std::string name;     // from Content-Disposition, else from the address
   long long size = -1;  // bytes; -1 when the answer does not say
   int httpStatus = 0;
+  // The sentence of a proxy that gave no answer; empty otherwise.
+  std::string proxyProblem;
 };
 
 // A GET of `address` with "Range: bytes=0-0", the given agent and the
-// stored cookies; redirects are followed.
+// stored cookies; redirects are followed. `proxy` is a proxy text of
+// http/proxy.h.
 LinkCheck CheckLink(HttpStack& stack, ThreadSystem& threads, std::string_view address,
-                    std::string_view agent, std::uint32_t timeoutMs = 15000);
+                    std::string_view agent, std::uint32_t timeoutMs = 15000,
+                    std::string_view proxy = {});
 
 // "ok", "expired", "gone", "html", "unreachable", "timeout".
 std::string_view LinkStatusName(LinkStatus status);

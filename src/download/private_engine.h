@@ -30,6 +30,10 @@ struct PrivateEngineOptions {
   std::string dataDir;             // empty: $XDG_DATA_HOME/sorrel-resolver
   HostCookies cookies;             // none when the line is empty
   std::vector<int> rpcPorts;       // tried first (tests); then ports the system picks
+  // The environment's proxy variables reach the engine only when the user
+  // chose the system's proxy; otherwise its downloads would take a road the
+  // user did not choose.
+  bool environmentProxy = false;
 };
 
 class PrivateEngine {

@@ -425,6 +425,10 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
     // It holds no socket or file of ours, so that a socket it listens on is
     // its own.
     spec.closeOtherDescriptors = true;
+    if (!options.environmentProxy) {
+      spec.dropEnvironment = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "ftp_proxy",
+                              "FTP_PROXY",  "all_proxy",  "ALL_PROXY",   "no_proxy",    "NO_PROXY"};
+    }
     int spawned = 0;
     std::unique_ptr<ChildProcess> child = ChildProcess::Start(spec, spawned);
     if (!child) {

@@ -6,6 +6,7 @@
 #include "http/ascii.h"
 #include "http/bounded_run.h"
 #include "http/http_stack.h"
+#include "http/proxy.h"
 #include "http/request_steps.h"
 #include "http/url.h"
 #include "http/worker_thread.h"
@@ -30,7 +31,7 @@ int StatusOf(std::string_view block) {
 HttpCallResult Exchange(HttpStack& stack, const HttpCall& call, StoppingPump* pump) {
   HttpCallResult result;
   result.failure = HttpCallFailure::kUnreachable;
-  auto session = stack.Open(call.agent, "", pump);
+  auto session = stack.Open(call.agent, call.proxy, pump);
   if (!session) return result;
   auto connection = session->Connect(UrlHost(call.address), UrlPort(call.address));
   if (!connection) return result;
@@ -44,7 +45,10 @@ HttpCallResult Exchange(HttpStack& stack, const HttpCall& call, StoppingPump* pu
 
   std::string headers = call.headers;
   if (!call.body.empty()) headers += "Content-Length: " + std::to_string(call.body.size()) + "\r\n";
-  if (!request->Send(headers, call.body)) return result;
+  if (!request->Send(headers, call.body)) {
+    if (IsProxyFailure(request->Failure())) result.proxyFailure = request->Failure();
+    return result;
+  }
   const Text block = QueryHeaderText(*request);
   if (block.rfind("HTTP/", 0) != 0) return result;
   result.failure = HttpCallFailure::kNone;
@@ -65,7 +69,7 @@ HttpCallResult Exchange(HttpStack& stack, const HttpCall& call, StoppingPump* pu
 
 HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall call) {
   if (const Text scheme = UrlScheme(call.address); scheme != "http" && scheme != "https") {
-    return {HttpCallFailure::kBadAddress, 0, {}, {}};
+    return {HttpCallFailure::kBadAddress, 0, {}, {}, RequestFailure::kNone};
   }
   // Shared with a worker, so that an abandoned one still owns its call and
   // its answer.
@@ -77,7 +81,8 @@ HttpCallResult PerformHttpCall(HttpStack& stack, ThreadSystem& threads, HttpCall
                                 });
   // An answer cut short by the limit is a time-out, as it is when the worker
   // is abandoned.
-  if (end != RunEnd::kFinished) return {HttpCallFailure::kTimedOut, 0, {}, {}};
+  if (end != RunEnd::kFinished)
+    return {HttpCallFailure::kTimedOut, 0, {}, {}, RequestFailure::kNone};
   return std::move(shared->second);
 }
 

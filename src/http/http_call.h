@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "http/http_stack.h"
+
 namespace sorrel {
 
 class HttpStack;
@@ -19,6 +21,7 @@ struct HttpCall {
   std::string verb = "GET";
   std::string address;  // "http://..." or "https://..."
   std::string agent;
+  std::string proxy;    // as the requests' `proxy`; empty: direct
   std::string headers;  // extra lines, each ending in CR LF
   std::string body;
   bool storedCookies = false;  // let the stack add (and keep) its cookies
@@ -35,6 +38,8 @@ struct HttpCallResult {
   int status = 0;
   std::string headers;  // the final response's raw block
   std::string body;
+  // Why the proxy gave no answer; kNone when it did or there was none.
+  RequestFailure proxyFailure = RequestFailure::kNone;
 };
 
 // Runs on the calling thread when the stack limits the exchange's time

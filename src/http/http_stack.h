@@ -29,6 +29,10 @@ enum class RequestFailure {
   kRedirectLoop,  // redirects without end
   kBadAddress,    // an address the stacks cannot send; nothing went out
   kReplaced,      // a later request ended it
+  // The proxy's, not the server's: the user's network setting is where to look.
+  kProxyUnreachable,    // no connection to the proxy
+  kProxyRefused,        // the proxy would not carry the request
+  kProxyNeedsPassword,  // 407: the proxy wants a user and password, or other ones
 };
 
 // Request flags, with the values the Windows stack gives them.
@@ -91,7 +95,8 @@ class HttpStack {
  public:
   virtual ~HttpStack() = default;
   // `agent` goes out as the User-Agent header (none when empty). `proxy` is
-  // "host:port" of a proxy for plain HTTP, empty for a direct connection.
+  // "host:port" of a proxy for plain HTTP, empty for a direct connection; a
+  // stack that can also takes the forms of http/proxy.h.
   // Every stack ends a request that receives nothing for its silence limit
   // (kSilenceLimitMs unless it was made with another) as kTimedOut.
   // While a request of this session waits on the network, the stack calls

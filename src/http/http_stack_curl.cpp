@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "http/ascii.h"
+#include "http/proxy.h"
 
 namespace sorrel {
 
@@ -157,11 +158,20 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1});
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     if (!s.agent.empty()) curl_easy_setopt(easy_, CURLOPT_USERAGENT, s.agent.c_str());
-    // The proxy serves plain HTTP only; the environment's proxy settings are
-    // never consulted ("" switches them off).
-    proxy_ = (!Secure() && !s.proxy.empty()) ? "http://" + s.proxy : "";
-    curl_easy_setopt(easy_, CURLOPT_PROXY, proxy_.c_str());
+    // Every hop finds its own road: a redirect may lead to a host the
+    // environment sends direct. libcurl's own reading of the environment
+    // stays off ("" as the proxy), so that "system" is the only way to it.
+    // HTTPS through an HTTP proxy is a CONNECT tunnel with the usual
+    // certificate checks.
+    route_ = RouteFor(s.proxy, url_, ProcessEnvironment());
+    curl_easy_setopt(easy_, CURLOPT_PROXY, route_.url.c_str());
     curl_easy_setopt(easy_, CURLOPT_NOPROXY, "");
+    if (!route_.user.empty()) {
+      curl_easy_setopt(easy_, CURLOPT_PROXYUSERNAME, route_.user.c_str());
+      curl_easy_setopt(easy_, CURLOPT_PROXYPASSWORD, route_.password.c_str());
+    }
+    // The tunnel's own answer is no answer of the server.
+    curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, s.options.connectTimeoutSeconds);
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, s.options.stallSeconds);
@@ -282,6 +292,14 @@ class CurlRequest : public HttpRequest {
   }
 
   void Finished(CURLcode result) {
+    if (easy_ != nullptr && !route_.Direct()) {
+      long code = 0;
+      if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &code) == CURLE_OK) {
+        tunnelStatus_ = code;
+      }
+      long socks = 0;
+      if (curl_easy_getinfo(easy_, CURLINFO_PROXY_ERROR, &socks) == CURLE_OK) socksError_ = socks;
+    }
     if (result == CURLE_OK && !redirectTo_.empty()) {
       ++redirects_;
       url_ = redirectTo_;
@@ -312,7 +330,20 @@ class CurlRequest : public HttpRequest {
   // The stall limit and the deadline end a transfer as timed out; once the
   // answer has begun, any other failure is a connection cut mid-answer.
   RequestFailure FailureOf(CURLcode result) const {
+    if (proxyWantsPassword_) return RequestFailure::kProxyNeedsPassword;
     if (result == CURLE_OPERATION_TIMEDOUT) return RequestFailure::kTimedOut;
+    if (!route_.Direct() && !haveFinal_) {
+      if (tunnelStatus_ == 407) return RequestFailure::kProxyNeedsPassword;
+      if (tunnelStatus_ != 0 && tunnelStatus_ / 100 != 2) return RequestFailure::kProxyRefused;
+      if (result == CURLE_COULDNT_RESOLVE_PROXY || result == CURLE_COULDNT_CONNECT) {
+        return RequestFailure::kProxyUnreachable;
+      }
+      if (result == CURLE_PROXY) {
+        return socksError_ == CURLPX_USER_REJECTED || socksError_ == CURLPX_NO_AUTH
+                   ? RequestFailure::kProxyNeedsPassword
+                   : RequestFailure::kProxyRefused;
+      }
+    }
     return haveFinal_ ? RequestFailure::kCut : RequestFailure::kUnreachable;
   }
 
@@ -376,6 +407,13 @@ class CurlRequest : public HttpRequest {
       r.block_ += "\r\n";
     } else if (!r.block_.empty()) {
       r.block_ += "\r\n";
+      // A proxy that carries plain HTTP itself answers 407 in the server's
+      // place: no answer of the server, and the exchange ends here.
+      if (r.status_ == 407 && !r.route_.Direct() && !r.Secure() &&
+          r.route_.url.rfind("http://", 0) == 0) {
+        r.proxyWantsPassword_ = true;
+        return 0;
+      }
       // Interim 1xx answers are not the response.
       if (r.status_ < 100 || r.status_ >= 200) {
         r.finalBlock_ = r.block_;
@@ -399,7 +437,10 @@ class CurlRequest : public HttpRequest {
   std::uint32_t flags_;
   std::vector<std::string> lines_;
   std::string body_;
-  std::string proxy_;
+  ProxyRoute route_;
+  long tunnelStatus_ = 0;
+  long socksError_ = 0;
+  bool proxyWantsPassword_ = false;
 
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;

@@ -134,8 +134,10 @@ ByteSet WebClient::WebAccess(Text& url, const WebAccessArgs& args) {
   return ConvertBody(std::move(x->received), args.conversion);
 }
 
-Text WebClient::GetPageText(Text& url, RequestFailure* failure, const StopFlag& stop) {
+Text WebClient::GetPageText(Text& url, RequestFailure* failure, const StopFlag& stop,
+                            const Text& proxy) {
   WebAccessArgs args;
+  args.proxy = proxy;
   args.failure = failure;
   args.stop = stop;
   return TextOf(WebAccess(url, args));

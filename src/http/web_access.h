@@ -39,7 +39,7 @@ inline constexpr std::string_view kPageUserAgent =
 // `headers` and `responseHeaders` are the caller's variables when given.
 struct WebAccessArgs {
   std::optional<int> method;  // 0 GET, 1 POST; anything else is refused with a notice
-  Text proxy;                 // "host:port" for HTTP
+  Text proxy;                 // "host:port" for HTTP, or a form of http/proxy.h
   Text* headers = nullptr;    // in/out: extra lines, each ending in CR LF
   Text postData;
   Text cookies;
@@ -78,7 +78,8 @@ class WebClient {
   // address longer than kMaxAddressBytes is refused before anything goes out.
   ByteSet WebAccess(Text& url, const WebAccessArgs& args = {});
   // A plain GET; the body as text (up to its first zero byte).
-  Text GetPageText(Text& url, RequestFailure* failure = nullptr, const StopFlag& stop = nullptr);
+  Text GetPageText(Text& url, RequestFailure* failure = nullptr, const StopFlag& stop = nullptr,
+                   const Text& proxy = Text());
   // The body, the code page 936 bytes of the time-out text, or empty bytes.
   ByteSet TimedWebAccess(Text& url, const TimedWebAccessArgs& args = {});
 

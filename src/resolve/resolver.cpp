@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "http/decode.h"
+#include "http/proxy.h"
 #include "http/url.h"
 #include "resolve/base64.h"
 #include "resolve/field_harvest.h"
@@ -36,6 +37,9 @@ std::optional<ResolveOutcome> AnswerProblem(RequestFailure failure) {
     case RequestFailure::kNone:
       return std::nullopt;
     case RequestFailure::kUnreachable:
+    case RequestFailure::kProxyUnreachable:
+    case RequestFailure::kProxyRefused:
+    case RequestFailure::kProxyNeedsPassword:
       return ResolveOutcome::Unreachable;
     case RequestFailure::kTimedOut:
       return ResolveOutcome::TimedOut;
@@ -88,7 +92,9 @@ ResolveOutcome Resolver::ShowFreshCaptcha() {
 
   Text address = view_.AddressText();
   RequestFailure pageFailure = RequestFailure::kNone;
-  const Text page = UrlDecode(web_.GetPageText(address, &pageFailure, stop));
+  proxyFailure_ = RequestFailure::kNone;
+  const Text page = UrlDecode(web_.GetPageText(address, &pageFailure, stop, proxy_));
+  NoteProxyFailure(pageFailure);
   if (replaced()) return ResolveOutcome::Replaced;
   state_.PageText = page;
   const Text path = TextBetween(state_.PageText, kCaptchaLeftMarker, "\"");
@@ -98,7 +104,8 @@ ResolveOutcome Resolver::ShowFreshCaptcha() {
   Text responseHeaders;
   RequestFailure pictureFailure = RequestFailure::kNone;
   const ByteSet picture =
-      FetchCaptchaPicture(captchaUrl, Text(), responseHeaders, {}, {}, &pictureFailure, stop);
+      FetchCaptchaPicture(captchaUrl, proxy_, responseHeaders, {}, {}, &pictureFailure, stop);
+  NoteProxyFailure(pictureFailure);
   if (replaced()) return ResolveOutcome::Replaced;
   refreshStop_.reset();
   view_.SetPicture(picture);
@@ -152,6 +159,10 @@ Text Resolver::BuildLoginBody(const Text& pageText, const Text& captcha) {
   return Replace(body, "&=", "") + "randcode=" + captcha + "&Comfirm=yes";
 }
 
+void Resolver::NoteProxyFailure(RequestFailure failure) {
+  if (IsProxyFailure(failure)) proxyFailure_ = failure;
+}
+
 void Resolver::RestoreResolveButton() { view_.SetResolveButton(true, texts::RestCaption()); }
 
 void Resolver::ResolveDownloadAddresses() { view_.ReportOutcome(Resolve()); }
@@ -174,7 +185,9 @@ ResolveOutcome Resolver::Resolve() {
 
   Text address = view_.AddressText();
   RequestFailure pageFailure = RequestFailure::kNone;
-  state_.PageText = UrlDecode(web_.GetPageText(address, &pageFailure));
+  proxyFailure_ = RequestFailure::kNone;
+  state_.PageText = UrlDecode(web_.GetPageText(address, &pageFailure, nullptr, proxy_));
+  NoteProxyFailure(pageFailure);
   if (Contains(state_.PageText, texts::RemovedFileMarker()) ||
       !Contains(state_.PageText, texts::CaptchaFormMarker())) {
     view_.ShowMessage(texts::BadAddressNotice());
@@ -190,9 +203,11 @@ ResolveOutcome Resolver::Resolve() {
   TimedWebAccessArgs login;
   login.method = 1;
   login.postData = BytesOf(state_.LoginBody);
+  login.proxy = proxy_;
   RequestFailure loginFailure = RequestFailure::kNone;
   login.failure = &loginFailure;
   const ByteSet response = web_.TimedWebAccess(loginUrl, login);
+  NoteProxyFailure(loginFailure);
   state_.LoginResponse = UrlDecode(TextOf(response));
   state_.LoginBody.clear();
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 
 #include "http/web_access.h"
 #include "resolve/outcome.h"
@@ -34,6 +35,12 @@ class Resolver {
                               std::optional<int> timeoutSeconds = {},
                               RequestFailure* failure = nullptr, const StopFlag& stop = nullptr);
 
+  // The road of every request of the workflows (a proxy text of
+  // http/proxy.h; empty: direct), and why the last of them that failed on
+  // the proxy did.
+  void SetProxy(Text proxy) { proxy_ = std::move(proxy); }
+  RequestFailure ProxyFailure() const { return proxyFailure_; }
+
   // The login form body built from `pageText` (the field harvest and its
   // joining rules) and the captcha as typed. Writes the field tables.
   Text BuildLoginBody(const Text& pageText, const Text& captcha);
@@ -42,12 +49,15 @@ class Resolver {
   ResolveOutcome ShowFreshCaptcha();
   ResolveOutcome Resolve();
   void RestoreResolveButton();
+  void NoteProxyFailure(RequestFailure failure);
 
   ProgramState& state_;
   WebClient& web_;
   ResolverView& view_;
   PictureCodec& pictures_;
   Text origin_;
+  Text proxy_;
+  RequestFailure proxyFailure_ = RequestFailure::kNone;
   // The captcha refresh under way, if any: a newer one ends its requests
   // and it ends without showing anything.
   StopFlag refreshStop_;

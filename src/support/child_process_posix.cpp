@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <thread>
 
 namespace sorrel {
@@ -104,6 +105,18 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
   std::vector<char*> argv;
   for (const std::string& argument : spec.argv) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  // Built before the child starts: it shares this process's memory and may
+  // not allocate.
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    const std::string_view name = variable.substr(0, variable.find('='));
+    if (std::find(spec.dropEnvironment.begin(), spec.dropEnvironment.end(), name) ==
+        spec.dropEnvironment.end()) {
+      envp.push_back(*entry);
+    }
+  }
+  envp.push_back(nullptr);
   plumbing.outSource = plumbing.Source(spec.out, plumbing.out);
   plumbing.errSource = plumbing.Source(spec.err, plumbing.err);
 
@@ -138,7 +151,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
     if (plumbing.errSource >= 0) dup2(plumbing.errSource, STDERR_FILENO);
     if (spec.closeOtherDescriptors) CloseAboveStandardAtExec();
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execvp(argv[0], argv.data());
+    execvpe(argv[0], argv.data(), envp.data());
     const int failure = errno;
     (void)!write(plumbing.exec[1], &failure, sizeof failure);
     _exit(127);

@@ -35,6 +35,8 @@ struct ChildSpec {
   // this process left inheritable too: a program that listens on a port then
   // holds no socket of ours.
   bool closeOtherDescriptors = false;
+  // Variables of this process's environment the child does not get.
+  std::vector<std::string> dropEnvironment = {};
 };
 
 struct ChildExit {

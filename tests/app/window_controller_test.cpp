@@ -58,6 +58,12 @@ class RecordingEngine : public EngineItems {
   bool Checking() const override { return false; }
   void EditSettings() override { ++settings; }
   bool SendsOpenedLinks() override { return sendsOpened; }
+  std::string Proxy(std::string_view address) override {
+    asked.emplace_back(address);
+    return proxy;
+  }
+  std::string proxy;
+  std::vector<std::string> asked;
 };
 
 // Abandoned request workers may outlive a test, so the stack lives on.
@@ -298,6 +304,28 @@ TEST(WindowController, ClipboardIsOfferedOnceTheActivationHasSettled) {
   h.controller.Activated();
   h.view.RunLater();
   EXPECT_EQ(h.view.texts[Role::kAddressBox], u"http://127.0.0.1:9/file/2");
+}
+
+// Every request of a click takes the road the engine items name at that
+// click, asked for the service.
+TEST(WindowController, EachClickTakesTheRoadTheSettingsNameThen) {
+  Harness h;
+  const std::size_t before = Stack().Calls().size();
+  h.engine.proxy = "http://p.lan:3128";
+  h.Resolve();
+  h.engine.proxy.clear();
+  h.view.texts[Role::kAddressBox] = u"http://127.0.0.1:9/file/1";
+  h.controller.RefreshClicked();
+  std::vector<std::string> opened;
+  const std::vector<std::string> calls = Stack().Calls();
+  for (std::size_t i = before; i < calls.size(); ++i) {
+    if (calls[i].rfind("open ", 0) == 0) opened.push_back(calls[i].substr(calls[i].find('|') + 1));
+  }
+  // The resolution's page, picture and login, then the refresh's page and
+  // picture.
+  EXPECT_EQ(opened, (std::vector<std::string>{"http://p.lan:3128", "http://p.lan:3128",
+                                              "http://p.lan:3128", "http://p.lan:3128", "", ""}));
+  EXPECT_EQ(h.engine.asked, std::vector<std::string>(3, "http://127.0.0.1:9"));
 }
 
 TEST(WindowController, PictureIsDrawnInTheWindowsFormatAndReadBackAsSent) {

@@ -51,6 +51,12 @@ class FakeFront : public EngineView, public DownloadsView {
     settings = *edited;
     return true;
   }
+  std::string SystemProxy(std::string_view address) override {
+    systemAsked.emplace_back(address);
+    return systemProxy;
+  }
+  std::string systemProxy;
+  std::vector<std::string> systemAsked;
   void Raise() override { ++raised; }
   void ShowTransfer(std::size_t row, const Transfer& transfer) override {
     shown.emplace_back(row, transfer);
@@ -131,6 +137,60 @@ char ProcessState(long pid) {
   char state = 0;
   stat >> ignored >> name >> state;
   return state;
+}
+
+// The window's requests and the engine's downloads take the road of the
+// settings; the desktop's proxy stands in for "system", and SOCKS, which
+// aria2 lacks, is refused rather than sent another way.
+TEST(WindowEngine, TheRoadOfTheSettingsReachesTheRequestsAndTheEngine) {
+  struct Row {
+    ProxySetting proxy;
+    std::string desktop;
+    std::string requests;  // the proxy text of the window's requests
+    std::string engine;    // the addUri call's proxy options, or the row's state
+  };
+  const Row rows[] = {
+      {{}, "http://desk:1", "", ""},
+      {{ProxyKind::kSystem},
+       "http://u:p@desk:1",
+       "http://u:p@desk:1",
+       R"("all-proxy":"http://desk:1","all-proxy-passwd":"p","all-proxy-user":"u")"},
+      {{ProxyKind::kSystem}, "", "", ""},
+      {{ProxyKind::kHttp, "h", 8080, "ann", "pw"},
+       "http://desk:1",
+       "http://ann:pw@h:8080",
+       R"("all-proxy":"http://h:8080","all-proxy-passwd":"pw","all-proxy-user":"ann")"},
+      {{ProxyKind::kSocks5, "s", 1080},
+       "",
+       "socks5h://s:1080",
+       "出错：aria2 不能经 SOCKS 代理下载：请在下载设置里改用 HTTP 代理。"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.requests);
+    test::LoopbackServer server(test::LoopbackServer::Answer(
+        test::HttpResponse(R"({"id":"sorrel-1","jsonrpc":"2.0","result":"0123456789abcdef"})")));
+    Harness h;
+    h.store.stored.address = "http://" + server.authority() + "/jsonrpc";
+    h.store.stored.proxy = row.proxy;
+    h.front.systemProxy = row.desktop;
+    EXPECT_EQ(h.engine.Proxy("http://service/"), row.requests);
+    h.engine.Send("http://127.0.0.1:9/dl/t/a.bin", "http://127.0.0.1:9/file/1");
+    ASSERT_TRUE(h.Until([&] { return !h.front.shown.empty(); }));
+    if (row.proxy.kind == ProxyKind::kSocks5) {
+      EXPECT_EQ(h.front.shown[0].second.state, row.engine);
+      EXPECT_TRUE(server.requests().empty());
+      continue;
+    }
+    ASSERT_FALSE(server.requests().empty());
+    const std::string call = server.requests()[0];
+    std::string proxyOptions;
+    for (std::size_t at = call.find("\"all-proxy"); at != std::string::npos;
+         at = call.find("\"all-proxy", at + 1)) {
+      const std::size_t end = call.find_first_of(",}", call.find(':', at) + 1);
+      proxyOptions += (proxyOptions.empty() ? "" : ",") + call.substr(at, end - at);
+    }
+    EXPECT_EQ(proxyOptions, row.engine) << call;
+  }
 }
 
 TEST(WindowEngine, AFailedDownloadSaysSoOnceUnderTheNameItWasGiven) {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -27,6 +28,7 @@
 
 #include "support/child_process_posix.h"
 #include "test_helpers/loopback_server.h"
+#include "test_helpers/proxy_process.h"
 #include "test_helpers/sim_process.h"
 
 namespace sorrel {
@@ -71,6 +73,11 @@ Ran RunCli(const std::vector<std::string>& args, Stdin stdinMode = Stdin::kText,
   if (pid == 0) {
     setsid();
     setenv("XDG_DATA_HOME", data.c_str(), 1);
+    // The command takes the environment's proxy: only a test's own counts.
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                             "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+      unsetenv(name);
+    }
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     if (stdinMode == Stdin::kClosed) {
       close(STDIN_FILENO);
@@ -964,6 +971,211 @@ TEST_F(CliEngineTest, OnlyHttpAddressesReachTheEngine) {
     EXPECT_EQ(line.size(), 3u) << line.dump();
   }
   EXPECT_TRUE(engine.requests().empty());
+}
+
+// "GET /path" of each request a proxy's log line names, the query left out.
+std::vector<std::string> Carried(const std::vector<std::string>& log, const std::string& origin) {
+  std::vector<std::string> requests;
+  for (std::string line : log) {
+    if (line.rfind("SOCKS ", 0) == 0) line = line.substr(line.find(' ', 6) + 1);
+    if (const size_t at = line.find(origin); at != std::string::npos) line.erase(at, origin.size());
+    requests.push_back(line.substr(0, line.find('?')));
+  }
+  return requests;
+}
+
+// Every request of a resolution takes the road the user chose: the proxy
+// given, the environment's by default, or none.
+TEST_F(CliTest, EveryRequestOfAResolutionGoesThroughTheChosenProxy) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  test::ProxyProcess http;
+  test::ProxyProcess socks({"--socks"});
+  ASSERT_TRUE(http.ok() && socks.ok());
+  const std::vector<std::string> resolution = {"GET /file/83264445", "GET /randcodeV2.php",
+                                               "GET /file/83264445", "POST /guest_loginV2.php"};
+  const std::string viaHttp = "http://" + http.authority();
+  struct Row {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    const test::ProxyProcess* proxy;  // null: straight to the service
+  };
+  const Row rows[] = {
+      {{"--proxy", viaHttp}, {}, &http},
+      {{"--proxy", "socks5h://localhost:" + std::to_string(socks.port())}, {}, &socks},
+      {{}, {{"http_proxy", viaHttp}}, &http},
+      {{}, {{"HTTP_PROXY", viaHttp}, {"https_proxy", "http://127.0.0.1:1"}}, &http},
+      {{}, {{"ALL_PROXY", "socks5h://" + socks.authority()}}, &socks},
+      {{"--no-proxy"}, {{"http_proxy", viaHttp}}, nullptr},
+      {{}, {{"http_proxy", viaHttp}, {"no_proxy", "example.org,127.0.0.1"}}, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.empty() ? row.env.begin()->first : row.args.back());
+    const auto httpBefore = http.Log().size();
+    const auto socksBefore = socks.Log().size();
+    std::vector<std::string> args = {"--json", "--captcha-program", ScriptPath("ask")};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    args.push_back(sim.url(kExample));
+    std::map<std::string, std::string> env = Env(sim);
+    env.insert(row.env.begin(), row.env.end());
+    const Ran ran = RunCli(args, Stdin::kText, {}, env);
+    EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+    ASSERT_EQ(ran.Json().size(), 1u) << ran.out << ran.err;
+    EXPECT_EQ(ran.Json()[0]["status"], "ok");
+    std::vector<std::string> httpLog = http.Log();
+    std::vector<std::string> socksLog = socks.Log();
+    httpLog.erase(httpLog.begin(), httpLog.begin() + static_cast<long>(httpBefore));
+    socksLog.erase(socksLog.begin(), socksLog.begin() + static_cast<long>(socksBefore));
+    const auto& taken = row.proxy == &socks ? socksLog : httpLog;
+    const auto& other = row.proxy == &socks ? httpLog : socksLog;
+    EXPECT_EQ(Carried(taken, sim.url("")), row.proxy ? resolution : std::vector<std::string>{});
+    EXPECT_TRUE(other.empty());
+  }
+}
+
+// A proxy that gives no answer says so in its own words; the service is not
+// blamed.
+TEST_F(CliTest, AProxysFailureIsToldAsTheProxys) {
+  test::SimProcess sim({"--test-mode"});
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  test::ProxyProcess guarded({"--user", "ann", "--password", "s3cr:t"});
+  test::ProxyProcess refusing({"--socks", "--refuse"});
+  ASSERT_TRUE(guarded.ok() && refusing.ok());
+  const fs::path password = *dir_ / "proxy-password";
+  std::ofstream(password) << "s3cr:t\nsecond line\n";
+  const fs::path wrong = *dir_ / "proxy-wrong";
+  std::ofstream(wrong) << "nope\n";
+  const std::string user = "http://ann@" + guarded.authority();
+  struct Row {
+    std::vector<std::string> args;
+    const char* status;
+    std::string message;
+  };
+  const Row rows[] = {
+      {{"--proxy", "http://" + guarded.authority()},
+       "unreachable",
+       "代理服务器要求用户名和密码（407）。"},
+      {{"--proxy", user, "--proxy-password-file", wrong.string()},
+       "unreachable",
+       "代理服务器不接受所给的用户名和密码（407）。"},
+      {{"--proxy", user, "--proxy-password-file", password.string()}, "ok", ""},
+      {{"--proxy", "http://ann:s3cr%3At@" + guarded.authority()}, "ok", ""},
+      {{"--proxy", "http://127.0.0.1:1"}, "unreachable", "无法连接代理服务器 127.0.0.1:1。"},
+      {{"--proxy", "socks5h://" + refusing.authority()}, "unreachable", "代理服务器拒绝了连接。"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    std::vector<std::string> args = {"--json", "--captcha-program", ScriptPath("ask")};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    args.push_back(sim.url(kExample));
+    const Ran ran = RunCli(args, Stdin::kText, {}, Env(sim));
+    ASSERT_EQ(ran.Json().size(), 1u) << ran.out << ran.err;
+    EXPECT_EQ(ran.Json()[0]["status"], row.status);
+    EXPECT_EQ(ran.Json()[0].value("message", ""), row.message);
+  }
+  // Each request without the right password was refused, and the two
+  // resolutions with it got through.
+  const std::vector<std::string> log = guarded.Log();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) { return line.rfind("407 ", 0) == 0; }),
+            2);
+  EXPECT_EQ(log.size(), 2u + 2 * 4);
+  // Without the file, nothing is sent.
+  const Ran missing = Resolve(sim, {"--proxy", user, "--proxy-password-file",
+                                    (*dir_ / "absent").string(), sim.url(kExample)});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "sorrel-resolve: 无法读取代理密码文件 " + (*dir_ / "absent").string() +
+                             "：No such file or directory。\n");
+}
+
+// The engine fetches through the proxy the resolution went through; a
+// private engine never takes the environment's unless it was chosen.
+TEST_F(CliEngineTest, TheEngineIsToldTheProxy) {
+  Serve();
+  test::LoopbackServer engine(test::LoopbackServer::Answer(
+      test::HttpResponse(R"({"id":"sorrel-1","jsonrpc":"2.0","result":"0123456789abcdef"})")));
+  test::ProxyProcess proxy;
+  ASSERT_TRUE(proxy.ok());
+  const std::string rpc = "--aria2=http://" + engine.authority() + "/jsonrpc";
+  struct Row {
+    std::vector<std::string> args;
+    std::string options;  // the proxy options of the addUri call, "" for none
+  };
+  const Row rows[] = {
+      {{"--proxy", "http://ann:p%20w@" + proxy.authority()},
+       R"("all-proxy":"http://)" + proxy.authority() +
+           R"(","all-proxy-passwd":"p w","all-proxy-user":"ann")"},
+      {{"--proxy", "http://" + proxy.authority()},
+       R"("all-proxy":"http://)" + proxy.authority() + R"(")"},
+      {{"--no-proxy"}, ""},
+      {{}, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.options);
+    const size_t before = engine.requests().size();
+    std::vector<std::string> args = {"--json", "--captcha-program", ScriptPath("fixed"), rpc};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    args.push_back(sim_->url("/file/99"));
+    const Ran ran = RunCli(args, Stdin::kText, {}, Env(*sim_));
+    ASSERT_EQ(ran.Json().size(), 1u) << ran.out << ran.err;
+    EXPECT_EQ(ran.Json()[0].value("gid", ""), "0123456789abcdef") << ran.out;
+    ASSERT_EQ(engine.requests().size(), before + 1);
+    const std::string call = engine.requests().back();
+    const json params = json::parse(call.substr(call.find("\r\n\r\n") + 4))["params"];
+    ASSERT_EQ(params.size(), 2u) << call;
+    json proxyOptions = json::object();
+    for (const auto& [name, value] : params[1].items()) {
+      if (name.rfind("all-proxy", 0) == 0) proxyOptions[name] = value;
+    }
+    EXPECT_EQ(proxyOptions.dump(), row.options.empty() ? "{}" : "{" + row.options + "}");
+  }
+  // The engine's calls themselves stay on this machine, never through the proxy.
+  for (const std::string& line : proxy.Log()) {
+    EXPECT_EQ(line.find("/jsonrpc"), std::string::npos) << line;
+  }
+  // aria2 has no SOCKS: refused before any captcha is spent.
+  const Ran socks = RunCli({"--captcha-program", ScriptPath("ask"), rpc, "--proxy",
+                            "socks5h://127.0.0.1:1080", sim_->url("/file/99")},
+                           Stdin::kText, {}, Env(*sim_));
+  EXPECT_EQ(socks.status, 1);
+  EXPECT_EQ(socks.err,
+            "sorrel-resolve: aria2 不能经 SOCKS 代理下载：请改用 HTTP 代理，或不带 --aria2。\n");
+  EXPECT_TRUE(AskLog().empty());
+}
+
+// The private engine downloads through the proxy given, or the
+// environment's by default; with --no-proxy it goes straight to the file
+// whatever the environment says.
+TEST_F(CliEngineTest, ThePrivateEngineDownloadsOnTheRoadChosen) {
+  Serve();
+  test::ProxyProcess proxy;
+  ASSERT_TRUE(proxy.ok());
+  const std::string via = "http://" + proxy.authority();
+  struct Row {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    size_t downloads;  // requests for the file the proxy carried
+  };
+  const Row rows[] = {
+      {{"--proxy", via}, {}, 1},
+      {{}, {{"http_proxy", via}}, 1},
+      {{"--no-proxy"}, {{"http_proxy", via}, {"all_proxy", via}}, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.empty() ? "environment" : row.args[0]);
+    const size_t before = proxy.Log().size();
+    std::map<std::string, std::string> env = Env(*sim_);
+    env.insert(row.env.begin(), row.env.end());
+    const Ran ran = RunCli(Wait(row.args), Stdin::kText, {}, env);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    size_t downloads = 0;
+    const std::vector<std::string> log = proxy.Log();
+    for (size_t i = before; i < log.size(); ++i) {
+      downloads += log[i].rfind("GET " + sim_->url("/dl/"), 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(downloads, row.downloads);
+    fs::remove(Out("样本 数据.bin"));
+  }
 }
 
 // Before any captcha is spent.

@@ -28,6 +28,39 @@ TEST(CliOptionsTest, ValuesAndOperandsInEveryForm) {
             "--captcha-program 和 --captcha-file 只能选一个");
 }
 
+TEST(CliOptionsTest, TheProxyIsTheEnvironmentsUnlessGivenOrSwitchedOff) {
+  const char* bad =
+      "--proxy 需要 http://[用户名[:密码]@]主机:端口 或 socks5h://主机:端口 形式的代理地址";
+  const char* passwordAlone =
+      "--proxy-password-file 需要与带用户名的 --proxy http://用户名@主机:端口 一起使用";
+  struct Row {
+    std::vector<std::string> args;
+    std::string proxy;  // when the line is good
+    std::string error;
+  };
+  const Row rows[] = {
+      {{"x"}, "system", ""},
+      {{"--no-proxy", "x"}, "", ""},
+      {{"--proxy", "http://Ann:p%40ss@h:8080", "x"}, "http://Ann:p%40ss@h:8080", ""},
+      {{"--proxy=socks5h://h:1080", "x"}, "socks5h://h:1080", ""},
+      {{"--proxy", "h:8080", "x"}, "", bad},
+      {{"--proxy", "socks4://h:1080", "x"}, "", bad},
+      {{"--proxy", "http://h", "x"}, "", bad},
+      {{"--proxy", "http://h:1", "--no-proxy", "x"}, "", "--proxy 和 --no-proxy 只能选一个"},
+      {{"--no-proxy=1", "x"}, "", "选项 --no-proxy 不带值"},
+      {{"--proxy-password-file", "f", "x"}, "", passwordAlone},
+      {{"--proxy", "http://h:1", "--proxy-password-file", "f", "x"}, "", passwordAlone},
+      {{"decode", "--no-proxy", "x"}, "", "选项 --no-proxy 只用于解析文件页面"},
+  };
+  for (const Row& row : rows) {
+    const ParsedCommandLine parsed = ParseCommandLine(row.args);
+    EXPECT_EQ(parsed.error, row.error) << row.args[0];
+    if (row.error.empty()) {
+      EXPECT_EQ(parsed.options.proxy, row.proxy) << row.args[0];
+    }
+  }
+}
+
 TEST(CliOptionsTest, OnlyPagesOfTheServiceAreResolved) {
   const std::string elsewhere =
       "地址不在服务 https://Sorrel.example 上：验证码和登录都在该服务上进行（另一个服务请用 "

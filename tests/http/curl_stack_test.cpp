@@ -15,6 +15,7 @@
 #include "http/worker_thread.h"
 #include "test_helpers/fake_stack.h"
 #include "test_helpers/loopback_server.h"
+#include "test_helpers/proxy_process.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -66,6 +67,98 @@ TEST_F(CurlStackTest, GoesThroughTheGivenProxyAndIgnoresTheEnvironment) {
   EXPECT_EQ(requests[1].rfind("GET http://127.0.0.1:9/far2 HTTP/1.1\r\n", 0), 0u) << requests[1];
   for (const std::string& request : requests) {
     EXPECT_EQ(request.find("Proxy-Connection"), std::string::npos) << request;
+  }
+}
+
+// HTTPS through an HTTP proxy is a CONNECT tunnel whose far end still has
+// to show a certificate the stack trusts.
+TEST_F(CurlStackTest, HttpsGoesThroughAConnectTunnelWithItsCertificateChecked) {
+  const test::TestCertificate cert = test::MakeTestCertificate();
+  ASSERT_TRUE(cert.ok);
+  LoopbackServer server(LoopbackServer::Answer(HttpResponse("tunnelled")), &cert);
+  test::ProxyProcess proxy;
+  ASSERT_TRUE(proxy.ok());
+  CurlHttpStack trusting(CurlStackOptions{.caFile = cert.certFile});
+  WebClient through(trusting, pump, windows);
+  const Text via = "http://" + proxy.authority();
+  Text address = "https://" + server.authority() + "/secret";
+  RequestFailure failure = RequestFailure::kNone;
+  EXPECT_EQ(TextOf(through.WebAccess(address, {.proxy = via, .failure = &failure})), "tunnelled");
+  EXPECT_EQ(failure, RequestFailure::kNone);
+  // The system's store does not know the test's certificate.
+  Text again = "https://" + server.authority() + "/secret";
+  EXPECT_TRUE(client.WebAccess(again, {.proxy = via, .failure = &failure}).empty());
+  EXPECT_EQ(failure, RequestFailure::kUnreachable);
+  const std::vector<std::string> expected(2, "CONNECT " + server.authority());
+  EXPECT_EQ(proxy.Log(), expected);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].rfind("GET /secret HTTP/1.1\r\n", 0), 0u);
+}
+
+// What the proxy did wrong is told apart from the server's failures.
+TEST_F(CurlStackTest, TheProxysOwnFailuresAreNamed) {
+  LoopbackServer server(LoopbackServer::Answer(HttpResponse("page")));
+  test::ProxyProcess wantsPassword({"--user", "ann", "--password", "pw"});
+  test::ProxyProcess refusing({"--refuse"});
+  test::ProxyProcess refusingSocks({"--socks", "--refuse"});
+  ASSERT_TRUE(wantsPassword.ok() && refusing.ok() && refusingSocks.ok());
+  struct Row {
+    std::string proxy;
+    const char* scheme;
+    RequestFailure failure;
+    const char* body;
+  };
+  const Row rows[] = {
+      {"http://127.0.0.1:1", "http", RequestFailure::kProxyUnreachable, ""},
+      {"socks5h://127.0.0.1:1", "http", RequestFailure::kProxyUnreachable, ""},
+      {"http://no.such.host.invalid:8080", "http", RequestFailure::kProxyUnreachable, ""},
+      {"http://" + wantsPassword.authority(), "http", RequestFailure::kProxyNeedsPassword, ""},
+      {"http://" + wantsPassword.authority(), "https", RequestFailure::kProxyNeedsPassword, ""},
+      {"http://ann:no@" + wantsPassword.authority(), "http", RequestFailure::kProxyNeedsPassword,
+       ""},
+      {"http://ann:pw@" + wantsPassword.authority(), "http", RequestFailure::kNone, "page"},
+      {"http://" + refusing.authority(), "https", RequestFailure::kProxyRefused, ""},
+      {"socks5h://" + refusingSocks.authority(), "http", RequestFailure::kProxyRefused, ""},
+  };
+  for (const Row& row : rows) {
+    Text address = std::string(row.scheme) + "://" + server.authority() + "/";
+    RequestFailure failure = RequestFailure::kNone;
+    EXPECT_EQ(TextOf(client.WebAccess(address, {.proxy = row.proxy, .failure = &failure})),
+              row.body)
+        << row.proxy << " " << row.scheme;
+    EXPECT_EQ(failure, row.failure) << row.proxy << " " << row.scheme;
+  }
+  EXPECT_EQ(wantsPassword.Log().size(), 4u);
+  EXPECT_EQ(refusingSocks.Log(), std::vector<std::string>{"REFUSED " + server.authority()});
+}
+
+// "system" is the environment, read at each request, no_proxy included.
+TEST_F(CurlStackTest, TheSystemsProxyIsTheEnvironments) {
+  LoopbackServer server(LoopbackServer::Answer(HttpResponse("page")));
+  test::ProxyProcess proxy({"--socks"});
+  ASSERT_TRUE(proxy.ok());
+  const Text system = "system";
+  struct Row {
+    const char* name;
+    std::string value;
+    const char* noProxy;
+    bool throughProxy;
+  };
+  const Row rows[] = {
+      {"http_proxy", "socks5h://" + proxy.authority(), nullptr, true},
+      {"ALL_PROXY", "socks5h://" + proxy.authority(), nullptr, true},
+      {"HTTP_PROXY", "socks5h://" + proxy.authority(), "localhost,127.0.0.1", false},
+      {"https_proxy", "socks5h://" + proxy.authority(), nullptr, false},
+  };
+  for (const Row& row : rows) {
+    ::setenv(row.name, row.value.c_str(), 1);
+    if (row.noProxy != nullptr) ::setenv("no_proxy", row.noProxy, 1);
+    const std::size_t before = proxy.Log().size();
+    Text address = "http://" + server.authority() + "/";
+    EXPECT_EQ(TextOf(client.WebAccess(address, {.proxy = system})), "page") << row.name;
+    ::unsetenv(row.name);
+    ::unsetenv("no_proxy");
+    EXPECT_EQ(proxy.Log().size(), before + (row.throughProxy ? 1 : 0)) << row.name;
   }
 }
 

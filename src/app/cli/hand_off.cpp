@@ -14,12 +14,16 @@
 #include <thread>
 
 #include "download/file_name.h"
+#include "http/proxy.h"
 #include "support/write_all_posix.h"
 #include "text/escape_controls.h"
 
 namespace sorrel::cli {
 
 namespace {
+
+// The link check's limit, as CheckLink has it.
+constexpr std::uint32_t kCheckLimitMs = 15000;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr auto kSignalCheck = std::chrono::milliseconds(50);
@@ -118,6 +122,12 @@ HandOff::~HandOff() = default;
 
 std::string HandOff::Prepare() {
   if (!options_.aria2 || keeper_ || remote_) return {};
+  // aria2 has no SOCKS: the download would go another way than the
+  // resolution.
+  if (const auto setting = ParseProxyUrl(options_.proxy);
+      setting && setting->kind == ProxyKind::kSocks5) {
+    return "aria2 不能经 SOCKS 代理下载：请改用 HTTP 代理，或不带 --aria2。";
+  }
   if (!options_.aria2Address.empty()) {
     Aria2Endpoint endpoint{options_.aria2Address, {}};
     if (!options_.aria2SecretFile.empty()) {
@@ -142,6 +152,7 @@ std::string HandOff::Prepare() {
   }
   PrivateEngineOptions engineOptions;
   engineOptions.downloadDir = dir_;
+  engineOptions.environmentProxy = options_.proxy == kSystemProxyText;
   keeper_ = std::make_unique<PrivateEngineKeeper>(stack_, threads_, std::move(engineOptions));
   return {};
 }
@@ -155,10 +166,12 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page,
   HandOffResult result;
   std::string name = FileNameFromAddress(normal);
   if (options_.check) {
-    result.check = CheckLink(stack_, threads_, normal, engines_.agent);
+    result.check =
+        CheckLink(stack_, threads_, normal, engines_.agent, kCheckLimitMs, options_.proxy);
     if (result.check->status != LinkStatus::kOk) {
       result.ok = false;
-      result.message = LinkStatusSentence(result.check->status);
+      result.message = result.check->proxyProblem.empty() ? LinkStatusSentence(result.check->status)
+                                                          : result.check->proxyProblem;
       // An address that no longer gives the file is not worth waiting on.
       if (options_.aria2) result.download = "error";
       return result;
@@ -179,6 +192,12 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page,
   download.fileName = name;
   download.referer = page;
   download.userAgent = std::string(engines_.agent);
+  // The engine fetches through the proxy the resolution went through.
+  if (const auto setting = ParseProxyUrl(options_.proxy)) {
+    download.proxy = "http://" + setting->host + ":" + std::to_string(setting->port);
+    download.proxyUser = setting->user;
+    download.proxyPassword = setting->password;
+  }
   Aria2Error failure;
   if (keeper_) {
     result.gid = keeper_->Add(download, engines_.CookieLine(normal), failure);
@@ -193,7 +212,8 @@ HandOffResult HandOff::Run(const std::string& normal, const std::string& page,
     DownloadRenewal renewal(
         result.gid, download,
         [this](const std::string& address) {
-          return CheckLink(stack_, threads_, address, engines_.agent).status;
+          return CheckLink(stack_, threads_, address, engines_.agent, kCheckLimitMs, options_.proxy)
+              .status;
         },
         DownloadRenewal::Clock::now());
     Wait(keeper_ ? *keeper_->Client() : *remote_, renewal, renew,

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app/address_split.h"
+#include "http/proxy.h"
 #include "resolve/link_codec.h"
 #include "resolve/service_origin.h"
 #include "text/codepage.h"
@@ -62,6 +63,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   const bool resolving = options.command == Command::kResolve;
   const bool listing = options.command == Command::kHistory;
   bool onlyOperands = false;
+  bool proxyGiven = false;
   for (; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (onlyOperands || argument.empty() || argument[0] != '-' || argument == "-") {
@@ -104,15 +106,23 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
                        name == "--captcha-program" || name == "--captcha-file" ||
                        name == "--aria2" || name == "--aria2-secret-file" || name == "--dir" ||
                        name == "--wait" || name == "--check" || name == "--extract" ||
-                       name == "--no-history" || ofHistory;
+                       name == "--no-history" || name == "--proxy" || name == "--no-proxy" ||
+                       name == "--proxy-password-file" || ofHistory;
     if (!known) return Failure("未知的选项：" + argument);
     if (ofHistory && !listing) return Failure("选项 " + name + " 只用于 history");
     if (!ofHistory && !resolving && !(listing && name == "--json")) {
       return Failure("选项 " + name + " 只用于解析文件页面");
     }
     if (name == "--json" || name == "-q" || name == "--quiet" || name == "--wait" ||
-        name == "--check" || name == "--extract" || name == "--no-history" || name == "--clear") {
+        name == "--check" || name == "--extract" || name == "--no-history" || name == "--clear" ||
+        name == "--no-proxy") {
       if (hasValue) return Failure("选项 " + name + " 不带值");
+      if (name == "--no-proxy") {
+        if (proxyGiven) return Failure("--proxy 和 --no-proxy 只能选一个");
+        proxyGiven = true;
+        options.proxy.clear();
+        continue;
+      }
       if (name == "--no-history") {
         options.keepHistory = false;
         continue;
@@ -158,6 +168,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--dir") {
       if (value.empty()) return Failure("--dir 需要一个文件夹");
       options.dir = value;
+    } else if (name == "--proxy") {
+      if (proxyGiven) return Failure("--proxy 和 --no-proxy 只能选一个");
+      proxyGiven = true;
+      const std::optional<ProxySetting> setting = ParseProxyUrl(value);
+      if (!setting) {
+        return Failure(
+            "--proxy 需要 http://[用户名[:密码]@]主机:端口 或 socks5h://主机:端口 形式的代理地址");
+      }
+      options.proxy = ProxyText(*setting);
+    } else if (name == "--proxy-password-file") {
+      if (value.empty()) return Failure("--proxy-password-file 需要一个文件路径");
+      options.proxyPasswordFile = value;
     } else if (name == "--captcha-program") {
       if (value.empty()) return Failure("--captcha-program 需要一个程序");
       options.captchaProgram = value;
@@ -175,6 +197,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   if (!options.aria2SecretFile.empty() && options.aria2Address.empty()) {
     return Failure("--aria2-secret-file 需要与 --aria2=地址 一起使用");
   }
+  if (!options.proxyPasswordFile.empty()) {
+    const std::optional<ProxySetting> setting = ParseProxyUrl(options.proxy);
+    if (!setting || setting->user.empty()) {
+      return Failure(
+          "--proxy-password-file 需要与带用户名的 --proxy http://用户名@主机:端口 一起使用");
+    }
+  }
   if (options.extract && options.inputFiles.empty()) {
     return Failure("--extract 需要与 -i 一起使用");
   }
@@ -191,6 +220,27 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   result.ok = true;
   return result;
+}
+
+bool RunProxy(const Options& options, std::string& proxy, std::string& error) {
+  proxy = options.proxy;
+  if (options.proxyPasswordFile.empty()) return true;
+  std::ifstream in(options.proxyPasswordFile, std::ios::binary);
+  std::string line;
+  if (!in || (!std::getline(in, line) && !in.eof())) {
+    error =
+        "无法读取代理密码文件 " + options.proxyPasswordFile + "：" + std::strerror(errno) + "。";
+    return false;
+  }
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  std::optional<ProxySetting> setting = ParseProxyUrl(options.proxy);
+  if (line.empty() || !setting) {
+    error = "代理密码文件 " + options.proxyPasswordFile + " 的第一行是空的，应当是代理的密码。";
+    return false;
+  }
+  setting->password = line;
+  proxy = ProxyText(*setting);
+  return true;
 }
 
 std::string RunOrigin(const Options& options) {
@@ -335,6 +385,17 @@ const char* HelpText() {
          "                            （N 为 1 到 100 的整数，默认 3）。\n"
          "      --origin 地址         本次使用的服务地址（默认为内置地址或环境变量\n"
          "                            SORREL_SERVICE_ORIGIN）。\n"
+         "      --proxy 代理地址      文件页、验证码图片、登录、链接检查和 aria2 "
+         "的下载都经该代理：\n"
+         "                            http://[用户名[:密码]@]主机:端口 或 socks5h://主机:端口\n"
+         "                            （主机名由代理解析；aria2 不支持 SOCKS 代理）。不带此选项时\n"
+         "                            与其他 Unix 命令一样使用环境变量 http_proxy、https_proxy、\n"
+         "                            all_proxy 和 no_proxy（大小写均可）。代理出错时 message\n"
+         "                            说明是代理的问题，状态仍为 unreachable 或 timeout。\n"
+         "      --no-proxy            不用代理，也不看环境变量，直接连接。\n"
+         "      --proxy-password-file 文件\n"
+         "                            从文件的第一行读取代理的密码（密码不放在命令行上）；\n"
+         "                            --proxy 里须带用户名。\n"
          "      --check               检查得到的普通下载地址是否还能下载（只取第一个字节），\n"
          "                            给出文件名、大小和链接状态 link_status：ok、expired、\n"
          "                            gone、html、unreachable、timeout 之一。\n"

@@ -33,6 +33,11 @@ struct Options {
   // them is taken, and wrapped links are decoded without a request.
   bool extract = false;
   bool keepHistory = true;  // --no-history: this run leaves no entry
+  // The road of every request and of the engine's downloads, as a proxy
+  // text of http/proxy.h: the environment's by default, as Unix commands
+  // take it. The password of --proxy-password-file joins it at the run.
+  std::string proxy = "system";
+  std::string proxyPasswordFile;
   // The history command: empty it, or list at most `limit` entries (0: all).
   bool clear = false;
   int limit = 0;
@@ -49,6 +54,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 // The whole interface, for --help; the short form for a bad command line.
 const char* HelpText();
 const char* UsageText();
+
+// The proxy text of this run: --proxy with the first line of
+// --proxy-password-file as its password. False with `error` set when the
+// file cannot be read or its first line is empty.
+bool RunProxy(const Options& options, std::string& proxy, std::string& error);
 
 // The service origin of this run: --origin, else SORREL_SERVICE_ORIGIN or
 // the built-in one. UTF-8.

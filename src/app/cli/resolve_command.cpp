@@ -19,6 +19,7 @@
 #include "app/cli/interrupt.h"
 #include "app/engines_headless.h"
 #include "app/program.h"
+#include "http/proxy.h"
 #include "resolve/link_codec.h"
 #include "resolve/service_origin.h"
 #include "resolve/texts.h"
@@ -174,6 +175,7 @@ class Resolution {
                  options.origin.empty() ? ServiceOrigin() : Utf8ToGbk(options.origin)),
         handOff_(options, program_.Engines()),
         record_(options) {
+    program_.Workflows().SetProxy(options.proxy);
     handOff_.onSent = [this](const std::string& gid) { record_.Sent(gid); };
   }
 
@@ -211,7 +213,7 @@ class Resolution {
     Resolver& workflows = program_.Workflows();
 
     workflows.RefreshCaptcha();
-    if (view_.outcome != ResolveOutcome::Resolved) return Ended(view_.outcome);
+    if (view_.outcome != ResolveOutcome::Resolved) return Failed(address);
     if (view_.picture.empty()) return Ended(ResolveOutcome::Invalid, "没有取到验证码图片。");
 
     for (int attempt = 1;; ++attempt) {
@@ -238,7 +240,7 @@ class Resolution {
         return result;
       }
       if (view_.outcome != ResolveOutcome::WrongCaptcha || attempt >= options_.tries) {
-        return Ended(view_.outcome);
+        return Failed(address);
       }
       if (!options_.quiet && terminal_.out >= 0 && options_.captchaProgram.empty()) {
         WriteAll(terminal_.out, "验证码输入错误，请看新的图片重新输入。\n");
@@ -247,7 +249,7 @@ class Resolution {
       // one more try tells why.
       if (view_.picture.empty()) {
         workflows.RefreshCaptcha();
-        if (view_.outcome != ResolveOutcome::Resolved) return Ended(view_.outcome);
+        if (view_.outcome != ResolveOutcome::Resolved) return Failed(address);
         if (view_.picture.empty()) return Ended(ResolveOutcome::Invalid, "没有取到验证码图片。");
       }
     }
@@ -275,6 +277,17 @@ class Resolution {
   }
 
  private:
+  // The workflows' outcome; a proxy that gave no answer says so itself, so
+  // that the user looks at the network setting rather than the service.
+  Result Failed(const std::string& address) {
+    const RequestFailure proxy = program_.Workflows().ProxyFailure();
+    const bool network =
+        view_.outcome == ResolveOutcome::Unreachable || view_.outcome == ResolveOutcome::TimedOut;
+    if (!network || proxy == RequestFailure::kNone) return Ended(view_.outcome);
+    return Ended(view_.outcome,
+                 ProxyFailureSentence(proxy, options_.proxy, address, ProcessEnvironment()));
+  }
+
   // A fresh address for the page of a download whose address expired.
   FreshAddress Renew(const std::string& page) {
     const Result again = Resolve(page);
@@ -429,7 +442,12 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
   int status = kExitOk;
   int interruptedBy = 0;
   {
-    Resolution resolution(options, stdinTaken, addresses.size());
+    Options run = options;
+    if (std::string why; !RunProxy(options, run.proxy, why)) {
+      if (!options.quiet) PrintFailure("", why);
+      return kExitFailed;
+    }
+    Resolution resolution(run, stdinTaken, addresses.size());
     if (const std::string why = resolution.PrepareHandOff(); !why.empty()) {
       if (!options.quiet) PrintFailure("", why);
       return kExitFailed;

@@ -38,6 +38,8 @@ DownloadsView& Application::OpenDownloads() {
   return *downloads_;
 }
 
+std::string Application::SystemProxy(std::string_view address) { return DesktopProxy(address); }
+
 bool Application::EditSettings(DownloadSettings& settings) {
   DownloadSettingsDialog dialog(settings, &window_);
   if (dialog.exec() != QDialog::Accepted) return false;

@@ -48,6 +48,7 @@ class Application : private EngineView {
 
   DownloadsView& OpenDownloads() override;
   bool EditSettings(DownloadSettings& settings) override;
+  std::string SystemProxy(std::string_view address) override;
 
   MainWindow window_;
   WindowController controller_;

@@ -7,9 +7,12 @@
 
 #include "app/download_settings.h"
 
+class QButtonGroup;
+class QGroupBox;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 
 namespace sorrel {
 
@@ -21,11 +24,22 @@ class DownloadSettingsDialog : public QDialog {
   DownloadSettings Settings() const;
 
  private:
+  QGroupBox* ProxyGroup(ProxyKind kind, int port);
+
   QLineEdit* address_;
   QLabel* warning_;  // under the address, while it has a warning
   QLineEdit* secret_;
   QLineEdit* folder_;
   QCheckBox* sendOpenedLinks_;
+  QButtonGroup* proxyKind_;  // the ids are ProxyKind values
+  QLineEdit* proxyHost_;
+  QSpinBox* proxyPort_;
+  QLineEdit* proxyUser_;
+  QLineEdit* proxyPassword_;
 };
+
+// The desktop's proxy for `address` as Qt reports it, as a proxy text of
+// http/proxy.h; empty when it names none.
+std::string DesktopProxy(std::string_view address);
 
 }  // namespace sorrel

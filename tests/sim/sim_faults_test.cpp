@@ -153,10 +153,10 @@ TEST_F(SimFaults, CloseOrStallAfterSomeBytesOfTheBody) {
   EXPECT_EQ(whole.Header("Connection"), "close");
 
   const HttpResult stalled =
-      Get("/__test/bytes?n=20000&fault=stall-after:3000", RequestOptions::Timeout(500));
+      Get("/__test/bytes?n=20000&fault=stall-after:3000", RequestOptions::Timeout(1500));
   EXPECT_EQ(stalled.code, CURLE_OPERATION_TIMEDOUT);
   EXPECT_EQ(stalled.body.size(), 3000u);
-  EXPECT_GE(stalled.elapsed, milliseconds(500));
+  EXPECT_GE(stalled.elapsed, milliseconds(1500));
 }
 
 TEST_F(SimFaults, UnknownFaultIsABadRequest) {

@@ -156,7 +156,9 @@ TEST_F(SimFaults, CloseOrStallAfterSomeBytesOfTheBody) {
       Get("/__test/bytes?n=20000&fault=stall-after:3000", RequestOptions::Timeout(1500));
   EXPECT_EQ(stalled.code, CURLE_OPERATION_TIMEDOUT);
   EXPECT_EQ(stalled.body.size(), 3000u);
-  EXPECT_GE(stalled.elapsed, milliseconds(1500));
+  // It waited for the timeout, not for a close (libcurl may end a
+  // millisecond early).
+  EXPECT_GE(stalled.elapsed, milliseconds(1400));
 }
 
 TEST_F(SimFaults, UnknownFaultIsABadRequest) {

@@ -1,7 +1,7 @@
 #include "app/qt/platform_qt.h"
 
 #include "app/engines.h"
-#include "support/windows_qt.h"
+#include "support/window_system_qt.h"
 
 namespace sorrel {
 

@@ -1,7 +1,7 @@
 #include "app/win32/platform_win32.h"
 
 #include "app/engines.h"
-#include "support/windows_win32.h"
+#include "support/window_system_win32.h"
 
 namespace sorrel {
 

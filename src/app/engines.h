@@ -1,6 +1,7 @@
 // The engines of the platform this build is for: its HTTP stack, threads,
 // regular-expression engine and picture codec, with the front end's own
-// window system. One implementation per platform, beside this header.
+// window system. One implementation per platform, beside the front end that
+// starts it (qt/engines_linux.cpp, win32/engines_win32.cpp).
 #pragma once
 
 #include "app/platform_services.h"

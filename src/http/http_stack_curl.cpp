@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "http/ascii.h"
+#include "text/ascii.h"
 
 namespace sorrel {
 

@@ -3,13 +3,13 @@
 #include <utility>
 #include <vector>
 
-#include "http/decode.h"
 #include "http/url.h"
 #include "resolve/base64.h"
 #include "resolve/field_harvest.h"
 #include "resolve/texts.h"
 #include "support/picture.h"
 #include "text/codepage.h"
+#include "text/decode.h"
 
 namespace sorrel {
 

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <random>
 
-#include "http/decode.h"
 #include "http/http_stack.h"
 #include "http/http_stack_curl.h"
 #include "http/request_steps.h"
@@ -20,6 +19,7 @@
 #include "test_helpers/platform_engines.h"
 #include "test_helpers/sim_process.h"
 #include "text/codepage.h"
+#include "text/decode.h"
 
 namespace sorrel {
 namespace {

@@ -14,10 +14,10 @@
 
 #include "app/cli/captcha_input.h"
 #include "app/cli/commands.h"
+#include "app/cli/engines_headless.h"
 #include "app/cli/hand_off.h"
 #include "app/cli/history_record.h"
 #include "app/cli/interrupt.h"
-#include "app/engines_headless.h"
 #include "app/program.h"
 #include "resolve/link_codec.h"
 #include "resolve/service_origin.h"

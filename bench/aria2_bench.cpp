@@ -27,7 +27,7 @@
 #include "http/web_access.h"
 #include "http/worker_thread.h"
 #include "resolve/resolver.h"
-#include "support/windows_qt.h"
+#include "support/window_system_qt.h"
 #include "test_helpers/fake_stack.h"
 #include "test_helpers/fake_view.h"
 #include "test_helpers/platform_engines.h"

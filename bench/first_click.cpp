@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/engines.h"
 #include "app/qt/application.h"
-#include "app/qt/platform_qt.h"
 #include "figures.h"
 #include "test_helpers/sim_process.h"
 
@@ -72,7 +72,7 @@ int Once(int argc, char** argv, bool warm) {
     return 1;
   }
   QApplication app(argc, argv);
-  Application program(QtPlatformServices(), sim.baseUrl());
+  Application program(PlatformEngines(), sim.baseUrl());
   MainWindow& window = program.Window();
   auto* address = qobject_cast<QLineEdit*>(window.Control("EditBox1"));
   auto* captcha = qobject_cast<QLineEdit*>(window.Control("EditBox3"));

@@ -25,7 +25,7 @@
 #include "http/web_access.h"
 #include "resolve/resolver.h"
 #include "resolve/texts.h"
-#include "support/windows_qt.h"
+#include "support/window_system_qt.h"
 #include "test_helpers/fake_stack.h"
 #include "test_helpers/platform_engines.h"
 #include "test_helpers/sim_process.h"

@@ -1,8 +1,8 @@
 // The program's own start-up (as in its main), reporting its first paint.
 #include <QApplication>
 
+#include "app/engines.h"
 #include "app/qt/application.h"
-#include "app/qt/platform_qt.h"
 #include "bench/first_paint.h"
 #include "resolve/service_origin.h"
 
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   sorrel::bench::FirstPaint firstPaint;
   int code = 0;
   {
-    sorrel::Application program(sorrel::QtPlatformServices(), sorrel::ServiceOrigin());
+    sorrel::Application program(sorrel::PlatformEngines(), sorrel::ServiceOrigin());
     program.Window().installEventFilter(&firstPaint);
     program.Window().show();
     program.WarmAfterFirstPaint();

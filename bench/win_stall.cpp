@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/engines.h"
 #include "app/program.h"
 #include "app/win32/main_window.h"
-#include "app/win32/platform_win32.h"
 #include "app/window_controller.h"
 
 namespace {
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const sorrel::Text origin = argv[1];
-  const sorrel::PlatformServices services = sorrel::Win32PlatformServices();
+  const sorrel::PlatformServices services = sorrel::PlatformEngines();
   sorrel::MainWindow window(GetModuleHandleW(nullptr), origin);
   if (!window.Created()) return 1;
   sorrel::WindowController controller(services, window, origin);

@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "app/main_window_layout.h"
+#include "support/event_pump.h"
 #include "support/picture.h"
-#include "text/events.h"
 
 namespace sorrel {
 

@@ -12,7 +12,7 @@
 
 #include "http/http_stack.h"
 #include "http/worker_thread.h"
-#include "text/events.h"
+#include "support/event_pump.h"
 
 namespace sorrel {
 

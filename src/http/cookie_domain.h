@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "http/ascii.h"
+#include "text/ascii.h"
 
 namespace sorrel {
 

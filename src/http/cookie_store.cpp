@@ -11,8 +11,8 @@
 #include <optional>
 #include <thread>
 
-#include "http/ascii.h"
 #include "http/cookie_domain.h"
+#include "text/ascii.h"
 
 namespace sorrel {
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <memory>
 
-#include "http/ascii.h"
 #include "http/bounded_run.h"
 #include "http/http_stack.h"
 #include "http/proxy.h"
 #include "http/request_steps.h"
 #include "http/url.h"
 #include "http/worker_thread.h"
+#include "text/ascii.h"
 
 namespace sorrel {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/events.h"
+#include "support/event_pump.h"
 #include "text/text.h"
 
 namespace sorrel {

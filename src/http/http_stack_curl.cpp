@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "http/ascii.h"
 #include "http/proxy.h"
+#include "text/ascii.h"
 
 namespace sorrel {
 

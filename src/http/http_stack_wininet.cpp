@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "http/ascii.h"
+#include "text/ascii.h"
 
 #include "http/cookie_domain.h"
 

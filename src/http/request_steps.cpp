@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "http/ascii.h"
-#include "http/convert.h"
+#include "text/ascii.h"
+#include "text/convert.h"
 
 namespace sorrel {
 

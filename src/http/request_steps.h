@@ -7,7 +7,7 @@
 
 #include "http/bounded_run.h"
 #include "http/http_stack.h"
-#include "text/events.h"
+#include "support/event_pump.h"
 #include "text/text.h"
 
 namespace sorrel {

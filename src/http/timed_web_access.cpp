@@ -2,7 +2,6 @@
 #include <cstdint>
 
 #include "http/bounded_run.h"
-#include "http/decode.h"
 #include "http/http_stack.h"
 #include "http/request_steps.h"
 #include "http/timed_request.h"
@@ -10,6 +9,7 @@
 #include "http/web_access.h"
 #include "http/worker_thread.h"
 #include "text/codepage.h"
+#include "text/decode.h"
 
 namespace sorrel {
 

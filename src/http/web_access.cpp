@@ -2,13 +2,13 @@
 
 #include <memory>
 
-#include "http/convert.h"
 #include "http/http_stack.h"
 #include "http/request_steps.h"
 #include "http/url.h"
 #include "http/worker_thread.h"
 #include "support/notice.h"
 #include "text/codepage.h"
+#include "text/convert.h"
 
 namespace sorrel {
 

@@ -3,7 +3,7 @@
 // input and foreign characters.
 #pragma once
 
-#include "text/events.h"
+#include "support/event_pump.h"
 #include "text/text.h"
 
 namespace sorrel {

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/event_pump.h"
 #include "support/regex_object.h"
-#include "text/events.h"
 #include "text/text.h"
 
 namespace sorrel {

@@ -6,20 +6,20 @@
 namespace sorrel {
 
 enum class ResolveOutcome {
-  Resolved,        // addresses written, or a captcha picture shown
-  Removed,         // the page says the file is removed or unknown
-  NoCaptchaForm,   // a page without the captcha form
-  WrongCaptcha,    // the service refused the captcha
-  NoAddress,       // the service answered without a normal address
-  Unreachable,     // no answer at all: connection failed or empty page
-  TimedOut,        // a request ran out of time, or nothing arrived for too long
-  TooLarge,        // an answer beyond the body cap
-  ConnectionCut,   // the connection ended in the middle of the page or the login answer
-  RedirectLoop,    // the service redirected without end
-  BadCaptcha,      // the captcha answer was no picture that can be shown
-  AddressTooLong,  // an address too long to send; nothing went out
-  Replaced,        // a later captcha refresh took over; this run showed nothing
-  Invalid,         // empty input, an address with no host, no captcha yet
+  kResolved,        // addresses written, or a captcha picture shown
+  kRemoved,         // the page says the file is removed or unknown
+  kNoCaptchaForm,   // a page without the captcha form
+  kWrongCaptcha,    // the service refused the captcha
+  kNoAddress,       // the service answered without a normal address
+  kUnreachable,     // no answer at all: connection failed or empty page
+  kTimedOut,        // a request ran out of time, or nothing arrived for too long
+  kTooLarge,        // an answer beyond the body cap
+  kConnectionCut,   // the connection ended in the middle of the page or the login answer
+  kRedirectLoop,    // the service redirected without end
+  kBadCaptcha,      // the captcha answer was no picture that can be shown
+  kAddressTooLong,  // an address too long to send; nothing went out
+  kReplaced,        // a later captcha refresh took over; this run showed nothing
+  kInvalid,         // empty input, an address with no host, no captcha yet
 };
 
 }  // namespace sorrel

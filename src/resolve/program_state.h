@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/random_integers.h"
 #include "support/regex_object.h"
 #include "text/text.h"
 

@@ -3,7 +3,6 @@
 #include <utility>
 #include <vector>
 
-#include "http/decode.h"
 #include "http/proxy.h"
 #include "http/url.h"
 #include "resolve/base64.h"
@@ -11,6 +10,7 @@
 #include "resolve/texts.h"
 #include "support/picture.h"
 #include "text/codepage.h"
+#include "text/decode.h"
 
 namespace sorrel {
 
@@ -40,19 +40,19 @@ std::optional<ResolveOutcome> AnswerProblem(RequestFailure failure) {
     case RequestFailure::kProxyUnreachable:
     case RequestFailure::kProxyRefused:
     case RequestFailure::kProxyNeedsPassword:
-      return ResolveOutcome::Unreachable;
+      return ResolveOutcome::kUnreachable;
     case RequestFailure::kTimedOut:
-      return ResolveOutcome::TimedOut;
+      return ResolveOutcome::kTimedOut;
     case RequestFailure::kTooLarge:
-      return ResolveOutcome::TooLarge;
+      return ResolveOutcome::kTooLarge;
     case RequestFailure::kCut:
-      return ResolveOutcome::ConnectionCut;
+      return ResolveOutcome::kConnectionCut;
     case RequestFailure::kRedirectLoop:
-      return ResolveOutcome::RedirectLoop;
+      return ResolveOutcome::kRedirectLoop;
     case RequestFailure::kBadAddress:
-      return ResolveOutcome::AddressTooLong;
+      return ResolveOutcome::kAddressTooLong;
     case RequestFailure::kReplaced:
-      return ResolveOutcome::Replaced;
+      return ResolveOutcome::kReplaced;
   }
   return std::nullopt;
 }
@@ -63,10 +63,10 @@ std::optional<ResolveOutcome> AnswerProblem(RequestFailure failure) {
 // service still offers.
 std::optional<ResolveOutcome> PageProblem(const Text& address, const Text& page,
                                           RequestFailure failure) {
-  if (failure == RequestFailure::kBadAddress) return ResolveOutcome::AddressTooLong;
-  if (UrlHost(address).empty()) return ResolveOutcome::Invalid;
-  if (page.empty()) return AnswerProblem(failure).value_or(ResolveOutcome::Unreachable);
-  if (Contains(page, texts::RemovedFileMarker())) return ResolveOutcome::Removed;
+  if (failure == RequestFailure::kBadAddress) return ResolveOutcome::kAddressTooLong;
+  if (UrlHost(address).empty()) return ResolveOutcome::kInvalid;
+  if (page.empty()) return AnswerProblem(failure).value_or(ResolveOutcome::kUnreachable);
+  if (Contains(page, texts::RemovedFileMarker())) return ResolveOutcome::kRemoved;
   return AnswerProblem(failure);
 }
 
@@ -95,7 +95,7 @@ ResolveOutcome Resolver::ShowFreshCaptcha() {
   proxyFailure_ = RequestFailure::kNone;
   const Text page = UrlDecode(web_.GetPageText(address, &pageFailure, stop, proxy_));
   NoteProxyFailure(pageFailure);
-  if (replaced()) return ResolveOutcome::Replaced;
+  if (replaced()) return ResolveOutcome::kReplaced;
   state_.PageText = page;
   const Text path = TextBetween(state_.PageText, kCaptchaLeftMarker, "\"");
   const int n = state_.Random.Next();
@@ -106,16 +106,16 @@ ResolveOutcome Resolver::ShowFreshCaptcha() {
   const ByteSet picture =
       FetchCaptchaPicture(captchaUrl, proxy_, responseHeaders, {}, {}, &pictureFailure, stop);
   NoteProxyFailure(pictureFailure);
-  if (replaced()) return ResolveOutcome::Replaced;
+  if (replaced()) return ResolveOutcome::kReplaced;
   refreshStop_.reset();
   view_.SetPicture(picture);
 
-  if (!picture.empty()) return ResolveOutcome::Resolved;
+  if (!picture.empty()) return ResolveOutcome::kResolved;
   if (auto problem = PageProblem(address, page, pageFailure)) return *problem;
-  if (path.empty()) return ResolveOutcome::NoCaptchaForm;
+  if (path.empty()) return ResolveOutcome::kNoCaptchaForm;
   // The service answered the picture request with something that is no
   // picture it can show: an error page, a cut or an oversized picture.
-  return AnswerProblem(pictureFailure).value_or(ResolveOutcome::BadCaptcha);
+  return AnswerProblem(pictureFailure).value_or(ResolveOutcome::kBadCaptcha);
 }
 
 ByteSet Resolver::FetchCaptchaPicture(Text& url, const Text& proxy, Text& responseHeaders,
@@ -171,14 +171,14 @@ ResolveOutcome Resolver::Resolve() {
   const Text captcha = view_.CaptchaText();
   if (captcha.empty() || view_.AddressText().empty()) {
     view_.ShowMessage(texts::EmptyInputNotice());
-    return ResolveOutcome::Invalid;
+    return ResolveOutcome::kInvalid;
   }
   if (view_.Picture().empty()) {
     const ResolveOutcome fresh = ShowFreshCaptcha();
     view_.ShowMessage(texts::CaptchaFirstNotice());
     // With a picture shown the user has yet to read it; without one, why
     // there is none says more.
-    return fresh == ResolveOutcome::Resolved ? ResolveOutcome::Invalid : fresh;
+    return fresh == ResolveOutcome::kResolved ? ResolveOutcome::kInvalid : fresh;
   }
 
   view_.SetResolveButton(false, texts::BusyCaption());
@@ -193,7 +193,7 @@ ResolveOutcome Resolver::Resolve() {
     view_.ShowMessage(texts::BadAddressNotice());
     RestoreResolveButton();
     return PageProblem(address, state_.PageText, pageFailure)
-        .value_or(ResolveOutcome::NoCaptchaForm);
+        .value_or(ResolveOutcome::kNoCaptchaForm);
   }
 
   // The body carries the captcha box as it reads now, typed text unencoded.
@@ -217,7 +217,7 @@ ResolveOutcome Resolver::Resolve() {
     RestoreResolveButton();
     state_.CaptchaFailures += 1;
     if (state_.CaptchaFailures >= 3) view_.SetResultText(texts::ProgramFailedCaptchaText());
-    return ResolveOutcome::WrongCaptcha;
+    return ResolveOutcome::kWrongCaptcha;
   }
 
   Text coded = TextBetween(state_.LoginResponse, kNormalLinkLeft, texts::NormalLinkRight());
@@ -231,13 +231,13 @@ ResolveOutcome Resolver::Resolve() {
     view_.SetResultText(texts::ProgramFailedAddressText());
     RestoreResolveButton();
     return AnswerProblem(loginFailure)
-        .value_or(response.empty() ? ResolveOutcome::Unreachable : ResolveOutcome::NoAddress);
+        .value_or(response.empty() ? ResolveOutcome::kUnreachable : ResolveOutcome::kNoAddress);
   }
 
   view_.SetResultText(texts::NormalHeading() + state_.NormalLink + texts::ThunderHeading() +
                       state_.ThunderLink + texts::FlashGetHeading() + state_.FlashGetLink);
   RestoreResolveButton();
-  return ResolveOutcome::Resolved;
+  return ResolveOutcome::kResolved;
 }
 
 }  // namespace sorrel

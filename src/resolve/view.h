@@ -4,7 +4,7 @@
 #pragma once
 
 #include "resolve/outcome.h"
-#include "text/events.h"
+#include "support/event_pump.h"
 #include "text/text.h"
 
 namespace sorrel {

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "text/codepage.h"
+#include "support/file_open.h"
 
 namespace sorrel {
 

@@ -6,7 +6,6 @@
 // beside this header.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -36,11 +35,5 @@ Text MapToSimplifiedChinese(std::string_view gbk);
 // in UTF-8 sources, become its text. GbkToUtf8 takes text back for display.
 Text Utf8ToGbk(std::string_view text);
 std::string GbkToUtf8(std::string_view gbk);
-
-// Opens for writing, in binary, the file that code page 936 text names, in
-// the platform's own file names: UTF-8 on Linux, UTF-16 through the W
-// functions on Windows (whose A functions would read the name in whatever
-// code page the system uses). Null when it cannot be opened.
-std::FILE* OpenFileForWriting(std::string_view gbkName);
 
 }  // namespace sorrel

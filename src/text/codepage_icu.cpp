@@ -251,8 +251,4 @@ Text MapToSimplifiedChinese(std::string_view gbk) {
   return out;
 }
 
-std::FILE* OpenFileForWriting(std::string_view gbkName) {
-  return std::fopen(GbkToUtf8(gbkName).c_str(), "wb");
-}
-
 }  // namespace sorrel

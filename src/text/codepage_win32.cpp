@@ -96,8 +96,4 @@ Text WideToGbk(std::wstring_view wide) {
       kCodePageGbk);
 }
 
-std::FILE* OpenFileForWriting(std::string_view gbkName) {
-  return _wfopen(GbkToWide(gbkName).c_str(), L"wb");
-}
-
 }  // namespace sorrel

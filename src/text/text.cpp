@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
+#include "text/ascii.h"
 #include "text/codepage.h"
 
 namespace sorrel {
 
 namespace {
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Whether `sought` stands at byte offset `at` of `text`. Only bytes of
 // single-byte characters are folded: a trail byte such as 0x41 is no letter.
@@ -154,10 +153,5 @@ Text ToLowerAscii(std::string_view text) {
 Text NumberText(long long value) { return std::to_string(value); }
 
 Text BoolText(bool value) { return Utf8ToGbk(value ? "真" : "假"); }
-
-int RandomIntegers::Next() {
-  state_ = state_ * 214013u + 2531011u;
-  return static_cast<int>((state_ >> 16) & 0x7FFF);
-}
 
 }  // namespace sorrel

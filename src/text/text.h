@@ -54,16 +54,6 @@ Text NumberText(long long value);
 // "真" or "假".
 Text BoolText(bool value);
 
-// The C library's linear congruential generator, never seeded: the state
-// starts at 1 and each draw gives an integer from 0 to 32767.
-class RandomIntegers {
- public:
-  int Next();
-
- private:
-  std::uint32_t state_ = 1;
-};
-
 // Small conversions used where bytes travel as either kind.
 inline std::string_view ViewOf(const ByteSet& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};

@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "app/engines.h"
 #include "app/qt/application.h"
-#include "app/qt/platform_qt.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -112,7 +112,7 @@ class MainWindowTest : public QObject {
   }
 
   void pictureBoxReadsBackWhatItShows() {
-    Application program(QtPlatformServices(), "http://svc.example");
+    Application program(PlatformEngines(), "http://svc.example");
     WindowController& controller = program.Controller();
     QVERIFY(controller.Picture().empty());
     // A 1x1 GIF.
@@ -132,7 +132,7 @@ class MainWindowTest : public QObject {
   }
 
   void busyButtonShowsItsCaption() {
-    Application program(QtPlatformServices(), "http://svc.example");
+    Application program(PlatformEngines(), "http://svc.example");
     program.Controller().SetResolveButton(false, Utf8ToGbk("正在获取中..."));
     auto* button = qobject_cast<QPushButton*>(program.Window().Control("Button1"));
     QVERIFY(!button->isEnabled());

@@ -69,7 +69,7 @@ TEST(Program, ReachesEachEngineThroughItsServices) {
   EXPECT_GE(regexEngines, 1);
   EXPECT_EQ(program.State().FieldValues[0], "7");
   EXPECT_EQ(view.outcomes,
-            (std::vector<ResolveOutcome>{ResolveOutcome::Resolved, ResolveOutcome::NoAddress}));
+            (std::vector<ResolveOutcome>{ResolveOutcome::kResolved, ResolveOutcome::kNoAddress}));
 
   Text url = "http://127.0.0.1:9/";
   WebAccessArgs badMethod;

@@ -20,10 +20,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/engines.h"
 #include "app/qt/application.h"
 #include "app/qt/download_settings.h"
 #include "app/qt/downloads_window.h"
-#include "app/qt/platform_qt.h"
 #include "app/qt/single_window.h"
 #include "window_test_support.h"
 
@@ -122,7 +122,7 @@ class SingleWindowTest : public QObject {
   void laterStartsHandTheirArgumentToTheFirstWindow() {
     SingleWindow single(Socket());
     QCOMPARE(single.Claim(kThunder), SingleWindow::Start::kFirst);
-    Application program(QtPlatformServices(), "http://127.0.0.1:1");
+    Application program(PlatformEngines(), "http://127.0.0.1:1");
     ServeLaterStarts(single, program);
     OpenHanded(program, kThunder);
     QTRY_VERIFY(ResultText(program).contains(kThunderAddress));
@@ -149,7 +149,7 @@ class SingleWindowTest : public QObject {
     QVERIFY(DownloadSettings::Load().sendOpenedLinks);
     SingleWindow single(Socket());
     QCOMPARE(single.Claim(QString()), SingleWindow::Start::kFirst);
-    Application program(QtPlatformServices(), "http://127.0.0.1:1");
+    Application program(PlatformEngines(), "http://127.0.0.1:1");
     ServeLaterStarts(single, program);
     program.Window().show();
     QCOMPARE(Run(QStringLiteral(SORREL_RESOLVER_BINARY), {kFlashGet}, Environment()), 0);
@@ -269,7 +269,7 @@ class SingleWindowTest : public QObject {
 
     SingleWindow single(Socket());
     QCOMPARE(single.Claim(QString()), SingleWindow::Start::kFirst);
-    Application program(QtPlatformServices(), "http://127.0.0.1:1");
+    Application program(PlatformEngines(), "http://127.0.0.1:1");
     ServeLaterStarts(single, program);
     program.Window().show();
     QCOMPARE(Run(QStringLiteral("xdg-open"), {kClicked}, environment), 0);

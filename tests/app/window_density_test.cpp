@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QTest>
 
+#include "app/engines.h"
 #include "app/qt/application.h"
-#include "app/qt/platform_qt.h"
 
 namespace sorrel {
 
@@ -16,7 +16,7 @@ class WindowDensityTest : public QObject {
 
  private slots:
   void captchaIsDrawnInWholeBlocks() {
-    Application program(QtPlatformServices(), "http://svc.example");
+    Application program(PlatformEngines(), "http://svc.example");
     MainWindow& window = program.Window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -21,7 +21,7 @@
 
 #include "app/qt/application.h"
 #include "http/http_stack_curl.h"
-#include "support/windows_qt.h"
+#include "support/window_system_qt.h"
 #include "test_helpers/sim_process.h"
 
 namespace sorrel::test {

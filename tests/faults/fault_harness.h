@@ -15,8 +15,8 @@
 #include <string>
 
 #include "http/http_stack_curl.h"
+#include "support/event_pump.h"
 #include "support/notice.h"
-#include "text/events.h"
 
 namespace sorrel::test {
 

@@ -66,32 +66,32 @@ inline std::vector<FaultRow> FaultRows() {
   using O = ResolveOutcome;
   const std::string page = "/file/83264445";
   return {
-      {"slow", page + "?fault=delay:8000", "", F::kTimedOut, O::TimedOut, O::TimedOut,
+      {"slow", page + "?fault=delay:8000", "", F::kTimedOut, O::kTimedOut, O::kTimedOut,
        Shown::kBadAddress},
-      {"silent", page + "?fault=silent", "", F::kTimedOut, O::TimedOut, O::TimedOut,
+      {"silent", page + "?fault=silent", "", F::kTimedOut, O::kTimedOut, O::kTimedOut,
        Shown::kBadAddress},
-      {"endless", page + "?fault=endless", "", F::kTimedOut, O::TimedOut, O::TimedOut,
+      {"endless", page + "?fault=endless", "", F::kTimedOut, O::kTimedOut, O::kTimedOut,
        Shown::kBadAddress},
-      {"trickling", page + "?fault=trickle:5", "", F::kNone, O::Resolved, O::Resolved,
+      {"trickling", page + "?fault=trickle:5", "", F::kNone, O::kResolved, O::kResolved,
        Shown::kAddresses},
       // Half of the page: no captcha and no form.
-      {"closing_mid_body", page + "?fault=close-mid-body", "", F::kCut, O::ConnectionCut,
-       O::ConnectionCut, Shown::kBadAddress},
-      {"huge_headers", page + "?fault=big-headers", "", F::kNone, O::Resolved, O::Resolved,
+      {"closing_mid_body", page + "?fault=close-mid-body", "", F::kCut, O::kConnectionCut,
+       O::kConnectionCut, Shown::kBadAddress},
+      {"huge_headers", page + "?fault=big-headers", "", F::kNone, O::kResolved, O::kResolved,
        Shown::kAddresses},
-      {"truncated_picture", page + "?captcha_fault=truncated-picture", "", F::kNone, O::BadCaptcha,
-       O::Resolved, Shown::kAddresses},
-      {"huge_picture", page + "?captcha_fault=huge-picture", "", F::kNone, O::BadCaptcha,
-       O::Resolved, Shown::kAddresses},
-      {"html_captcha", page + "?captcha_fault=html-captcha", "", F::kNone, O::BadCaptcha,
-       O::Resolved, Shown::kAddresses},
-      {"redirect_loop", page + "?fault=redirect-loop", "", F::kRedirectLoop, O::RedirectLoop,
-       O::RedirectLoop, Shown::kBadAddress},
-      {"server_down", "http://127.0.0.1:1/file/83264445", "", F::kUnreachable, O::Unreachable,
-       O::Unreachable, Shown::kBadAddress},
-      {"login_closing_mid_body", page, "close-mid-body", F::kNone, O::Resolved, O::ConnectionCut,
+      {"truncated_picture", page + "?captcha_fault=truncated-picture", "", F::kNone, O::kBadCaptcha,
+       O::kResolved, Shown::kAddresses},
+      {"huge_picture", page + "?captcha_fault=huge-picture", "", F::kNone, O::kBadCaptcha,
+       O::kResolved, Shown::kAddresses},
+      {"html_captcha", page + "?captcha_fault=html-captcha", "", F::kNone, O::kBadCaptcha,
+       O::kResolved, Shown::kAddresses},
+      {"redirect_loop", page + "?fault=redirect-loop", "", F::kRedirectLoop, O::kRedirectLoop,
+       O::kRedirectLoop, Shown::kBadAddress},
+      {"server_down", "http://127.0.0.1:1/file/83264445", "", F::kUnreachable, O::kUnreachable,
+       O::kUnreachable, Shown::kBadAddress},
+      {"login_closing_mid_body", page, "close-mid-body", F::kNone, O::kResolved, O::kConnectionCut,
        Shown::kFailedText},
-      {"login_silent", page, "silent", F::kNone, O::Resolved, O::TimedOut, Shown::kFailedText},
+      {"login_silent", page, "silent", F::kNone, O::kResolved, O::kTimedOut, Shown::kFailedText},
   };
 }
 
@@ -179,7 +179,7 @@ class RowRunner {
     Timed("two refreshes", [&] { resolver_.RefreshCaptcha(); });
     EXPECT_LT(PacedView::Clock::now() - start, std::chrono::milliseconds(kRowPageLimitMs));
     EXPECT_EQ(view_.outcomes,
-              (std::vector<ResolveOutcome>{ResolveOutcome::Resolved, ResolveOutcome::Replaced}));
+              (std::vector<ResolveOutcome>{ResolveOutcome::kResolved, ResolveOutcome::kReplaced}));
     EXPECT_FALSE(view_.picture.empty());
     EXPECT_NE(state_.CaptchaUrl.find("/randcodeV2.php?fid=83264445&rand="), Text::npos);
   }
@@ -196,13 +196,13 @@ class RowRunner {
     view_.picture = BytesOf("an earlier captcha");
     Timed("refresh", [&] { resolver_.RefreshCaptcha(); });
     EXPECT_EQ(Last(), row.refresh);
-    EXPECT_EQ(view_.picture.empty(), row.refresh != ResolveOutcome::Resolved);
+    EXPECT_EQ(view_.picture.empty(), row.refresh != ResolveOutcome::kResolved);
     EXPECT_TRUE(view_.messages.empty());
 
     // A session with a code, from the page as it should be.
     view_.address = origin_ + "/file/83264445";
     resolver_.RefreshCaptcha();
-    ASSERT_EQ(Last(), ResolveOutcome::Resolved) << "the service gives no captcha";
+    ASSERT_EQ(Last(), ResolveOutcome::kResolved) << "the service gives no captcha";
     if (!row.loginFault.empty()) {
       Text set = origin_ + "/__test/fault?path=/guest_loginV2.php&times=1&set=" + row.loginFault;
       ASSERT_NE(web_.GetPageText(set), "");
@@ -238,7 +238,7 @@ class RowRunner {
 
  private:
   ResolveOutcome Last() const {
-    return view_.outcomes.empty() ? ResolveOutcome::Invalid : view_.outcomes.back();
+    return view_.outcomes.empty() ? ResolveOutcome::kInvalid : view_.outcomes.back();
   }
 
   template <typename Step>

@@ -1,8 +1,8 @@
 // The code-page conversions over arbitrary bytes in every code page used.
 #include "fuzz_target.h"
-#include "http/convert.h"
 #include "test_helpers/platform_engines.h"
 #include "text/codepage.h"
+#include "text/convert.h"
 
 SORREL_FUZZ_TARGET(codepage) {
   if (size < 1) return 0;

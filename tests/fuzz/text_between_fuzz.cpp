@@ -1,6 +1,6 @@
 // TextBetween with arbitrary text, markers, start and case switch.
 #include "fuzz_target.h"
-#include "http/decode.h"
+#include "text/decode.h"
 #include "text/text.h"
 
 SORREL_FUZZ_TARGET(text_between) {

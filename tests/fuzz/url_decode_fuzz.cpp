@@ -1,6 +1,6 @@
 // UrlDecode over arbitrary page bytes.
 #include "fuzz_target.h"
-#include "http/decode.h"
+#include "text/decode.h"
 
 SORREL_FUZZ_TARGET(url_decode) {
   const std::string_view page(reinterpret_cast<const char*>(data), size);

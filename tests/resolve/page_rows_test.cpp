@@ -43,7 +43,7 @@ TEST_P(PageRowTest, PostsTheBodyOfItsRow) {
     EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(stack.sentBody(), row.loginBody);
     EXPECT_EQ(view.result, texts::ProgramFailedAddressText());
-    EXPECT_EQ(view.outcomes, std::vector<ResolveOutcome>{ResolveOutcome::NoAddress});
+    EXPECT_EQ(view.outcomes, std::vector<ResolveOutcome>{ResolveOutcome::kNoAddress});
   }
 }
 

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <random>
 
-#include "http/decode.h"
 #include "http/http_stack.h"
 #include "http/http_stack_curl.h"
 #include "http/request_steps.h"
@@ -20,6 +19,7 @@
 #include "test_helpers/platform_engines.h"
 #include "test_helpers/sim_process.h"
 #include "text/codepage.h"
+#include "text/decode.h"
 
 namespace sorrel {
 namespace {
@@ -305,17 +305,17 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, OutcomeTest,
     ::testing::Values(
         OutcomeCase{
-            "refresh_shows_a_picture", kRefresh, kPage, "", false, false, {}, {O::Resolved}},
+            "refresh_shows_a_picture", kRefresh, kPage, "", false, false, {}, {O::kResolved}},
         OutcomeCase{
-            "refresh_removed", kRefresh, "/file/40400404", "", false, false, {}, {O::Removed}},
+            "refresh_removed", kRefresh, "/file/40400404", "", false, false, {}, {O::kRemoved}},
         OutcomeCase{
-            "refresh_unknown", kRefresh, "/file/11111111", "", false, false, {}, {O::Removed}},
+            "refresh_unknown", kRefresh, "/file/11111111", "", false, false, {}, {O::kRemoved}},
         OutcomeCase{
-            "refresh_no_form", kRefresh, "/dl/none/x", "", false, false, {}, {O::NoCaptchaForm}},
+            "refresh_no_form", kRefresh, "/dl/none/x", "", false, false, {}, {O::kNoCaptchaForm}},
         OutcomeCase{
-            "refresh_unreachable", kRefresh, "closed", "", false, false, {}, {O::Unreachable}},
+            "refresh_unreachable", kRefresh, "closed", "", false, false, {}, {O::kUnreachable}},
         OutcomeCase{
-            "refresh_picture_unreachable", kRefresh, kPage, "", false, true, {}, {O::Unreachable}},
+            "refresh_picture_unreachable", kRefresh, kPage, "", false, true, {}, {O::kUnreachable}},
         OutcomeCase{"refresh_no_picture",
                     kRefresh,
                     kPage + "?captcha_fault=html-captcha",
@@ -323,9 +323,10 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     {},
-                    {O::BadCaptcha}},
-        OutcomeCase{"refresh_empty_address", kRefresh, "", "", false, false, {}, {O::Invalid}},
-        OutcomeCase{"resolved", kBoth, kPage, kCode, false, false, {}, {O::Resolved, O::Resolved}},
+                    {O::kBadCaptcha}},
+        OutcomeCase{"refresh_empty_address", kRefresh, "", "", false, false, {}, {O::kInvalid}},
+        OutcomeCase{
+            "resolved", kBoth, kPage, kCode, false, false, {}, {O::kResolved, O::kResolved}},
         OutcomeCase{"wrong_captcha",
                     kBoth,
                     kPage,
@@ -333,9 +334,9 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     {},
-                    {O::Resolved, O::WrongCaptcha}},
-        OutcomeCase{"empty_captcha", kResolve, kPage, "", true, false, {}, {O::Invalid}},
-        OutcomeCase{"empty_address", kResolve, "", kCode, true, false, {}, {O::Invalid}},
+                    {O::kResolved, O::kWrongCaptcha}},
+        OutcomeCase{"empty_captcha", kResolve, kPage, "", true, false, {}, {O::kInvalid}},
+        OutcomeCase{"empty_address", kResolve, "", kCode, true, false, {}, {O::kInvalid}},
         OutcomeCase{"address_without_host",
                     kResolve,
                     "http:///file/1",
@@ -343,8 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     false,
                     {},
-                    {O::Invalid}},
-        OutcomeCase{"no_picture_yet", kResolve, kPage, kCode, false, false, {}, {O::Invalid}},
+                    {O::kInvalid}},
+        OutcomeCase{"no_picture_yet", kResolve, kPage, kCode, false, false, {}, {O::kInvalid}},
         OutcomeCase{"no_picture_unreachable",
                     kResolve,
                     "closed",
@@ -352,14 +353,14 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     {},
-                    {O::Unreachable}},
-        OutcomeCase{"removed", kResolve, "/file/40400404", kCode, true, false, {}, {O::Removed}},
-        OutcomeCase{"unknown", kResolve, "/file/11111111", kCode, true, false, {}, {O::Removed}},
+                    {O::kUnreachable}},
+        OutcomeCase{"removed", kResolve, "/file/40400404", kCode, true, false, {}, {O::kRemoved}},
+        OutcomeCase{"unknown", kResolve, "/file/11111111", kCode, true, false, {}, {O::kRemoved}},
         OutcomeCase{
-            "no_captcha_form", kResolve, "/dl/none/x", kCode, true, false, {}, {O::NoCaptchaForm}},
+            "no_captcha_form", kResolve, "/dl/none/x", kCode, true, false, {}, {O::kNoCaptchaForm}},
         OutcomeCase{
-            "page_unreachable", kResolve, "closed", kCode, true, false, {}, {O::Unreachable}},
-        OutcomeCase{"login_unreachable", kResolve, kPage, kCode, true, true, {}, {O::Unreachable}},
+            "page_unreachable", kResolve, "closed", kCode, true, false, {}, {O::kUnreachable}},
+        OutcomeCase{"login_unreachable", kResolve, kPage, kCode, true, true, {}, {O::kUnreachable}},
         OutcomeCase{"no_address",
                     kBoth,
                     kPage,
@@ -367,7 +368,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     {"--fault", "redirect:/@/guest_loginV2.php"},
-                    {O::Resolved, O::NoAddress}}),
+                    {O::kResolved, O::kNoAddress}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Timed requests that never end in time: workers never end, and the clock
@@ -395,7 +396,7 @@ TEST(Outcome, TimedRequestsThatRunOutOfTimeReportIt) {
   road.view.captcha = kCode;
   road.resolver.ResolveDownloadAddresses();
   EXPECT_EQ(road.view.result, texts::ProgramFailedAddressText());
-  EXPECT_EQ(road.view.outcomes, (std::vector<O>{O::TimedOut, O::TimedOut}));
+  EXPECT_EQ(road.view.outcomes, (std::vector<O>{O::kTimedOut, O::kTimedOut}));
 }
 
 // A service whose every answer is a body without end.
@@ -421,7 +422,7 @@ TEST(Outcome, AnAnswerBeyondTheBodyCapReportsItAndKeepsTheTexts) {
   view.captcha = kCode;
   resolver.ResolveDownloadAddresses();
   EXPECT_EQ(view.messages, std::vector<Text>{texts::BadAddressNotice()});
-  EXPECT_EQ(view.outcomes, (std::vector<O>{O::TooLarge, O::TooLarge}));
+  EXPECT_EQ(view.outcomes, (std::vector<O>{O::kTooLarge, O::kTooLarge}));
 }
 
 }  // namespace

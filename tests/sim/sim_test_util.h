@@ -1,6 +1,6 @@
 // What the sim's tests do the way the tool does it: cut text between
 // markers, harvest the page's input fields with the tool's pattern, and
-// build the login body from them.
+// send the login body the tool sends.
 #pragma once
 
 #include <QBuffer>
@@ -50,19 +50,18 @@ inline std::vector<std::pair<std::string, std::string>> HarvestFields(const std:
   return fields;
 }
 
-// The login body as the tool joins it: kept fields as name=value&, others
-// as "=&", every "&=" removed, then the captcha part.
+// The sim page's value of field `name`, as the page writes it.
+inline std::string FieldValue(const std::string& page, const std::string& name) {
+  return Between(page, "name=\"" + name + "\" value=\"", "\"");
+}
+
+// The bytes the tool sends for a sim file page: the blanked fields before
+// file_id leave one "=&", the others none. Only the per-run keys and the
+// code vary.
 inline std::string ToolLoginBody(const std::string& page, const std::string& captcha) {
-  std::string body;
-  for (const auto& [name, value] : HarvestFields(page)) {
-    const bool kept =
-        name == "file_id" || name == "hash_key" || name == "authtype" || name == "hash_info";
-    body += kept ? name + "=" + value + "&" : std::string("=&");
-  }
-  for (size_t at = body.find("&="); at != std::string::npos; at = body.find("&=", at)) {
-    body.erase(at, 2);
-  }
-  return body + "randcode=" + captcha + "&Comfirm=yes";
+  return "=&file_id=" + FieldValue(page, "file_id") + "&hash_key=" + FieldValue(page, "hash_key") +
+         "&authtype=0&hash_info=" + FieldValue(page, "hash_info") + "&randcode=" + captcha +
+         "&Comfirm=yes";
 }
 
 // The size a picture file's header claims. Qt refuses BMP headers above

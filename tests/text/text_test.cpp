@@ -148,15 +148,6 @@ TEST(BoolTextTest, ChineseTrueAndFalse) {
   EXPECT_EQ(HexOf(BoolText(false)), "BC D9");
 }
 
-// Intended: never seeded, so every run draws the same captcha numbers.
-TEST(RandomIntegersTest, UnseededSequence) {
-  RandomIntegers random;
-  const std::vector<int> expected = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
-  for (const int value : expected) EXPECT_EQ(random.Next(), value);
-  RandomIntegers other;
-  EXPECT_EQ(other.Next(), 41);
-}
-
 TEST(ByteSetTest, TextStopsAtFirstZeroByte) {
   EXPECT_EQ(TextOf(ByteSet{'a', 'b', 0, 'c'}), "ab");
   EXPECT_EQ(TextOf(ByteSet{}), "");

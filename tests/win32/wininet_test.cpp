@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "http/decode.h"
 #include "http/http_stack_wininet.h"
 #include "http/web_access.h"
+#include "support/event_pump.h"
 #include "support/notice.h"
 #include "test_helpers/fake_stack.h"
 #include "text/codepage.h"
-#include "text/events.h"
+#include "text/decode.h"
 
 namespace sorrel {
 namespace {

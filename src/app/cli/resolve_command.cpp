@@ -14,10 +14,10 @@
 
 #include "app/cli/captcha_input.h"
 #include "app/cli/commands.h"
+#include "app/cli/engines_headless.h"
 #include "app/cli/hand_off.h"
 #include "app/cli/history_record.h"
 #include "app/cli/interrupt.h"
-#include "app/engines_headless.h"
 #include "app/program.h"
 #include "http/proxy.h"
 #include "resolve/link_codec.h"
@@ -53,7 +53,7 @@ class CommandLineView : public ResolverView {
   Text address;
   Text code;
   ByteSet picture;
-  ResolveOutcome outcome = ResolveOutcome::Invalid;
+  ResolveOutcome outcome = ResolveOutcome::kInvalid;
 };
 
 struct Status {
@@ -63,39 +63,39 @@ struct Status {
 
 Status StatusOf(ResolveOutcome outcome) {
   switch (outcome) {
-    case ResolveOutcome::Resolved:
+    case ResolveOutcome::kResolved:
       return {"ok", ""};
-    case ResolveOutcome::Removed:
+    case ResolveOutcome::kRemoved:
       return {"removed", "文件已到期、被删除或不存在。"};
-    case ResolveOutcome::NoCaptchaForm:
+    case ResolveOutcome::kNoCaptchaForm:
       return {"no-form", "页面上没有验证码表单，这可能不是文件页面。"};
-    case ResolveOutcome::WrongCaptcha:
+    case ResolveOutcome::kWrongCaptcha:
       return {"wrong-captcha", "验证码输入错误，尝试次数已用完。"};
-    case ResolveOutcome::NoAddress:
+    case ResolveOutcome::kNoAddress:
       return {"no-address", "服务的回答里没有下载地址。"};
-    case ResolveOutcome::Unreachable:
+    case ResolveOutcome::kUnreachable:
       return {"unreachable", "无法连接到服务。"};
-    case ResolveOutcome::TimedOut:
+    case ResolveOutcome::kTimedOut:
       return {"timeout", "服务没有在限定时间内回答。"};
-    case ResolveOutcome::TooLarge:
+    case ResolveOutcome::kTooLarge:
       return {"too-large", "服务的回答太大。"};
-    case ResolveOutcome::ConnectionCut:
+    case ResolveOutcome::kConnectionCut:
       return {"unreachable", "连接中断，服务的回答不完整。"};
-    case ResolveOutcome::RedirectLoop:
+    case ResolveOutcome::kRedirectLoop:
       return {"unreachable", "服务的页面不断重定向，无法打开。"};
-    case ResolveOutcome::BadCaptcha:
+    case ResolveOutcome::kBadCaptcha:
       return {"bad-captcha", "服务发来的验证码图片已损坏或无法显示。"};
-    case ResolveOutcome::AddressTooLong:
+    case ResolveOutcome::kAddressTooLong:
       return {"invalid", "地址太长，无法发送。"};
-    case ResolveOutcome::Replaced:
-    case ResolveOutcome::Invalid:
+    case ResolveOutcome::kReplaced:
+    case ResolveOutcome::kInvalid:
       break;
   }
   return {"invalid", "地址无效。"};
 }
 
 struct Result {
-  ResolveOutcome outcome = ResolveOutcome::Invalid;
+  ResolveOutcome outcome = ResolveOutcome::kInvalid;
   std::string message;  // overrides the status's own when set
   std::string normal, thunder, flashget;
   HandOffResult handOff;
@@ -213,33 +213,33 @@ class Resolution {
     Resolver& workflows = program_.Workflows();
 
     workflows.RefreshCaptcha();
-    if (view_.outcome != ResolveOutcome::Resolved) return Failed(address);
-    if (view_.picture.empty()) return Ended(ResolveOutcome::Invalid, "没有取到验证码图片。");
+    if (view_.outcome != ResolveOutcome::kResolved) return Failed(address);
+    if (view_.picture.empty()) return Ended(ResolveOutcome::kInvalid, "没有取到验证码图片。");
 
     for (int attempt = 1;; ++attempt) {
       std::string error;
       const std::optional<std::string> code = AskCode(address, error);
-      if (!code) return Ended(ResolveOutcome::Invalid, error);
+      if (!code) return Ended(ResolveOutcome::kInvalid, error);
       view_.code = Utf8ToGbk(*code);
       workflows.ResolveDownloadAddresses();
-      if (view_.outcome == ResolveOutcome::Resolved) {
+      if (view_.outcome == ResolveOutcome::kResolved) {
         const ProgramState& state = program_.State();
-        Result result = Ended(ResolveOutcome::Resolved);
+        Result result = Ended(ResolveOutcome::kResolved);
         result.normal = GbkToUtf8(state.NormalLink);
         result.thunder = GbkToUtf8(state.ThunderLink);
         result.flashget = GbkToUtf8(state.FlashGetLink);
         // They go to a terminal, a script or an engine as they are.
         if (HasControlCharacters(result.normal) || HasControlCharacters(result.thunder) ||
             HasControlCharacters(result.flashget)) {
-          return Ended(ResolveOutcome::NoAddress, "服务的回答里的下载地址含有控制字符。");
+          return Ended(ResolveOutcome::kNoAddress, "服务的回答里的下载地址含有控制字符。");
         }
         if (std::string refusal = handOff_.Refusal(result.normal); !refusal.empty()) {
-          return Ended(ResolveOutcome::Invalid, std::move(refusal));
+          return Ended(ResolveOutcome::kInvalid, std::move(refusal));
         }
         record_.Resolved(address, result.normal, result.thunder, result.flashget);
         return result;
       }
-      if (view_.outcome != ResolveOutcome::WrongCaptcha || attempt >= options_.tries) {
+      if (view_.outcome != ResolveOutcome::kWrongCaptcha || attempt >= options_.tries) {
         return Failed(address);
       }
       if (!options_.quiet && terminal_.out >= 0 && options_.captchaProgram.empty()) {
@@ -249,8 +249,8 @@ class Resolution {
       // one more try tells why.
       if (view_.picture.empty()) {
         workflows.RefreshCaptcha();
-        if (view_.outcome != ResolveOutcome::Resolved) return Failed(address);
-        if (view_.picture.empty()) return Ended(ResolveOutcome::Invalid, "没有取到验证码图片。");
+        if (view_.outcome != ResolveOutcome::kResolved) return Failed(address);
+        if (view_.picture.empty()) return Ended(ResolveOutcome::kInvalid, "没有取到验证码图片。");
       }
     }
   }
@@ -261,17 +261,17 @@ class Resolution {
   Result Open(const std::string& link) {
     record_.Skip();
     const DecodedLink decoded = DecodeWrappedLink(link);
-    if (!decoded.ok) return Ended(ResolveOutcome::Invalid, decoded.error);
-    Result result = Ended(ResolveOutcome::Resolved);
+    if (!decoded.ok) return Ended(ResolveOutcome::kInvalid, decoded.error);
+    Result result = Ended(ResolveOutcome::kResolved);
     result.normal = decoded.address;
     result.thunder = EncodeThunder(decoded.address);
     result.flashget = EncodeFlashGet(decoded.address);
     // It goes to a terminal, a script or an engine as it is.
     if (HasControlCharacters(result.normal)) {
-      return Ended(ResolveOutcome::Invalid, "链接解码后的地址含有控制字符。");
+      return Ended(ResolveOutcome::kInvalid, "链接解码后的地址含有控制字符。");
     }
     if (std::string refusal = handOff_.Refusal(result.normal); !refusal.empty()) {
-      return Ended(ResolveOutcome::Invalid, std::move(refusal));
+      return Ended(ResolveOutcome::kInvalid, std::move(refusal));
     }
     return result;
   }
@@ -282,7 +282,7 @@ class Resolution {
   Result Failed(const std::string& address) {
     const RequestFailure proxy = program_.Workflows().ProxyFailure();
     const bool network =
-        view_.outcome == ResolveOutcome::Unreachable || view_.outcome == ResolveOutcome::TimedOut;
+        view_.outcome == ResolveOutcome::kUnreachable || view_.outcome == ResolveOutcome::kTimedOut;
     if (!network || proxy == RequestFailure::kNone) return Ended(view_.outcome);
     return Ended(view_.outcome,
                  ProxyFailureSentence(proxy, options_.proxy, address, ProcessEnvironment()));
@@ -291,10 +291,10 @@ class Resolution {
   // A fresh address for the page of a download whose address expired.
   FreshAddress Renew(const std::string& page) {
     const Result again = Resolve(page);
-    if (again.outcome == ResolveOutcome::Resolved) {
+    if (again.outcome == ResolveOutcome::kResolved) {
       return {FreshAddress::Kind::kAddress, again.normal, {}};
     }
-    if (again.outcome == ResolveOutcome::Removed) {
+    if (again.outcome == ResolveOutcome::kRemoved) {
       return {FreshAddress::Kind::kGone, {}, GbkToUtf8(texts::RemovedFileMarker())};
     }
     return {FreshAddress::Kind::kFailed,
@@ -389,7 +389,7 @@ void PrintJson(const std::string& address, const Result& result) {
   nlohmann::ordered_json line;
   line["address"] = address;
   line["status"] = status.name;
-  if (result.outcome == ResolveOutcome::Resolved) {
+  if (result.outcome == ResolveOutcome::kResolved) {
     line["normal"] = result.normal;
     line["thunder"] = result.thunder;
     line["flashget"] = result.flashget;
@@ -462,9 +462,9 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
       resolution.ShowProgress(k + 1, addresses.size(), address);
       Result result = link              ? resolution.Open(address)
                       : problem.empty() ? resolution.Resolve(address)
-                                        : Ended(ResolveOutcome::Invalid, problem);
+                                        : Ended(ResolveOutcome::kInvalid, problem);
       resolution.ClearProgress();
-      const bool ok = result.outcome == ResolveOutcome::Resolved;
+      const bool ok = result.outcome == ResolveOutcome::kResolved;
       // The addresses come out before a wait, so that an interrupted one
       // loses nothing; the JSON line keeps them with the rest.
       if (ok && !options.json) {

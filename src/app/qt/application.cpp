@@ -8,15 +8,6 @@
 
 namespace sorrel {
 
-namespace {
-
-PlatformServices WithStack(HttpStack& stack, WindowSystem& windows) {
-  const PlatformServices engines = PlatformEngines(windows);
-  return {stack, engines.threads, engines.regexEngines, engines.pictures, windows};
-}
-
-}  // namespace
-
 Application::Application(PlatformServices services, const Text& serviceOrigin)
     : window_(serviceOrigin),
       controller_(std::move(services), window_, serviceOrigin),
@@ -26,7 +17,7 @@ Application::Application(PlatformServices services, const Text& serviceOrigin)
 }
 
 Application::Application(HttpStack& stack, WindowSystem& windows, const Text& serviceOrigin)
-    : Application(WithStack(stack, windows), serviceOrigin) {}
+    : Application(PlatformEngines(&windows, &stack), serviceOrigin) {}
 
 Application::~Application() {
   window_.removeEventFilter(&firstPaint_);

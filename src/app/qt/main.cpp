@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "app/engines.h"
 #include "app/qt/application.h"
-#include "app/qt/platform_qt.h"
 #include "app/qt/single_window.h"
 #include "resolve/service_origin.h"
 
@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   if (single.Claim(argument) == sorrel::SingleWindow::Start::kHandedOver) return 0;
   int code = 0;
   {
-    sorrel::Application program(sorrel::QtPlatformServices(), sorrel::ServiceOrigin());
+    sorrel::Application program(sorrel::PlatformEngines(), sorrel::ServiceOrigin());
     sorrel::ServeLaterStarts(single, program);
     program.Window().show();
     program.WarmAfterFirstPaint();

@@ -4,8 +4,8 @@
 // window, the program that its buttons drive, and runs the message loop.
 #include <windows.h>
 
+#include "app/engines.h"
 #include "app/win32/main_window.h"
-#include "app/win32/platform_win32.h"
 #include "app/win32/single_window.h"
 #include "app/window_controller.h"
 #include "resolve/service_origin.h"
@@ -17,7 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // Leaving the inner scope is the exit routine: the window logic with the
   // program behind it, then the window go; COM is closed last, with these
   // services.
-  const sorrel::PlatformServices services = sorrel::Win32PlatformServices();
+  const sorrel::PlatformServices services = sorrel::PlatformEngines();
   {
     sorrel::MainWindow window(instance, sorrel::ServiceOrigin());
     if (!window.Created()) return 1;

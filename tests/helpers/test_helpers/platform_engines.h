@@ -12,7 +12,7 @@ namespace sorrel::test {
 
 inline PlatformServices TestEngines() {
   static RecordingWindows windows;
-  return PlatformEngines(windows);
+  return PlatformEngines(&windows);
 }
 
 // On Windows each object opens COM on the calling thread for as long as it

@@ -1,6 +1,6 @@
 // The Qt window system on the offscreen platform: the application's top-level
 // widgets as the desktop's windows, and notice boxes closed by the test.
-#include "support/windows_qt.h"
+#include "support/window_system_qt.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "support/notice.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -31,7 +32,7 @@ class WindowsQtTest : public ::testing::Test {
   static void SetUpTestSuite() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
-    static char name[] = "windows_qt_test";
+    static char name[] = "window_system_qt_test";
     static char* argv[] = {name, nullptr};
     app_ = new QApplication(argc, argv);
   }

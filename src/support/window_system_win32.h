@@ -4,7 +4,7 @@
 // cross to code page 936 explicitly, whatever the system's code page.
 #pragma once
 
-#include "support/notice.h"
+#include "support/window_system.h"
 
 namespace sorrel {
 

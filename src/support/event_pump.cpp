@@ -1,4 +1,4 @@
-#include "text/events.h"
+#include "support/event_pump.h"
 
 namespace sorrel {
 

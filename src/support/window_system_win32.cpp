@@ -1,4 +1,4 @@
-#include "support/windows_win32.h"
+#include "support/window_system_win32.h"
 
 #include <windows.h>
 // The interface's member, not the header's alias of MessageBoxA/W.

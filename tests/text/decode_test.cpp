@@ -1,4 +1,4 @@
-#include "http/decode.h"
+#include "text/decode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/engines_headless.h"
+#include "app/cli/engines_headless.h"
 
 #include "http/http_stack_curl_module.h"
 #include "http/worker_thread.h"

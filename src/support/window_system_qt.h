@@ -3,7 +3,7 @@
 // the platform's message box.
 #pragma once
 
-#include "support/notice.h"
+#include "support/window_system.h"
 
 namespace sorrel {
 

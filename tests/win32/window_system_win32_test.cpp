@@ -2,7 +2,7 @@
 // itself, closed from a helper thread once it shows. The windows here are
 // made and read through the W functions, so the Chinese texts must cross
 // the program's code page 936 edge the same under any system code page.
-#include "support/windows_win32.h"
+#include "support/window_system_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 #include <thread>
+
+#include "support/notice.h"
 
 namespace sorrel {
 namespace {

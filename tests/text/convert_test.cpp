@@ -1,4 +1,4 @@
-#include "http/convert.h"
+#include "text/convert.h"
 
 #include <gtest/gtest.h>
 

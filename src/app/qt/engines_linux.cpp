@@ -4,6 +4,7 @@
 #include "http/worker_thread.h"
 #include "support/picture_qt.h"
 #include "support/regex_pcre2.h"
+#include "support/window_system_qt.h"
 #include "text/codepage.h"
 
 namespace sorrel {
@@ -29,8 +30,10 @@ const ByteSet kPixel = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x
 
 }  // namespace
 
-PlatformServices PlatformEngines(WindowSystem& windows) {
-  return {Stack(), PlatformThreads(), [] { return MakePcre2RegexEngine(); }, Pictures(), windows};
+PlatformServices PlatformEngines(WindowSystem* windows, HttpStack* stack) {
+  static QtWindowSystem own;
+  return {stack ? *stack : Stack(), PlatformThreads(), [] { return MakePcre2RegexEngine(); },
+          Pictures(), windows ? *windows : own};
 }
 
 void WarmPlatformEngines() {

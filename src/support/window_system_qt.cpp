@@ -1,4 +1,4 @@
-#include "support/windows_qt.h"
+#include "support/window_system_qt.h"
 
 #include <unistd.h>
 

@@ -6,17 +6,20 @@
 #include "http/worker_thread.h"
 #include "support/picture_gdiplus.h"
 #include "support/regex_vbscript.h"
+#include "support/window_system_win32.h"
 
 namespace sorrel {
 
-PlatformServices PlatformEngines(WindowSystem& windows) {
-  static auto* stack = new WinInetHttpStack();
+PlatformServices PlatformEngines(WindowSystem* windows, HttpStack* stack) {
+  static auto* ownStack = new WinInetHttpStack();
   static GdiplusPictureCodec pictures;
+  static Win32WindowSystem ownWindows;
   // Every automation object the engines hand out holds the apartment, so
   // COM is uninitialised after the last of them.
   auto apartment = std::make_shared<ComApartment>();
-  return {*stack, PlatformThreads(), [apartment] { return MakeVbScriptRegexEngine(apartment); },
-          pictures, windows};
+  return {stack ? *stack : *ownStack, PlatformThreads(),
+          [apartment] { return MakeVbScriptRegexEngine(apartment); }, pictures,
+          windows ? *windows : ownWindows};
 }
 
 // WinInet, GDI+ and the code-page tables are the system's, mapped at start.

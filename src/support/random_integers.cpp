@@ -1,0 +1,10 @@
+#include "support/random_integers.h"
+
+namespace sorrel {
+
+int RandomIntegers::Next() {
+  state_ = state_ * 214013u + 2531011u;
+  return static_cast<int>((state_ >> 16) & 0x7FFF);
+}
+
+}  // namespace sorrel

@@ -70,7 +70,12 @@ struct TimedWebAccessArgs {
 class WebClient {
  public:
   // The stack must outlive every timed request's worker, also an abandoned
-  // one. The first form starts workers with PlatformThreads().
+  // one. The first form starts workers with PlatformThreads(). The window
+  // system is here for one notice only: a request with an unknown access
+  // method says so itself, in a box over the caller's window, and returns
+  // nothing. The request operation's signature has no place for a failure
+  // text, and the notice must look the same from every caller, so the owner
+  // of the box comes with the client rather than with each call.
   WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows);
   WebClient(HttpStack& stack, EventPump& pump, WindowSystem& windows, ThreadSystem& threads);
 

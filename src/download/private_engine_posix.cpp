@@ -421,16 +421,17 @@ std::unique_ptr<PrivateEngine> PrivateEngine::Start(HttpStack& stack, ThreadSyst
     // No death signal: it fires when the thread that started the engine
     // ends, and a window starts it from a thread of its own. The engine
     // watches this process instead (--stop-with-process).
-    ChildSpec spec{std::move(argv), ChildStream::kNull, ChildStream::kNull};
+    ChildLaunch launch{std::move(argv), ChildStream::kNull, ChildStream::kNull};
     // It holds no socket or file of ours, so that a socket it listens on is
     // its own.
-    spec.closeOtherDescriptors = true;
+    launch.closeOtherDescriptors = true;
     if (!options.environmentProxy) {
-      spec.dropEnvironment = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "ftp_proxy",
-                              "FTP_PROXY",  "all_proxy",  "ALL_PROXY",   "no_proxy",    "NO_PROXY"};
+      launch.dropEnvironment = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                "ftp_proxy",  "FTP_PROXY",  "all_proxy",   "ALL_PROXY",
+                                "no_proxy",   "NO_PROXY"};
     }
     int spawned = 0;
-    std::unique_ptr<ChildProcess> child = ChildProcess::Start(spec, spawned);
+    std::unique_ptr<ChildProcess> child = ChildProcess::Start(launch, spawned);
     if (!child) {
       removeHanded();
       error = "无法启动 " + program + "：" + std::strerror(spawned) + "。";

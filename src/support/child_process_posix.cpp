@@ -70,11 +70,11 @@ struct Plumbing {
     }
   }
 
-  bool Open(const ChildSpec& spec) {
+  bool Open(const ChildLaunch& launch) {
     devNull = AboveStandard(open("/dev/null", O_RDWR | O_CLOEXEC));
     if (devNull < 0 || !Pipe(exec)) return false;
-    return (spec.out != ChildStream::kPipe || Pipe(out)) &&
-           (spec.err != ChildStream::kPipe || Pipe(err));
+    return (launch.out != ChildStream::kPipe || Pipe(out)) &&
+           (launch.err != ChildStream::kPipe || Pipe(err));
   }
 
   static bool Pipe(int (&fds)[2]) {
@@ -91,19 +91,20 @@ struct Plumbing {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& error) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildLaunch& launch, int& error) {
   error = 0;
-  if (spec.argv.empty()) {
+  if (launch.argv.empty()) {
     error = EINVAL;
     return nullptr;
   }
   Plumbing plumbing;
-  if (!plumbing.Open(spec)) {
+  if (!plumbing.Open(launch)) {
     error = errno;
     return nullptr;
   }
   std::vector<char*> argv;
-  for (const std::string& argument : spec.argv) argv.push_back(const_cast<char*>(argument.c_str()));
+  for (const std::string& argument : launch.argv)
+    argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   // Built before the child starts: it shares this process's memory and may
   // not allocate.
@@ -111,14 +112,14 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view variable(*entry);
     const std::string_view name = variable.substr(0, variable.find('='));
-    if (std::find(spec.dropEnvironment.begin(), spec.dropEnvironment.end(), name) ==
-        spec.dropEnvironment.end()) {
+    if (std::find(launch.dropEnvironment.begin(), launch.dropEnvironment.end(), name) ==
+        launch.dropEnvironment.end()) {
       envp.push_back(*entry);
     }
   }
   envp.push_back(nullptr);
-  plumbing.outSource = plumbing.Source(spec.out, plumbing.out);
-  plumbing.errSource = plumbing.Source(spec.err, plumbing.err);
+  plumbing.outSource = plumbing.Source(launch.out, plumbing.out);
+  plumbing.errSource = plumbing.Source(launch.err, plumbing.err);
 
   // No handler of this process may run in the child, which shares its
   // memory until it calls exec: every signal stays blocked until the child
@@ -142,14 +143,14 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
         sigaction(s, &action, nullptr);
       }
     }
-    if (spec.ownGroup) setpgid(0, 0);
+    if (launch.ownGroup) setpgid(0, 0);
 #ifdef __linux__
-    if (spec.parentDeathSignal != 0) prctl(PR_SET_PDEATHSIG, spec.parentDeathSignal);
+    if (launch.parentDeathSignal != 0) prctl(PR_SET_PDEATHSIG, launch.parentDeathSignal);
 #endif
     dup2(plumbing.devNull, STDIN_FILENO);
     if (plumbing.outSource >= 0) dup2(plumbing.outSource, STDOUT_FILENO);
     if (plumbing.errSource >= 0) dup2(plumbing.errSource, STDERR_FILENO);
-    if (spec.closeOtherDescriptors) CloseAboveStandardAtExec();
+    if (launch.closeOtherDescriptors) CloseAboveStandardAtExec();
     sigprocmask(SIG_SETMASK, &none, nullptr);
     execvpe(argv[0], argv.data(), envp.data());
     const int failure = errno;
@@ -169,7 +170,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const ChildSpec& spec, int& er
   }
   std::unique_ptr<ChildProcess> child(new ChildProcess);
   child->pid_ = pid;
-  child->ownGroup_ = spec.ownGroup;
+  child->ownGroup_ = launch.ownGroup;
   if (n == sizeof execError) {
     child->Wait(Clock::time_point::max());
     error = execError;

@@ -18,7 +18,7 @@ namespace sorrel {
 // Where a standard stream of the child goes.
 enum class ChildStream { kNull, kInherit, kPipe };
 
-struct ChildSpec {
+struct ChildLaunch {
   // argv[0] is looked up in PATH unless it holds a "/"; a program file
   // without "#!" runs through the shell, as execvp runs it.
   std::vector<std::string> argv;
@@ -54,7 +54,7 @@ class ChildProcess {
   // one that is not found or cannot be executed included. The child starts
   // with no signal blocked and the default action for every signal this
   // process catches, and for SIGPIPE.
-  static std::unique_ptr<ChildProcess> Start(const ChildSpec& spec, int& error);
+  static std::unique_ptr<ChildProcess> Start(const ChildLaunch& launch, int& error);
   // A child that still runs is killed (SIGKILL) and reaped.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;

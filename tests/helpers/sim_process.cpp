@@ -21,12 +21,12 @@ int MillisLeft(Clock::time_point deadline) {
 // `errToo`) into pipes. It gets SIGTERM when the thread that started it
 // ends: no orphaned servers when a test crashes.
 std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& args, bool errToo) {
-  ChildSpec spec{
+  ChildLaunch launch{
       {SORREL_SIM_PATH}, ChildStream::kPipe, errToo ? ChildStream::kPipe : ChildStream::kInherit};
-  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-  spec.parentDeathSignal = SIGTERM;
+  launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+  launch.parentDeathSignal = SIGTERM;
   int error = 0;
-  return ChildProcess::Start(spec, error);
+  return ChildProcess::Start(launch, error);
 }
 
 }  // namespace

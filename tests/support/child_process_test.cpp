@@ -14,10 +14,10 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = ChildProcess::Clock;
 
-std::unique_ptr<ChildProcess> Started(ChildSpec spec) {
+std::unique_ptr<ChildProcess> Started(ChildLaunch launch) {
   int error = 0;
-  std::unique_ptr<ChildProcess> child = ChildProcess::Start(spec, error);
-  EXPECT_TRUE(child) << spec.argv[0] << ": " << error;
+  std::unique_ptr<ChildProcess> child = ChildProcess::Start(launch, error);
+  EXPECT_TRUE(child) << launch.argv[0] << ": " << error;
   return child;
 }
 
@@ -85,9 +85,9 @@ TEST(ChildProcessTest, DeadlinesPassAndStopEscalates) {
 // The program's own children share its group: stopping the group ends
 // them too, and with them the last writer of the pipe.
 TEST(ChildProcessTest, AGroupOfItsOwnIsStoppedWhole) {
-  ChildSpec spec{{"sh", "-c", "sleep 30 & echo started; wait"}, ChildStream::kPipe};
-  spec.ownGroup = true;
-  auto child = Started(spec);
+  ChildLaunch launch{{"sh", "-c", "sleep 30 & echo started; wait"}, ChildStream::kPipe};
+  launch.ownGroup = true;
+  auto child = Started(launch);
   ASSERT_TRUE(child);
   EXPECT_EQ(getpgid(child->Id()), child->Id());
   EXPECT_EQ(child->ReadLine(Clock::now() + 10s), "started");
@@ -119,9 +119,9 @@ TEST(ChildProcessTest, OnlyTheStandardStreamsReachAChildThatClosesTheRest) {
   const std::string probe = "for fd in " + std::to_string(fds[0]) + " " + std::to_string(fds[1]) +
                             "; do [ -e /proc/self/fd/$fd ] && echo open || echo closed; done";
   for (const bool closing : {false, true}) {
-    ChildSpec spec{{"sh", "-c", probe}, ChildStream::kPipe};
-    spec.closeOtherDescriptors = closing;
-    auto child = Started(spec);
+    ChildLaunch launch{{"sh", "-c", probe}, ChildStream::kPipe};
+    launch.closeOtherDescriptors = closing;
+    auto child = Started(launch);
     ASSERT_TRUE(child);
     const auto deadline = Clock::now() + 10s;
     EXPECT_EQ(child->ReadLine(deadline), closing ? "closed" : "open");
@@ -135,9 +135,9 @@ TEST(ChildProcessTest, OnlyTheStandardStreamsReachAChildThatClosesTheRest) {
 TEST(ChildProcessTest, TheParentsEndSignalsTheChild) {
   std::unique_ptr<ChildProcess> child;
   std::thread([&] {
-    ChildSpec spec{{"sleep", "30"}};
-    spec.parentDeathSignal = SIGTERM;
-    child = Started(spec);
+    ChildLaunch launch{{"sleep", "30"}};
+    launch.parentDeathSignal = SIGTERM;
+    child = Started(launch);
   }).join();
   ASSERT_TRUE(child);
   const std::optional<ChildExit> exit = child->Wait(Clock::now() + 10s);

@@ -120,12 +120,12 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> ByteRange(const std::stri
                                                                  std::uint64_t size,
                                                                  bool& unsatisfiable) {
   unsatisfiable = false;
-  const std::string spec = TrimSpaces(value);
-  if (spec.rfind("bytes=", 0) != 0 || spec.find(',') != std::string::npos) return std::nullopt;
-  const size_t dash = spec.find('-', 6);
+  const std::string asked = TrimSpaces(value);
+  if (asked.rfind("bytes=", 0) != 0 || asked.find(',') != std::string::npos) return std::nullopt;
+  const size_t dash = asked.find('-', 6);
   if (dash == std::string::npos) return std::nullopt;
-  const std::string first = spec.substr(6, dash - 6);
-  const std::string last = spec.substr(dash + 1);
+  const std::string first = asked.substr(6, dash - 6);
+  const std::string last = asked.substr(dash + 1);
   std::uint64_t a = 0, b = 0;
   if (first.empty()) {
     // "bytes=-N": the last N bytes.

@@ -114,16 +114,16 @@ std::string DrawPicture(const RasterImage& picture, int columns, bool colour) {
 ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& picturePath,
                                 std::chrono::milliseconds limit) {
   ProgramAnswer answer;
-  ChildSpec spec{{program, picturePath}, ChildStream::kPipe};
+  ChildLaunch launch{{program, picturePath}, ChildStream::kPipe};
   // Its own process group, so that a stopped program takes its children
   // with it; and ended with this process, however that ends.
-  spec.ownGroup = true;
-  spec.parentDeathSignal = SIGKILL;
+  launch.ownGroup = true;
+  launch.parentDeathSignal = SIGKILL;
   int error = 0;
   std::unique_ptr<ChildProcess> child;
   {
     InterruptsHeld held;
-    child = ChildProcess::Start(spec, error);
+    child = ChildProcess::Start(launch, error);
     if (child) NoteRunningProgram(child->Id());
   }
   if (!child) {

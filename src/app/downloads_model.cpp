@@ -79,7 +79,7 @@ class DownloadsModel::Engine {
     download.dir = settings_.folder;
     download.referer = page;
     download.userAgent = std::string(engines_.agent);
-    if (settings_.proxy.kind == ProxyKind::kSocks5) {
+    if (IsSocks(settings_.proxy.kind)) {
       error = kSocksDownload;
       return {};
     }

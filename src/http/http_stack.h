@@ -33,6 +33,7 @@ enum class RequestFailure {
   kProxyUnreachable,    // no connection to the proxy
   kProxyRefused,        // the proxy would not carry the request
   kProxyNeedsPassword,  // 407: the proxy wants a user and password, or other ones
+  kProxyUnsupported,    // a kind of proxy this stack cannot use; nothing went out
 };
 
 // Request flags, with the values the Windows stack gives them.

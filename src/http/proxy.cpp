@@ -193,6 +193,9 @@ std::optional<ProxySetting> ParseProxyUrl(std::string_view url) {
   } else if (StartsWithNoCase(url, "socks5h://")) {
     setting.kind = ProxyKind::kSocks5;
     url.remove_prefix(10);
+  } else if (StartsWithNoCase(url, "socks4://")) {
+    setting.kind = ProxyKind::kSocks4;
+    url.remove_prefix(9);
   } else {
     return std::nullopt;
   }
@@ -221,6 +224,8 @@ std::string ProxyText(const ProxySetting& setting) {
       return std::string(kSystemProxyText);
     case ProxyKind::kSocks5:
       return Joined("socks5h://", Authority(setting));
+    case ProxyKind::kSocks4:
+      return Joined("socks4://", Authority(setting));
     case ProxyKind::kHttp:
       break;
   }
@@ -255,8 +260,9 @@ ProxyRoute RouteFor(std::string_view proxyText, std::string_view address,
   }
   if (const auto setting = ParseProxyUrl(proxyText)) {
     ProxyRoute route;
-    route.url =
-        Joined(setting->kind == ProxyKind::kSocks5 ? "socks5h://" : "http://", Authority(*setting));
+    ProxySetting bare = *setting;
+    bare.user.clear();
+    route.url = ProxyText(bare);
     route.user = setting->user;
     route.password = setting->password;
     return route;
@@ -273,9 +279,12 @@ std::string ProxyAuthority(const ProxyRoute& route) {
   return std::string(rest.substr(0, rest.find('/')));
 }
 
+bool IsSocks(ProxyKind kind) { return kind == ProxyKind::kSocks5 || kind == ProxyKind::kSocks4; }
+
 bool IsProxyFailure(RequestFailure failure) {
   return failure == RequestFailure::kProxyUnreachable || failure == RequestFailure::kProxyRefused ||
-         failure == RequestFailure::kProxyNeedsPassword;
+         failure == RequestFailure::kProxyNeedsPassword ||
+         failure == RequestFailure::kProxyUnsupported;
 }
 
 std::string ProxyFailureSentence(RequestFailure failure, std::string_view proxyText,
@@ -289,6 +298,12 @@ std::string ProxyFailureSentence(RequestFailure failure, std::string_view proxyT
     case RequestFailure::kProxyNeedsPassword:
       return route.user.empty() ? "代理服务器要求用户名和密码（407）。"
                                 : "代理服务器不接受所给的用户名和密码（407）。";
+    case RequestFailure::kProxyUnsupported:
+      if (const auto setting = ParseProxyUrl(proxyText);
+          setting && setting->kind == ProxyKind::kSocks4) {
+        return "代理服务器无法使用：这个系统的网络组件不支持 SOCKS4 代理，请改用 HTTP 代理。";
+      }
+      return "代理服务器无法使用：Windows 版不支持 SOCKS5 代理，请改用 HTTP 或 SOCKS4 代理。";
     default:
       return {};
   }

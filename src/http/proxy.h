@@ -13,7 +13,8 @@
 
 namespace sorrel {
 
-enum class ProxyKind { kDirect, kSystem, kHttp, kSocks5 };
+// SOCKS4 is the only SOCKS the Windows stack has; SOCKS5 the Linux one's.
+enum class ProxyKind { kDirect, kSystem, kHttp, kSocks5, kSocks4 };
 
 struct ProxySetting {
   ProxyKind kind = ProxyKind::kDirect;
@@ -28,7 +29,8 @@ struct ProxySetting {
 inline constexpr std::string_view kSystemProxyText = "system";
 
 // "http://[user[:password]@]host:port" (user and password may carry percent
-// escapes) or "socks5h://host:port"; nothing for any other text.
+// escapes), "socks5h://host:port" or "socks4://host:port"; nothing for any
+// other text.
 std::optional<ProxySetting> ParseProxyUrl(std::string_view url);
 
 // The text the requests carry: "" for a direct connection, "system", or the
@@ -41,7 +43,7 @@ EnvironmentLookup ProcessEnvironment();
 
 // How one request goes out.
 struct ProxyRoute {
-  std::string url;  // "http://host:port", "socks5h://host:port", ...; empty: direct
+  std::string url;  // "http://host:port", "socks4://host:port", ...; empty: direct
   std::string user;
   std::string password;
   bool Direct() const { return url.empty(); }
@@ -60,6 +62,9 @@ std::string ProxyAuthority(const ProxyRoute& route);
 
 // True for the failures that are the proxy's rather than the server's.
 bool IsProxyFailure(RequestFailure failure);
+
+// True for the SOCKS kinds, which carry no user or password.
+bool IsSocks(ProxyKind kind);
 
 // The sentence for a proxy's failure on the way to `address`, UTF-8; empty
 // for any other failure.

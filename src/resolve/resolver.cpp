@@ -40,6 +40,7 @@ std::optional<ResolveOutcome> AnswerProblem(RequestFailure failure) {
     case RequestFailure::kProxyUnreachable:
     case RequestFailure::kProxyRefused:
     case RequestFailure::kProxyNeedsPassword:
+    case RequestFailure::kProxyUnsupported:
       return ResolveOutcome::kUnreachable;
     case RequestFailure::kTimedOut:
       return ResolveOutcome::kTimedOut;
@@ -168,6 +169,7 @@ void Resolver::RestoreResolveButton() { view_.SetResolveButton(true, texts::Rest
 void Resolver::ResolveDownloadAddresses() { view_.ReportOutcome(Resolve()); }
 
 ResolveOutcome Resolver::Resolve() {
+  proxyFailure_ = RequestFailure::kNone;
   const Text captcha = view_.CaptchaText();
   if (captcha.empty() || view_.AddressText().empty()) {
     view_.ShowMessage(texts::EmptyInputNotice());
@@ -185,7 +187,6 @@ ResolveOutcome Resolver::Resolve() {
 
   Text address = view_.AddressText();
   RequestFailure pageFailure = RequestFailure::kNone;
-  proxyFailure_ = RequestFailure::kNone;
   state_.PageText = UrlDecode(web_.GetPageText(address, &pageFailure, nullptr, proxy_));
   NoteProxyFailure(pageFailure);
   if (Contains(state_.PageText, texts::RemovedFileMarker()) ||

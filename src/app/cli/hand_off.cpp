@@ -124,8 +124,7 @@ std::string HandOff::Prepare() {
   if (!options_.aria2 || keeper_ || remote_) return {};
   // aria2 has no SOCKS: the download would go another way than the
   // resolution.
-  if (const auto setting = ParseProxyUrl(options_.proxy);
-      setting && setting->kind == ProxyKind::kSocks5) {
+  if (const auto setting = ParseProxyUrl(options_.proxy); setting && IsSocks(setting->kind)) {
     return "aria2 不能经 SOCKS 代理下载：请改用 HTTP 代理，或不带 --aria2。";
   }
   if (!options_.aria2Address.empty()) {

@@ -172,7 +172,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (proxyGiven) return Failure("--proxy 和 --no-proxy 只能选一个");
       proxyGiven = true;
       const std::optional<ProxySetting> setting = ParseProxyUrl(value);
-      if (!setting) {
+      // SOCKS4 is the Windows stack's; the command line's stack has SOCKS5.
+      if (!setting || setting->kind == ProxyKind::kSocks4) {
         return Failure(
             "--proxy 需要 http://[用户名[:密码]@]主机:端口 或 socks5h://主机:端口 形式的代理地址");
       }

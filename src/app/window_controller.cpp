@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "http/proxy.h"
 #include "resolve/link_codec.h"
 #include "resolve/texts.h"
 #include "text/codepage.h"
@@ -60,7 +61,15 @@ WindowController::WindowController(PlatformServices services, WindowView& view,
 WindowController::~WindowController() { thread_->Close(); }
 
 void WindowController::ChooseRoad() {
-  program_.Workflows().SetProxy(engine_ != nullptr ? engine_->Proxy(origin_) : std::string());
+  proxy_ = engine_ != nullptr ? engine_->Proxy(origin_) : std::string();
+  program_.Workflows().SetProxy(proxy_);
+  noticeShown_ = false;
+}
+
+std::u16string WindowController::ProxySentence() {
+  return FromUtf8(ProxyFailureSentence(program_.Workflows().ProxyFailure(), proxy_,
+                                       Utf8(view_.ControlText(ControlRole::kAddressBox)),
+                                       ProcessEnvironment()));
 }
 
 void WindowController::ResolveClicked() {
@@ -291,7 +300,18 @@ void WindowController::SetPicture(const ByteSet& picture) {
 ByteSet WindowController::Picture() { return picture_; }
 
 void WindowController::ShowMessage(const Text& message) {
-  view_.ShowMessage(Wide(texts::MessageBoxTitle()), Wide(message));
+  const std::u16string proxy = running_ > 0 ? ProxySentence() : std::u16string();
+  noticeShown_ = true;
+  view_.ShowMessage(Wide(texts::MessageBoxTitle()), proxy.empty() ? Wide(message) : proxy);
+}
+
+void WindowController::ReportOutcome(ResolveOutcome outcome) {
+  if (noticeShown_ ||
+      (outcome != ResolveOutcome::kUnreachable && outcome != ResolveOutcome::kTimedOut)) {
+    return;
+  }
+  const std::u16string proxy = ProxySentence();
+  if (!proxy.empty()) view_.ShowMessage(Wide(texts::MessageBoxTitle()), proxy);
 }
 
 void WindowController::ProcessPendingEvents() { view_.ProcessPendingEvents(); }

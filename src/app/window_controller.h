@@ -112,9 +112,12 @@ class WindowController : public ResolverView {
   void SetResolveButton(bool enabled, const Text& caption) override;
   void SetPicture(const ByteSet& picture) override;
   ByteSet Picture() override;
+  // A proxy that failed the run speaks in place of the run's own notice:
+  // the user's network setting, not the service, is where to look.
   void ShowMessage(const Text& message) override;
-  // The window has already shown the run's texts, which say it all.
-  void ReportOutcome(ResolveOutcome) override {}
+  // The window has already shown the run's texts, which say it all, but for
+  // a proxy's failure that no notice told.
+  void ReportOutcome(ResolveOutcome outcome) override;
   void ProcessPendingEvents() override;
 
  private:
@@ -137,6 +140,11 @@ class WindowController : public ResolverView {
   EngineItems* engine_ = nullptr;
   // The requests of a click take the road the settings say now.
   void ChooseRoad();
+  // The sentence of the proxy's failure in the current run, UTF-16; empty
+  // when the proxy did not fail it.
+  std::u16string ProxySentence();
+  std::string proxy_;
+  bool noticeShown_ = false;
   std::shared_ptr<WindowThread> thread_;
   int running_ = 0;
   // The result box's text as last written (code page 936).

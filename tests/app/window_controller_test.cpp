@@ -328,6 +328,50 @@ TEST(WindowController, EachClickTakesTheRoadTheSettingsNameThen) {
   EXPECT_EQ(h.engine.asked, std::vector<std::string>(3, "http://127.0.0.1:9"));
 }
 
+// A proxy that fails a run speaks for it, in place of the service's notice
+// and where the run would otherwise say nothing; without a proxy, and
+// outside a run, the window's own texts stay.
+TEST(WindowController, AProxysFailureGivesTheProxysSentence) {
+  struct Row {
+    const char* proxy;
+    RequestFailure failure;
+    std::u16string refresh;  // the boxes after a failed refresh
+    std::u16string resolve;  // after a resolution whose page request failed
+  };
+  const Row rows[] = {
+      {"http://p.lan:3128", RequestFailure::kProxyNeedsPassword,
+       u"信息：|代理服务器要求用户名和密码（407）。",
+       u"信息：|代理服务器要求用户名和密码（407）。"},
+      {"socks4://10.0.0.9:1080", RequestFailure::kProxyUnreachable,
+       u"信息：|无法连接代理服务器 10.0.0.9:1080。", u"信息：|无法连接代理服务器 10.0.0.9:1080。"},
+      {"http://p.lan:3128", RequestFailure::kProxyRefused, u"信息：|代理服务器拒绝了连接。",
+       u"信息：|代理服务器拒绝了连接。"},
+      {"", RequestFailure::kUnreachable, u"", u"信息：|您的地址输入有误，或者分享的文件已被删除。"},
+  };
+  for (const Row& row : rows) {
+    Harness h;
+    h.engine.proxy = row.proxy;
+    h.view.texts[Role::kAddressBox] = u"http://127.0.0.1:9/file/1";
+    h.controller.RefreshClicked();
+    Stack().script.failSend = row.failure;
+    h.controller.RefreshClicked();
+    EXPECT_EQ(h.view.boxes, row.refresh.empty() ? std::vector<std::u16string>{}
+                                                : std::vector<std::u16string>{row.refresh})
+        << row.proxy;
+    h.view.boxes.clear();
+    // The first refresh's picture is still shown: the page request fails.
+    h.controller.SetPicture(BytesOf("GIF89a-sent"));
+    h.view.texts[Role::kCaptchaBox] = u"k7p2";
+    h.controller.ResolveClicked();
+    EXPECT_EQ(h.view.boxes, std::vector<std::u16string>{row.resolve}) << row.proxy;
+    h.view.boxes.clear();
+    h.controller.OpenAddress(u"nonsense");
+    ASSERT_EQ(h.view.boxes.size(), 1u);
+    EXPECT_EQ(h.view.boxes[0].rfind(u"信息：|无法识别的链接", 0), 0u) << row.proxy;
+  }
+  Stack().script.failSend = RequestFailure::kNone;
+}
+
 TEST(WindowController, PictureIsDrawnInTheWindowsFormatAndReadBackAsSent) {
   Harness h;
   h.view.drawnFormat = PictureFormat::kBmp;

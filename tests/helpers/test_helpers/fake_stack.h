@@ -26,7 +26,8 @@ struct FakeScript {
   bool failConnect = false;
   bool failRequest = false;
   std::string body;
-  std::string rawHeaders;  // empty: no response at all
+  std::string rawHeaders;                           // empty: no response at all
+  RequestFailure failSend = RequestFailure::kNone;  // kNone: the send succeeds
 };
 
 struct FakeCookie {
@@ -117,16 +118,17 @@ class FakeRequest : public HttpRequest {
       stack_.sentBody_ = body;
     }
     stack_.Log("send");
-    return true;
+    return stack_.script.failSend == RequestFailure::kNone;
   }
   void LimitTime(std::uint32_t milliseconds) override {
     std::lock_guard lock(stack_.mutex_);
     stack_.limitMs_ = milliseconds;
   }
   void Cancel() override {}
-  RequestFailure Failure() const override { return RequestFailure::kNone; }
+  RequestFailure Failure() const override { return stack_.script.failSend; }
   std::size_t Read(std::uint8_t* buffer, std::size_t size) override {
     stack_.Log("read " + std::to_string(size));
+    if (stack_.script.failSend != RequestFailure::kNone) return 0;
     const std::string& body = stack_.script.body;
     const std::size_t n = std::min(size, body.size() - at_);
     std::copy(body.begin() + at_, body.begin() + at_ + n, buffer);

@@ -12,6 +12,7 @@
 #include "text/ascii.h"
 
 #include "http/cookie_domain.h"
+#include "http/proxy.h"
 
 namespace sorrel {
 
@@ -68,19 +69,109 @@ std::string WithoutBodyLines(std::string_view block) {
   return kept;
 }
 
+// The road a session's requests take, as WinInet is told it.
+struct WinInetRoad {
+  DWORD access = INTERNET_OPEN_TYPE_DIRECT;
+  std::string list;  // the proxy list of INTERNET_OPEN_TYPE_PROXY
+  std::string user;
+  std::string password;
+  // Through a proxy the user named: every connection is the proxy's.
+  bool named = false;
+  bool usable = true;
+};
+
+// Wine's WinInet takes a "socks=" list and then connects directly; there a
+// SOCKS4 proxy is refused rather than silently passed by.
+bool HonoursSocks() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
+WinInetRoad RoadOf(std::string_view proxy) {
+  WinInetRoad road;
+  if (proxy.empty()) return road;
+  if (proxy == kSystemProxyText) {
+    road.access = INTERNET_OPEN_TYPE_PRECONFIG;
+    return road;
+  }
+  road.access = INTERNET_OPEN_TYPE_PROXY;
+  const std::optional<ProxySetting> setting = ParseProxyUrl(proxy);
+  if (!setting) {
+    // The old "host:port": a proxy for plain HTTP only.
+    road.list = "http=" + std::string(proxy);
+    return road;
+  }
+  road.named = true;
+  const std::string authority = setting->host + ":" + std::to_string(setting->port);
+  switch (setting->kind) {
+    case ProxyKind::kHttp:
+      // One proxy for every scheme: HTTPS goes through it with CONNECT.
+      road.list = authority;
+      road.user = setting->user;
+      road.password = setting->password;
+      break;
+    case ProxyKind::kSocks4:
+      road.list = "socks=" + authority;
+      road.usable = HonoursSocks();
+      break;
+    default:
+      // WinInet speaks no SOCKS5: the requests fail rather than go direct.
+      road.usable = false;
+      break;
+  }
+  return road;
+}
+
+// Hands a proxy's user and password to a connection or request handle.
+void GiveCredentials(HINTERNET handle, const WinInetRoad& road) {
+  if (road.user.empty()) return;
+  InternetSetOptionA(handle, INTERNET_OPTION_PROXY_USERNAME, const_cast<char*>(road.user.c_str()),
+                     SizeOf(road.user.size()));
+  InternetSetOptionA(handle, INTERNET_OPTION_PROXY_PASSWORD,
+                     const_cast<char*>(road.password.c_str()), SizeOf(road.password.size()));
+}
+
+// A request on a road WinInet cannot take: it fails before anything goes out.
+class RefusedRequest : public HttpRequest {
+ public:
+  bool Send(std::string_view, std::string_view) override { return false; }
+  std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
+  bool QueryRawHeaders(char*, std::uint32_t&) override { return false; }
+  void LimitTime(std::uint32_t) override {}
+  void Cancel() override {}
+  RequestFailure Failure() const override { return RequestFailure::kProxyUnsupported; }
+};
+
+class RefusedConnection : public HttpConnection {
+ public:
+  std::unique_ptr<HttpRequest> OpenRequest(std::string_view, std::string_view, std::string_view,
+                                           std::uint32_t) override {
+    return std::make_unique<RefusedRequest>();
+  }
+};
+
+class RefusedSession : public HttpSession {
+ public:
+  std::unique_ptr<HttpConnection> Connect(std::string_view, int) override {
+    return std::make_unique<RefusedConnection>();
+  }
+};
+
 // A request that follows redirects itself: WinInet's own following has no
 // end, so a server that redirects to itself would hold the request forever.
 class WinInetRequest : public HttpRequest {
  public:
-  WinInetRequest(HINTERNET session, HINTERNET handle, std::string url, std::string verb,
-                 std::uint32_t flags, DWORD silenceMs)
+  WinInetRequest(HINTERNET session, const WinInetRoad& road, HINTERNET handle, std::string url,
+                 std::string verb, std::uint32_t flags, DWORD silenceMs)
       : session_(session),
+        road_(road),
         handle_(handle),
         url_(std::move(url)),
         verb_(std::move(verb)),
         flags_(flags),
         silenceMs_(silenceMs) {
     LimitSilence();
+    GiveCredentials(handle_.get(), road_);
   }
 
   bool Send(std::string_view headerBlock, std::string_view body) override {
@@ -92,7 +183,12 @@ class WinInetRequest : public HttpRequest {
       if (!HttpSendRequestA(handle_.get(), headers.empty() ? nullptr : headers.c_str(),
                             SizeOf(headers.size()), data.empty() ? nullptr : data.data(),
                             SizeOf(data.size()))) {
-        failure_ = Failed(GetLastError(), start, RequestFailure::kUnreachable);
+        failure_ = SendFailed(GetLastError(), start);
+        return false;
+      }
+      // A proxy answers 407 in the server's place: no answer of the server.
+      if (Status() == 407 && road_.access != INTERNET_OPEN_TYPE_DIRECT) {
+        failure_ = RequestFailure::kProxyNeedsPassword;
         return false;
       }
       if ((flags_ & kFlagNoAutoRedirect) != 0) return true;
@@ -162,6 +258,23 @@ class WinInetRequest : public HttpRequest {
     for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                                INTERNET_OPTION_RECEIVE_TIMEOUT}) {
       InternetSetOptionA(handle_.get(), option, &silenceMs_, sizeof silenceMs_);
+    }
+  }
+
+  // Through a proxy the user named, WinInet connects to the proxy only: a
+  // connection that fails is the proxy's.
+  RequestFailure SendFailed(DWORD error, DWORD start) const {
+    const RequestFailure failure = Failed(error, start, RequestFailure::kUnreachable);
+    if (!road_.named || failure != RequestFailure::kUnreachable) return failure;
+    switch (error) {
+      case ERROR_INTERNET_CANNOT_CONNECT:
+      case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      case ERROR_INTERNET_PROXY_SERVER_UNREACHABLE:
+        return RequestFailure::kProxyUnreachable;
+      case ERROR_INTERNET_INVALID_PROXY_REQUEST:
+        return RequestFailure::kProxyRefused;
+      default:
+        return failure;
     }
   }
 
@@ -240,16 +353,19 @@ class WinInetRequest : public HttpRequest {
     connection_.Reset(InternetConnectA(session_, host, parts.nPort, nullptr, nullptr,
                                        INTERNET_SERVICE_HTTP, 0, 0));
     if (connection_.get() == nullptr) return false;
+    GiveCredentials(connection_.get(), road_);
     handle_.Reset(HttpOpenRequestA(connection_.get(), verb_.c_str(),
                                    path.empty() ? "/" : path.c_str(), "HTTP/1.1", nullptr, nullptr,
                                    flags, 0));
     if (handle_.get() == nullptr) return false;
     url_ = target;
     LimitSilence();
+    GiveCredentials(handle_.get(), road_);
     return true;
   }
 
   HINTERNET session_;
+  const WinInetRoad& road_;
   // Declared before the request, so that the request is closed first.
   InternetHandle connection_;
   InternetHandle handle_;
@@ -266,9 +382,10 @@ class WinInetRequest : public HttpRequest {
 
 class WinInetConnection : public HttpConnection {
  public:
-  WinInetConnection(HINTERNET session, HINTERNET handle, std::string host, int port,
-                    DWORD silenceMs)
+  WinInetConnection(HINTERNET session, const WinInetRoad& road, HINTERNET handle, std::string host,
+                    int port, DWORD silenceMs)
       : session_(session),
+        road_(road),
         handle_(handle),
         host_(std::move(host)),
         port_(port),
@@ -293,12 +410,13 @@ class WinInetConnection : public HttpConnection {
     }
     if (pathText.empty() || pathText.front() != '/') url += '/';
     url += pathText;
-    return std::make_unique<WinInetRequest>(session_, request, std::move(url), verbText, flags,
-                                            silenceMs_);
+    return std::make_unique<WinInetRequest>(session_, road_, request, std::move(url), verbText,
+                                            flags, silenceMs_);
   }
 
  private:
   HINTERNET session_;
+  const WinInetRoad& road_;
   InternetHandle handle_;
   std::string host_;
   int port_;
@@ -307,7 +425,8 @@ class WinInetConnection : public HttpConnection {
 
 class WinInetSession : public HttpSession {
  public:
-  WinInetSession(HINTERNET handle, DWORD silenceMs) : handle_(handle), silenceMs_(silenceMs) {}
+  WinInetSession(HINTERNET handle, WinInetRoad road, DWORD silenceMs)
+      : handle_(handle), road_(std::move(road)), silenceMs_(silenceMs) {}
 
   std::unique_ptr<HttpConnection> Connect(std::string_view host, int port) override {
     if (port < 0 || port > 65535) return nullptr;
@@ -316,12 +435,15 @@ class WinInetSession : public HttpSession {
         InternetConnectA(handle_.get(), hostText.c_str(), static_cast<INTERNET_PORT>(port), nullptr,
                          nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (connection == nullptr) return nullptr;
-    return std::make_unique<WinInetConnection>(handle_.get(), connection, hostText, port,
+    GiveCredentials(connection, road_);
+    return std::make_unique<WinInetConnection>(handle_.get(), road_, connection, hostText, port,
                                                silenceMs_);
   }
 
  private:
   InternetHandle handle_;
+  // Its connections and requests close before it: they may refer to it.
+  WinInetRoad road_;
   DWORD silenceMs_;
 };
 
@@ -330,16 +452,15 @@ class WinInetSession : public HttpSession {
 std::unique_ptr<HttpSession> WinInetHttpStack::Open(std::string_view agent, std::string_view proxy,
                                                     EventPump*) {
   const std::string agentText(agent);
-  HINTERNET session = nullptr;
-  if (proxy.empty()) {
-    session = InternetOpenA(agentText.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  } else {
-    // The proxy serves plain HTTP only.
-    const std::string proxyList = "http=" + std::string(proxy);
-    session = InternetOpenA(agentText.c_str(), INTERNET_OPEN_TYPE_PROXY, proxyList.c_str(), "", 0);
-  }
+  WinInetRoad road = RoadOf(proxy);
+  if (!road.usable) return std::make_unique<RefusedSession>();
+  // An empty bypass list: loopback and local names go through the proxy too.
+  HINTERNET session =
+      InternetOpenA(agentText.c_str(), road.access,
+                    road.access == INTERNET_OPEN_TYPE_PROXY ? road.list.c_str() : nullptr,
+                    road.access == INTERNET_OPEN_TYPE_PROXY ? "" : nullptr, 0);
   if (session == nullptr) return nullptr;
-  return std::make_unique<WinInetSession>(session, silenceMs_);
+  return std::make_unique<WinInetSession>(session, std::move(road), silenceMs_);
 }
 
 bool WinInetHttpStack::SetCookie(std::string_view url, std::string_view name,

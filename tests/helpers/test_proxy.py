@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """A small proxy on loopback for the tests: HTTP (absolute-form requests and
-CONNECT, optionally asking for Basic credentials with 407) or SOCKS5 (no
-authentication, names resolved here). Prints its port on the first line of
+CONNECT, optionally asking for Basic credentials with 407), SOCKS5 (no
+authentication, names resolved here) or SOCKS4 (and 4a's names). Prints its port on the first line of
 standard output, then appends one line per request to the log file:
 
   http:  "GET http://host:port/path"  "CONNECT host:port"  "407 <request>"
-  socks: "SOCKS host:port GET /path" (the tunnel's first request line)
+  socks, socks4: "SOCKS host:port GET /path" (the tunnel's first request line)
          "REFUSED host:port"
 """
 import argparse
@@ -153,9 +153,39 @@ def serve_socks(args, conn):
     relay(conn, upstream, first)
 
 
+def serve_socks4(args, conn):
+    version, command = read_exact(conn, 2)
+    port = int.from_bytes(read_exact(conn, 2), "big")
+    address = read_exact(conn, 4)
+
+    def text():
+        data = b""
+        while not data.endswith(b"\0"):
+            data += read_exact(conn, 1)
+        return data[:-1].decode("latin-1")
+
+    text()  # the user id
+    if address[:3] == b"\0\0\0" and address[3] != 0:
+        host = text()
+    else:
+        host = socket.inet_ntoa(address)
+    if version != 4 or command != 1 or args.refuse:
+        note(args, "REFUSED %s:%d" % (host, port))
+        conn.sendall(b"\0\x5b" + bytes(6))
+        conn.close()
+        return
+    upstream = socket.create_connection((host, port))
+    conn.sendall(b"\0\x5a" + bytes(6))
+    first = conn.recv(65536)
+    request = first.split(b"\r\n", 1)[0].decode("latin-1").rsplit(" ", 1)[0]
+    note(args, "SOCKS %s:%d %s" % (host, port, request))
+    relay(conn, upstream, first)
+
+
 def handle(args, conn):
     try:
-        (serve_socks if args.socks else serve_http)(args, conn)
+        serve = serve_socks4 if args.socks4 else serve_socks if args.socks else serve_http
+        serve(args, conn)
     except OSError:
         conn.close()
 
@@ -164,6 +194,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--log", required=True)
     parser.add_argument("--socks", action="store_true")
+    parser.add_argument("--socks4", action="store_true")
     parser.add_argument("--refuse", action="store_true")
     parser.add_argument("--user")
     parser.add_argument("--password", default="")

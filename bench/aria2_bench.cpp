@@ -124,9 +124,10 @@ bool Settle(const Aria2Endpoint& engine, const std::string& gid) {
 void HandOff() {
   test::SimProcess sim({"--test-mode", "--fixed-code", "k7p2"});
   std::string error;
-  auto engine =
-      PrivateEngine::Start(Stack(), PlatformThreads(),
-                           {"aria2c", FreshDir("dl").string(), FreshDir("data").string()}, error);
+  PrivateEngineOptions options;
+  options.downloadDir = FreshDir("dl").string();
+  options.dataDir = FreshDir("data").string();
+  auto engine = PrivateEngine::Start(Stack(), PlatformThreads(), options, error);
   if (!sim.ok() || !engine) {
     Row("9. Send to aria2", "not measured: " + (sim.ok() ? error : sim.error()), "—", "—",
         kSendGoal.text, false);

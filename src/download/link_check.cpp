@@ -98,40 +98,41 @@ LinkCheck CheckLink(HttpStack& stack, ThreadSystem& threads, std::string_view ad
   return check;
 }
 
-std::string_view LinkStatusName(LinkStatus status) {
-  switch (status) {
-    case LinkStatus::kOk:
-      return "ok";
-    case LinkStatus::kExpired:
-      return "expired";
-    case LinkStatus::kGone:
-      return "gone";
-    case LinkStatus::kHtml:
-      return "html";
-    case LinkStatus::kUnreachable:
-      return "unreachable";
-    case LinkStatus::kTimedOut:
-      return "timeout";
+namespace {
+
+// Each status's name in reports and its sentence for the user.
+struct LinkStatusTexts {
+  LinkStatus status;
+  std::string_view name;
+  const char* sentence;
+};
+
+constexpr LinkStatusTexts kLinkStatusTexts[] = {
+    {LinkStatus::kOk, "ok", "下载地址有效。"},
+    {LinkStatus::kExpired, "expired", "下载地址已过期，请重新获取。"},
+    {LinkStatus::kGone, "gone", "文件已不存在。"},
+    {LinkStatus::kHtml, "html", "下载地址返回的是网页，不是文件。"},
+    {LinkStatus::kUnreachable, "unreachable", "下载地址无法访问。"},
+    {LinkStatus::kTimedOut, "timeout", "下载地址没有及时应答。"},
+};
+
+const LinkStatusTexts* TextsOf(LinkStatus status) {
+  for (const LinkStatusTexts& texts : kLinkStatusTexts) {
+    if (texts.status == status) return &texts;
   }
-  return "unreachable";
+  return nullptr;
+}
+
+}  // namespace
+
+std::string_view LinkStatusName(LinkStatus status) {
+  const LinkStatusTexts* texts = TextsOf(status);
+  return texts != nullptr ? texts->name : "unreachable";
 }
 
 std::string LinkStatusSentence(LinkStatus status) {
-  switch (status) {
-    case LinkStatus::kOk:
-      return "下载地址有效。";
-    case LinkStatus::kExpired:
-      return "下载地址已过期，请重新获取。";
-    case LinkStatus::kGone:
-      return "文件已不存在。";
-    case LinkStatus::kHtml:
-      return "下载地址返回的是网页，不是文件。";
-    case LinkStatus::kUnreachable:
-      return "下载地址无法访问。";
-    case LinkStatus::kTimedOut:
-      return "下载地址没有及时应答。";
-  }
-  return {};
+  const LinkStatusTexts* texts = TextsOf(status);
+  return texts != nullptr ? texts->sentence : std::string();
 }
 
 std::string HumanSize(long long bytes) {

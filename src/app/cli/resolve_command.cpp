@@ -61,35 +61,31 @@ struct Status {
   const char* message;
 };
 
+// What each ending of a run is called in the JSON lines and told the user.
+struct OutcomeStatus {
+  ResolveOutcome outcome;
+  Status status;
+};
+
+constexpr OutcomeStatus kOutcomeStatuses[] = {
+    {ResolveOutcome::kResolved, {"ok", ""}},
+    {ResolveOutcome::kRemoved, {"removed", "文件已到期、被删除或不存在。"}},
+    {ResolveOutcome::kNoCaptchaForm, {"no-form", "页面上没有验证码表单，这可能不是文件页面。"}},
+    {ResolveOutcome::kWrongCaptcha, {"wrong-captcha", "验证码输入错误，尝试次数已用完。"}},
+    {ResolveOutcome::kNoAddress, {"no-address", "服务的回答里没有下载地址。"}},
+    {ResolveOutcome::kUnreachable, {"unreachable", "无法连接到服务。"}},
+    {ResolveOutcome::kTimedOut, {"timeout", "服务没有在限定时间内回答。"}},
+    {ResolveOutcome::kTooLarge, {"too-large", "服务的回答太大。"}},
+    {ResolveOutcome::kConnectionCut, {"unreachable", "连接中断，服务的回答不完整。"}},
+    {ResolveOutcome::kRedirectLoop, {"unreachable", "服务的页面不断重定向，无法打开。"}},
+    {ResolveOutcome::kBadCaptcha, {"bad-captcha", "服务发来的验证码图片已损坏或无法显示。"}},
+    {ResolveOutcome::kAddressTooLong, {"invalid", "地址太长，无法发送。"}},
+};
+
+// A replaced or invalid run, and any other, is an invalid address.
 Status StatusOf(ResolveOutcome outcome) {
-  switch (outcome) {
-    case ResolveOutcome::kResolved:
-      return {"ok", ""};
-    case ResolveOutcome::kRemoved:
-      return {"removed", "文件已到期、被删除或不存在。"};
-    case ResolveOutcome::kNoCaptchaForm:
-      return {"no-form", "页面上没有验证码表单，这可能不是文件页面。"};
-    case ResolveOutcome::kWrongCaptcha:
-      return {"wrong-captcha", "验证码输入错误，尝试次数已用完。"};
-    case ResolveOutcome::kNoAddress:
-      return {"no-address", "服务的回答里没有下载地址。"};
-    case ResolveOutcome::kUnreachable:
-      return {"unreachable", "无法连接到服务。"};
-    case ResolveOutcome::kTimedOut:
-      return {"timeout", "服务没有在限定时间内回答。"};
-    case ResolveOutcome::kTooLarge:
-      return {"too-large", "服务的回答太大。"};
-    case ResolveOutcome::kConnectionCut:
-      return {"unreachable", "连接中断，服务的回答不完整。"};
-    case ResolveOutcome::kRedirectLoop:
-      return {"unreachable", "服务的页面不断重定向，无法打开。"};
-    case ResolveOutcome::kBadCaptcha:
-      return {"bad-captcha", "服务发来的验证码图片已损坏或无法显示。"};
-    case ResolveOutcome::kAddressTooLong:
-      return {"invalid", "地址太长，无法发送。"};
-    case ResolveOutcome::kReplaced:
-    case ResolveOutcome::kInvalid:
-      break;
+  for (const OutcomeStatus& entry : kOutcomeStatuses) {
+    if (entry.outcome == outcome) return entry.status;
   }
   return {"invalid", "地址无效。"};
 }

@@ -29,9 +29,9 @@ class WindowView : public EventPump {
   virtual bool HasFocus(ControlRole control) = 0;
   virtual void Focus(ControlRole control) = 0;
 
-  // The file format the picture box draws; none when it draws whatever the
-  // service sent.
-  virtual std::optional<PictureFormat> DrawnPictureFormat() = 0;
+  // The file format the picture box draws; none, unless a window says
+  // otherwise, as it draws whatever the service sent.
+  virtual std::optional<PictureFormat> DrawnPictureFormat() { return std::nullopt; }
   // Draws a picture file (in that format); false when it cannot. Empty
   // bytes empty the box.
   virtual bool ShowPicture(const ByteSet& picture) = 0;

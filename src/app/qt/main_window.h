@@ -42,7 +42,6 @@ class MainWindow : public QWidget, public WindowView {
   void SetEnabled(ControlRole control, bool enabled) override;
   bool HasFocus(ControlRole control) override;
   void Focus(ControlRole control) override;
-  std::optional<PictureFormat> DrawnPictureFormat() override { return std::nullopt; }
   bool ShowPicture(const ByteSet& picture) override;
   bool IsActive() override;
   std::u16string Clipboard() override;

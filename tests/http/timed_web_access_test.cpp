@@ -11,6 +11,7 @@
 #include "http/timed_request.h"
 #include "http/web_access.h"
 #include "http/worker_thread.h"
+#include "one_call.h"
 #include "test_helpers/fake_stack.h"
 #include "text/codepage.h"
 
@@ -21,6 +22,8 @@ using test::FakeCookie;
 using test::FakeHttpStack;
 using test::kAccept;
 using test::kLanguage;
+using test::OneCall;
+using test::ScriptedThreads;
 
 const Text kDefaultAgent =
     "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 2.0.50727; .NET CLR "
@@ -31,55 +34,6 @@ Text TimeoutText() {
       "超时返回，指定网站不能访问，或者你的网络出现问题，你可以把参数中的＂超时返回＂的值设置长一些"
       "。");
 }
-
-// Runs the worker at once or never, and plays back scripted waits and ticks.
-class ScriptedThreads : public ThreadSystem {
- public:
-  bool runWorker = true;
-  bool failStart = false;
-  std::deque<WaitResult> waits;
-  std::deque<std::uint32_t> ticks;
-  std::vector<std::uint32_t> waitedFor;
-
-  std::unique_ptr<WorkerThread> Start(std::function<void()> work) override {
-    if (failStart) return nullptr;
-    if (runWorker) work();
-    return std::make_unique<WorkerThread>();
-  }
-  WaitResult Wait(WorkerThread* thread, std::uint32_t milliseconds) override {
-    waitedFor.push_back(milliseconds);
-    if (thread == nullptr) return WaitResult::kFailed;
-    WaitResult r = waits.empty() ? WaitResult::kFinished : waits.front();
-    if (!waits.empty()) waits.pop_front();
-    return r;
-  }
-  std::uint32_t TickCount() override {
-    std::uint32_t t = ticks.empty() ? last_ : ticks.front();
-    if (!ticks.empty()) ticks.pop_front();
-    last_ = t;
-    return t;
-  }
-
- private:
-  std::uint32_t last_ = 0;
-};
-
-// A stack scripted for one case, threads that run the worker at once, and a
-// client over them.
-struct OneCall {
-  FakeHttpStack stack;
-  test::CountingPump pump;
-  test::RecordingWindows windows;
-  ScriptedThreads threads;
-  WebClient client{stack, pump, windows, threads};
-
-  std::string RequestCall() const {
-    for (const auto& call : stack.Calls()) {
-      if (call.rfind("request", 0) == 0) return call;
-    }
-    return "";
-  }
-};
 
 class TimedWebAccessTest : public ::testing::Test, protected OneCall {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "one_call.h"
 #include "test_helpers/fake_stack.h"
 #include "text/codepage.h"
 
@@ -15,15 +16,7 @@ using test::kLanguage;
 
 const Text kFullWidthSpace = "\xA1\xA1";
 
-// A stack scripted for one case and a client over it.
-struct OneCall {
-  FakeHttpStack stack;
-  test::CountingPump pump;
-  test::RecordingWindows windows;
-  WebClient client{stack, pump, windows};
-};
-
-class WebAccessTest : public ::testing::Test, protected OneCall {};
+class WebAccessTest : public ::testing::Test, protected test::PageCall {};
 
 struct AddressCase {
   Text given;
@@ -56,7 +49,7 @@ TEST_F(WebAccessTest, NormalisesTheAddressAndUsesItAsReferer) {
        "connect secure.example:8443", "request GET /p HTTP/1.1 80800000"},
   };
   for (const AddressCase& c : cases) {
-    OneCall one;
+    test::PageCall one;
     Text url = c.given;
     one.client.WebAccess(url);
     EXPECT_EQ(url, c.normalised);
@@ -85,7 +78,7 @@ const std::vector<std::string> kInOrder = {
 // worker over one that cannot: the same calls either way.
 TEST_F(WebAccessTest, CallsTheStackInOrderAndReadsInKilobyteChunks) {
   for (const bool limits : {true, false}) {
-    OneCall one;
+    test::PageCall one;
     one.stack.limits = limits;
     one.stack.script.body = std::string(1500, 'x');
     one.stack.script.rawHeaders = "HTTP/1.1 200 OK\r\n\r\n";
@@ -130,7 +123,7 @@ TEST_F(WebAccessTest, NamesWhyThePageIsMissing) {
        RequestFailure::kNone, 5},
   };
   for (const Case& c : cases) {
-    OneCall one;
+    test::PageCall one;
     c.arrange(one.stack.script);
     Text url = "h/";
     RequestFailure failure = RequestFailure::kNone;
@@ -143,7 +136,7 @@ TEST_F(WebAccessTest, NamesWhyThePageIsMissing) {
 TEST_F(WebAccessTest, APageHasTwoMinutesAndNothingMayStallAMinute) {
   EXPECT_EQ(kSilenceLimitMs, 60000u);
   for (const bool limits : {true, false}) {
-    OneCall one;
+    test::PageCall one;
     one.stack.limits = limits;
     Text url = "h/";
     one.client.WebAccess(url);
@@ -157,7 +150,7 @@ TEST_F(WebAccessTest, APageHasTwoMinutesAndNothingMayStallAMinute) {
 TEST_F(WebAccessTest, RefusesAnAddressTooLongToSend) {
   const Text longest = "http://h/" + std::string(16384 - 9, 'a');
   for (const Text& given : {longest, longest + "a"}) {
-    OneCall one;
+    test::PageCall one;
     Text url = given;
     RequestFailure failure = RequestFailure::kNone;
     one.client.WebAccess(url, {.failure = &failure});
@@ -171,7 +164,7 @@ TEST_F(WebAccessTest, RefusesAnAddressTooLongToSend) {
 // on the calling thread at its next wait, on a worker at once.
 TEST_F(WebAccessTest, ANewerRequestEndsTheOneItReplaces) {
   for (const bool limits : {true, false}) {
-    OneCall one;
+    test::PageCall one;
     one.stack.limits = limits;
     one.stack.script.body = std::string(5000, 'x');
     const StopFlag stop = NewStopFlag();
@@ -231,7 +224,7 @@ TEST_F(WebAccessTest, ComposesTheHeaderBlock) {
       {"get ignores post data", 0, "", "u=1", "", kAccept + referer + kLanguage, ""},
   };
   for (const BlockCase& c : cases) {
-    OneCall one;
+    test::PageCall one;
     Text url = "h/p";
     Text headers = c.headers;
     one.client.WebAccess(
@@ -306,7 +299,7 @@ TEST_F(WebAccessTest, AFailedHandleClosesWhatWasOpenedAndLeavesOutputsAlone) {
       {[](test::FakeScript& s) { s.failRequest = true; }, {"close connection", "close session"}},
   };
   for (const Case& c : cases) {
-    OneCall one;
+    test::PageCall one;
     c.arrange(one.stack.script);
     Text url = "h/";
     Text headers = "X: 1\r\n";
@@ -316,11 +309,7 @@ TEST_F(WebAccessTest, AFailedHandleClosesWhatWasOpenedAndLeavesOutputsAlone) {
             .empty());
     EXPECT_EQ(headers, "X: 1\r\n");
     EXPECT_EQ(responseHeaders, "old");
-    std::vector<std::string> closes;
-    for (const auto& call : one.stack.Calls()) {
-      if (call.rfind("close", 0) == 0) closes.push_back(call);
-    }
-    EXPECT_EQ(closes, c.closes);
+    EXPECT_EQ(test::CallsNamed(one.stack, "close"), c.closes);
   }
 }
 
@@ -328,12 +317,11 @@ TEST_F(WebAccessTest, PassesTheProxyOnlyWhenItHasMoreThanSpaces) {
   Text url = "h/";
   client.WebAccess(url, {.proxy = " " + kFullWidthSpace});
   client.WebAccess(url, {.proxy = " 10.0.0.1:3128"});
-  const auto calls = stack.Calls();
-  std::vector<std::string> opens;
-  for (const auto& call : calls) {
-    if (call.rfind("open", 0) == 0) opens.push_back(call.substr(call.find('|')));
+  std::vector<std::string> proxies;
+  for (const std::string& open : test::CallsNamed(stack, "open")) {
+    proxies.push_back(open.substr(open.find('|')));
   }
-  EXPECT_EQ(opens, (std::vector<std::string>{"|", "| 10.0.0.1:3128"}));
+  EXPECT_EQ(proxies, (std::vector<std::string>{"|", "| 10.0.0.1:3128"}));
 }
 
 TEST_F(WebAccessTest, ReturnsZeroBytesWholeButTextAndConversionsStopAtThem) {

@@ -30,6 +30,18 @@ struct Case {
   std::vector<std::pair<AddressKind, std::string>> found;
 };
 
+void ExpectSplits(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<FoundAddress> found = SplitAddresses(c.text, kOrigin);
+    ASSERT_EQ(found.size(), c.found.size()) << c.text;
+    for (size_t i = 0; i < found.size(); ++i) {
+      EXPECT_EQ(found[i].kind, c.found[i].first) << i;
+      EXPECT_EQ(found[i].text, c.found[i].second) << i;
+    }
+  }
+}
+
 TEST(AddressSplitTest, FindsPagesAndLinksInOrderOnce) {
   const std::vector<Case> cases = {
       {"a forum post in Chinese",
@@ -85,15 +97,7 @@ TEST(AddressSplitTest, FindsPagesAndLinksInOrderOnce) {
        {{kLink, "thunder://QUFodHRw"}, {kLink, "qqdl://"}}},
       {"nothing", "没有地址，只有 :// 和 http:// 本身。", {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::vector<FoundAddress> found = SplitAddresses(c.text, kOrigin);
-    ASSERT_EQ(found.size(), c.found.size()) << c.text;
-    for (size_t i = 0; i < found.size(); ++i) {
-      EXPECT_EQ(found[i].kind, c.found[i].first) << i;
-      EXPECT_EQ(found[i].text, c.found[i].second) << i;
-    }
-  }
+  ExpectSplits(cases);
 }
 
 TEST(AddressSplitTest, SignsInBase64StayInTheLink) {
@@ -148,15 +152,7 @@ TEST(AddressSplitTest, AddressesBrokenByAMailClientAreMendedOnlyOnFullEvidence) 
        "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9m\n谢谢\n",
        {{kLink, "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9m"}}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::vector<FoundAddress> found = SplitAddresses(c.text, kOrigin);
-    ASSERT_EQ(found.size(), c.found.size()) << c.text;
-    for (size_t i = 0; i < found.size(); ++i) {
-      EXPECT_EQ(found[i].kind, c.found[i].first) << i;
-      EXPECT_EQ(found[i].text, c.found[i].second) << i;
-    }
-  }
+  ExpectSplits(cases);
 }
 
 }  // namespace

@@ -64,16 +64,21 @@ TEST(ProxyUrlTest, AcceptsHttpWithCredentialsAndSocksByName) {
   EXPECT_EQ(ProxyText(system), "system");
 }
 
+// An environment of the variables in `variables`, which outlives it.
+EnvironmentLookup LookupIn(const std::map<std::string, std::string>& variables) {
+  return [&variables](const char* name) -> const char* {
+    const auto found = variables.find(name);
+    return found == variables.end() ? nullptr : found->second.c_str();
+  };
+}
+
 TEST(ProxyRouteTest, EachRequestFindsItsRoad) {
   const std::map<std::string, std::string> environment = {
       {"HTTP_PROXY", "http://big:1"},    {"https_proxy", "tls.proxy:3"},
       {"all_proxy", "socks5h://all:4/"}, {"NO_PROXY", " .inside.lan, 10.1.1.1 ,[::1]"},
       {"ALL_PROXY", "http://ignored:5"},
   };
-  const EnvironmentLookup lookup = [&](const char* name) -> const char* {
-    const auto found = environment.find(name);
-    return found == environment.end() ? nullptr : found->second.c_str();
-  };
+  const EnvironmentLookup lookup = LookupIn(environment);
   struct Row {
     const char* proxy;
     const char* address;
@@ -105,10 +110,7 @@ TEST(ProxyRouteTest, EachRequestFindsItsRoad) {
 
   const std::map<std::string, std::string> socksOnly = {{"ALL_PROXY", "socks5h://u:v@s:7"},
                                                         {"no_proxy", "*"}};
-  const EnvironmentLookup second = [&](const char* name) -> const char* {
-    const auto found = socksOnly.find(name);
-    return found == socksOnly.end() ? nullptr : found->second.c_str();
-  };
+  const EnvironmentLookup second = LookupIn(socksOnly);
   EXPECT_TRUE(RouteFor("system", "http://a/", second).Direct());
 }
 

@@ -2,7 +2,7 @@
 // it was started with to the file SORREL_STANDIN_RECORD names (its command
 // line, its configuration file, and whether that file lets its user alone
 // in), then answers every JSON-RPC call on its loopback port as
-// aria2.getVersion would, until aria2.shutdown.
+// aria2.getVersion would, until aria2.shutdown, which it notes there too.
 #include <winsock2.h>
 
 #include <windows.h>
@@ -95,7 +95,7 @@ void Record(const std::string& text) {
   const wchar_t* path = _wgetenv(L"SORREL_STANDIN_RECORD");
   if (path == nullptr) return;
   const HANDLE file =
-      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(path, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(file);
@@ -158,6 +158,9 @@ int wmain(int argc, wchar_t** argv) {
     send(peer, answer.data(), static_cast<int>(answer.size()), 0);
     shutdown(peer, SD_SEND);
     closesocket(peer);
-    if (method == "aria2.shutdown") return 0;
+    if (method == "aria2.shutdown") {
+      Record("asked to shut down\n");
+      return 0;
+    }
   }
 }

@@ -344,6 +344,11 @@ bool Aria2Client::Remove(std::string_view gid, Aria2Error& error) {
   return error.failure == Aria2Failure::kNone;
 }
 
+bool Aria2Client::Shutdown(Aria2Error& error) {
+  Call("aria2.shutdown", json::array(), error);
+  return error.failure == Aria2Failure::kNone;
+}
+
 std::string Aria2Client::GetVersion(Aria2Error& error) {
   const json result = Call("aria2.getVersion", json::array(), error);
   if (error.failure != Aria2Failure::kNone) return {};

@@ -105,6 +105,9 @@ class Aria2Client {
                  const std::vector<std::string>& added, Aria2Error& error);
   // Ends a download at once; its files stay.
   bool Remove(std::string_view gid, Aria2Error& error);
+  // Asks the engine to end once it has closed its downloads' files, where
+  // no signal can ask it (Windows).
+  bool Shutdown(Aria2Error& error);
   // The engine's version, or empty with `error` set.
   std::string GetVersion(Aria2Error& error);
 

@@ -1,10 +1,50 @@
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <system_error>
 
+#include "download/engine_files.h"
 #include "download/private_engine.h"
 
 namespace sorrel {
+
+std::string NetscapeCookies(const HostCookies& cookies) {
+  std::string file = "# Netscape HTTP Cookie File\n";
+  std::istringstream pieces(cookies.line);
+  for (std::string piece; std::getline(pieces, piece, ';');) {
+    const std::size_t first = piece.find_first_not_of(' ');
+    if (first == std::string::npos) continue;
+    piece.erase(0, first);
+    const std::size_t equals = piece.find('=');
+    if (equals == 0 || equals == std::string::npos ||
+        piece.find_first_of("\t\r\n") != std::string::npos) {
+      continue;
+    }
+    file += cookies.host + "\tFALSE\t/\t" + (cookies.secureOnly ? "TRUE" : "FALSE") + "\t0\t" +
+            piece.substr(0, equals) + "\t" + piece.substr(equals + 1) + "\n";
+  }
+  return file;
+}
+
+std::string NumberedName(const std::string& name, int k) {
+  if (k == 0) return name;
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name + "." + std::to_string(k);
+  return name.substr(0, dot) + "." + std::to_string(k) + name.substr(dot);
+}
+
+std::string HoldKey(const std::string& path) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : path) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
 
 PrivateEngineKeeper::PrivateEngineKeeper(HttpStack& stack, ThreadSystem& threads,
                                          PrivateEngineOptions options)
@@ -34,7 +74,9 @@ std::string PrivateEngineKeeper::Add(Aria2Download& download, const std::string&
   // Once a download has made its file, the file itself keeps others off.
   std::erase_if(holds_, [](const auto& held) {
     std::error_code ignored;
-    return std::filesystem::exists(std::filesystem::symlink_status(held.first, ignored));
+    const std::u8string path(reinterpret_cast<const char8_t*>(held.first.data()),
+                             held.first.size());
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
   });
   if (download.dir.empty()) download.dir = dir_;
   std::unique_ptr<NameHold> hold = HoldFileName(download.dir, download.fileName, dataDir_);

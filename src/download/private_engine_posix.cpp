@@ -22,8 +22,9 @@
 #include <utility>
 #include <vector>
 
+#include "download/engine_files.h"
 #include "download/private_engine.h"
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 #include "support/user_dirs_posix.h"
 #include "support/write_all_posix.h"
 
@@ -180,26 +181,6 @@ PortHolder LoopbackListener(int port, pid_t child) {
   return exact != 0 || other ? PortHolder::kOther : PortHolder::kNobody;
 }
 
-// The cookies in the Netscape format aria2 loads: each for `host` alone,
-// never its subdomains. Pieces that would break a line are left out.
-std::string NetscapeCookies(const HostCookies& cookies) {
-  std::string file = "# Netscape HTTP Cookie File\n";
-  std::istringstream pieces(cookies.line);
-  for (std::string piece; std::getline(pieces, piece, ';');) {
-    const std::size_t first = piece.find_first_not_of(' ');
-    if (first == std::string::npos) continue;
-    piece.erase(0, first);
-    const std::size_t equals = piece.find('=');
-    if (equals == 0 || equals == std::string::npos ||
-        piece.find_first_of("\t\r\n") != std::string::npos) {
-      continue;
-    }
-    file += cookies.host + "\tFALSE\t/\t" + (cookies.secureOnly ? "TRUE" : "FALSE") + "\t0\t" +
-            piece.substr(0, equals) + "\t" + piece.substr(equals + 1) + "\n";
-  }
-  return file;
-}
-
 // A new file only this user can read, holding `text`; empty on failure.
 std::string PrivateFile(const std::string& dir, const char* stem, const std::string& text) {
   std::string path = dir + "/" + stem + "-XXXXXX";
@@ -241,26 +222,6 @@ class PosixPrivateEngine : public PrivateEngine {
 bool Exists(const std::string& path) {
   struct stat info {};
   return lstat(path.c_str(), &info) == 0 || errno != ENOENT;
-}
-
-// "stem.k.ext", the k-th other name aria2 would give `name`.
-std::string Numbered(const std::string& name, int k) {
-  if (k == 0) return name;
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0) return name + "." + std::to_string(k);
-  return name.substr(0, dot) + "." + std::to_string(k) + name.substr(dot);
-}
-
-// A stable file name for the hold on one path (FNV-1a, 64 bits).
-std::string HoldFileFor(const std::string& path) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : path) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 1099511628211ull;
-  }
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
 }
 
 // A hold is a lock on a file of the tool's own folder, not in the user's
@@ -312,12 +273,12 @@ std::unique_ptr<NameHold> HoldFileName(const std::string& dir, const std::string
   const std::string holds = dataDir + "/held";
   if (!MakePrivateFolder(holds)) return nullptr;
   for (int k = 0; k < 10000; ++k) {
-    const std::string candidate = Numbered(name, k);
+    const std::string candidate = NumberedName(name, k);
     const std::string path = dir + "/" + candidate;
     // A partial download (its control file) belongs to the run that began it.
     auto taken = [&] { return Exists(path) || Exists(path + ".aria2"); };
     if (taken()) continue;
-    const std::string lockPath = holds + "/" + HoldFileFor(path);
+    const std::string lockPath = holds + "/" + HoldKey(path);
     int openError = 0;
     const int fd = LockHoldFile(lockPath, openError);
     if (fd < 0) {

@@ -6,7 +6,8 @@ set -euo pipefail
 objdump="$1" exe="$2"
 headers="$("$objdump" -p "$exe")"
 grep -q "^Subsystem[[:space:]]*00000002" <<<"$headers" || { echo "not a GUI-subsystem program" >&2; exit 1; }
-allowed=" kernel32.dll user32.dll gdi32.dll gdiplus.dll ole32.dll oleaut32.dll wininet.dll msvcrt.dll advapi32.dll "
+allowed=" kernel32.dll user32.dll gdi32.dll gdiplus.dll ole32.dll oleaut32.dll wininet.dll msvcrt.dll advapi32.dll 
+  crypt32.dll shell32.dll ws2_32.dll iphlpapi.dll bcrypt.dll "
 status=0
 while read -r dll; do
   lower="$(tr '[:upper:]' '[:lower:]' <<<"$dll")"

@@ -349,6 +349,26 @@ bool Aria2Client::Shutdown(Aria2Error& error) {
   return error.failure == Aria2Failure::kNone;
 }
 
+bool Aria2Client::Cancel(std::string_view gid, Aria2Error& error) {
+  Call("aria2.remove", json::array({gid}), error);
+  return error.failure == Aria2Failure::kNone;
+}
+
+bool Aria2Client::Pause(std::string_view gid, Aria2Error& error) {
+  Call("aria2.pause", json::array({gid}), error);
+  return error.failure == Aria2Failure::kNone;
+}
+
+bool Aria2Client::Unpause(std::string_view gid, Aria2Error& error) {
+  Call("aria2.unpause", json::array({gid}), error);
+  return error.failure == Aria2Failure::kNone;
+}
+
+bool Aria2Client::RemoveDownloadResult(std::string_view gid, Aria2Error& error) {
+  Call("aria2.removeDownloadResult", json::array({gid}), error);
+  return error.failure == Aria2Failure::kNone;
+}
+
 std::string Aria2Client::GetVersion(Aria2Error& error) {
   const json result = Call("aria2.getVersion", json::array(), error);
   if (error.failure != Aria2Failure::kNone) return {};

@@ -108,6 +108,14 @@ class Aria2Client {
   // Asks the engine to end once it has closed its downloads' files, where
   // no signal can ask it (Windows).
   bool Shutdown(Aria2Error& error);
+  // Ends a download once its connections have closed; its files stay.
+  bool Cancel(std::string_view gid, Aria2Error& error);
+  // A download waits without connections until it is let go on; an active
+  // one gets there once its connections have closed.
+  bool Pause(std::string_view gid, Aria2Error& error);
+  bool Unpause(std::string_view gid, Aria2Error& error);
+  // Forgets a download that has ended; refused while it has not.
+  bool RemoveDownloadResult(std::string_view gid, Aria2Error& error);
   // The engine's version, or empty with `error` set.
   std::string GetVersion(Aria2Error& error);
 

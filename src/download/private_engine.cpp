@@ -65,6 +65,39 @@ bool PrivateEngineKeeper::Running() {
   return engine_ != nullptr;
 }
 
+bool PrivateEngineKeeper::Started(const Aria2Download& download, const std::string& cookieLine,
+                                  Aria2Error& error) {
+  if (!Running()) {
+    PrivateEngineOptions options = options_;
+    if (!cookieLine.empty()) {
+      std::string scheme = download.address.substr(0, download.address.find(':'));
+      for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      options.cookies = {DownloadHost(download.address), cookieLine, scheme == "https"};
+    }
+    std::string why;
+    client_.reset();
+    engine_ = PrivateEngine::Start(stack_, threads_, options, why);
+    if (!engine_) {
+      error = {Aria2Failure::kNotStarted, why};
+      return false;
+    }
+    client_ = std::make_unique<Aria2Client>(stack_, threads_, engine_->Endpoint());
+  }
+  return true;
+}
+
+std::string PrivateEngineKeeper::AddAgain(const Aria2Download& download,
+                                          const std::string& cookieLine, Aria2Error& error) {
+  if (!IsDownloadAddress(download.address)) {
+    error = {Aria2Failure::kNotDownload, NotDownloadSentence()};
+    return {};
+  }
+  if (!Started(download, cookieLine, error)) return {};
+  Aria2Download again = download;
+  again.resume = true;
+  return client_->AddUri(again, error);
+}
+
 std::string PrivateEngineKeeper::Add(Aria2Download& download, const std::string& cookieLine,
                                      Aria2Error& error) {
   if (!IsDownloadAddress(download.address)) {
@@ -85,22 +118,7 @@ std::string PrivateEngineKeeper::Add(Aria2Download& download, const std::string&
              "无法在下载文件夹 " + download.dir + " 里为 " + download.fileName + " 选定文件名。"};
     return {};
   }
-  if (!Running()) {
-    PrivateEngineOptions options = options_;
-    if (!cookieLine.empty()) {
-      std::string scheme = download.address.substr(0, download.address.find(':'));
-      for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      options.cookies = {DownloadHost(download.address), cookieLine, scheme == "https"};
-    }
-    std::string why;
-    client_.reset();
-    engine_ = PrivateEngine::Start(stack_, threads_, options, why);
-    if (!engine_) {
-      error = {Aria2Failure::kNotStarted, why};
-      return {};
-    }
-    client_ = std::make_unique<Aria2Client>(stack_, threads_, engine_->Endpoint());
-  }
+  if (!Started(download, cookieLine, error)) return {};
   download.fileName = hold->Name();
   const std::string gid = client_->AddUri(download, error);
   if (!gid.empty()) holds_.emplace_back(download.dir + "/" + download.fileName, std::move(hold));

@@ -87,6 +87,11 @@ class PrivateEngineKeeper {
   // download's host. An engine keeps the cookies it was started with. The
   // new download's GID, or empty with `error`.
   std::string Add(Aria2Download& download, const std::string& cookieLine, Aria2Error& error);
+  // Hands a download over again under its own `dir` and `fileName`, taken
+  // up where its control file says (`download.resume`); an engine started
+  // first when none runs. The new GID, or empty with `error`.
+  std::string AddAgain(const Aria2Download& download, const std::string& cookieLine,
+                       Aria2Error& error);
   // The client of the engine last started; null before the first start.
   Aria2Client* Client() { return client_.get(); }
   // False when no engine runs; an engine that ended is reaped here.
@@ -96,6 +101,9 @@ class PrivateEngineKeeper {
   const std::string& DownloadDir() const { return dir_; }
 
  private:
+  // A running engine and its client; false with `error` when none starts.
+  bool Started(const Aria2Download& download, const std::string& cookieLine, Aria2Error& error);
+
   HttpStack& stack_;
   ThreadSystem& threads_;
   PrivateEngineOptions options_;

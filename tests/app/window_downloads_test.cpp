@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -23,6 +24,7 @@
 #include <fstream>
 
 #include "app/qt/downloads_window.h"
+#include "fake_aria2.h"
 #include "window_test_support.h"
 
 namespace sorrel {
@@ -72,6 +74,10 @@ void Choose(QMenu* menu, const char* text) {
 class WindowDownloadsTest : public QObject {
   Q_OBJECT
 
+ public slots:
+  // The desktop's opener, for the files the downloads window opens.
+  void Open(const QUrl& url) { opened_ << url; }
+
  private slots:
   void initTestCase() {
     QVERIFY(home_.isValid());
@@ -85,7 +91,8 @@ class WindowDownloadsTest : public QObject {
   void engineWordsAreShownAsWritten() {
     DownloadsWindow downloads;
     const std::string words = "<b>aria2</b> &amp; <img src=x>";
-    Transfer transfer{"<i>a</i>.bin", "1", 0, "", "出错：" + words, words};
+    Transfer transfer{"<i>a</i>.bin",         "1", 0, "", "出错：" + words, words,
+                      TransferPhase::kFailed, ""};
     downloads.ShowTransfer(0, transfer);
     transfer.name = "<i>a</i>.1.bin";
     downloads.ShowTransfer(0, transfer);
@@ -96,7 +103,8 @@ class WindowDownloadsTest : public QObject {
     QTextDocument tip;
     tip.setHtml(table->item(0, 3)->toolTip());
     QCOMPARE(tip.toPlainText(), QString::fromStdString(words));
-    downloads.ShowTransfer(0, Transfer{"a.bin", "1", 1000, "", "已完成", ""});
+    downloads.ShowTransfer(
+        0, Transfer{"a.bin", "1", 1000, "", "已完成", "", TransferPhase::kComplete, ""});
     QCOMPARE(table->item(0, 3)->toolTip(), QString());
   }
 
@@ -232,7 +240,64 @@ class WindowDownloadsTest : public QObject {
     QCOMPARE(w.address->text(), typed);
   }
 
+  void transfersOfferTheirActionsAndTheWindowKeepsItsLayout() {
+    test::SimWindow w;
+    QVERIFY2(w.sim.ok(), w.sim.error().c_str());
+    test::FakeAria2 engine;
+    const QString folder = home_.filePath(Utf8("下载"));
+    const std::string file = folder.toStdString() + "/a.bin";
+    engine.Report({{"status", "complete"},
+                   {"totalLength", "10"},
+                   {"completedLength", "10"},
+                   {"files", test::json::array({{{"path", file}}})}});
+    DownloadSettings settings;
+    settings.address = engine.Address();
+    settings.folder = folder.toStdString();
+    QVERIFY(settings.Save());
+    w.Resolve(w.FileUrl());
+    Choose(RightClick(w.window), "发送到 aria2 下载");
+    DownloadsWindow* downloads = w.program.Downloads();
+    QVERIFY(downloads != nullptr);
+    QTableWidget* table = downloads->Table();
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(table->item(0, 3)->text(), Utf8("已完成"), 15000);
+
+    const QPoint at = table->visualItemRect(table->item(0, 0)).center();
+    QDesktopServices::setUrlHandler("file", this, "Open");
+    // A press and a release, then the second press as the desktop reports it.
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+      QMouseEvent event(type, at, table->viewport()->mapToGlobal(at), Qt::LeftButton,
+                        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
+      QApplication::sendEvent(table->viewport(), &event);
+    }
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(opened_, QList<QUrl>({QUrl::fromLocalFile(QString::fromStdString(file))}));
+
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table->viewport(), &click);
+    QMenu* menu = table->findChild<QMenu*>("DownloadsMenu");
+    QVERIFY(menu != nullptr);
+    QStringList items;
+    for (QAction* action : menu->actions()) items << action->text();
+    QCOMPARE(items, QStringList({Utf8("打开文件"), Utf8("打开所在文件夹"), Utf8("删除")}));
+
+    Choose(menu, "删除");
+    QCOMPARE(table->rowCount(), 0);
+    QTRY_VERIFY(!engine.Calls().empty() &&
+                engine.Calls().back() == R"(aria2.removeDownloadResult ["00000000000000a1"])");
+
+    // Closed at another size, it opens at that size again.
+    downloads->resize(700, 300);
+    table->setColumnWidth(0, 310);
+    downloads->close();
+    DownloadsWindow again;
+    QCOMPARE(again.size(), QSize(700, 300));
+    QCOMPARE(again.Table()->columnWidth(0), 310);
+  }
+
  private:
+  QList<QUrl> opened_;
   QTemporaryDir home_;
   QString file_;
   std::string content_;

@@ -57,10 +57,16 @@ class FakeFront : public EngineView, public DownloadsView {
   }
   std::string systemProxy;
   std::vector<std::string> systemAsked;
+  void Bind(DownloadsModel*) override {}
   void Raise() override { ++raised; }
   void ShowTransfer(std::size_t row, const Transfer& transfer) override {
     shown.emplace_back(row, transfer);
   }
+  // The downloads' actions are the downloads model's tests' own.
+  void DropTransfer(std::size_t) override {}
+  bool Ask(const std::string&, const std::string&) override { return false; }
+  void Tell(const std::string&, const std::string&) override {}
+  bool OpenPath(const std::string&) override { return false; }
 };
 
 struct Harness {

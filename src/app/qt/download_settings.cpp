@@ -112,6 +112,22 @@ bool DownloadSettings::Save() const {
          QFile::setPermissions(store.fileName(), privateFile);
 }
 
+std::string KeptDownloadsLayout() {
+  if (!OwnSettingsFile(false)) return {};
+  return QSettings(SettingsPath(), QSettings::IniFormat)
+      .value("downloads/layout")
+      .toString()
+      .toStdString();
+}
+
+void KeepDownloadsLayout(const std::string& layout) {
+  if (!OwnSettingsFile(true)) return;
+  QSettings store(SettingsPath(), QSettings::IniFormat);
+  store.setValue("downloads/layout", Utf8(layout));
+  store.sync();
+  QFile::setPermissions(store.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+}
+
 SettingsStore& UserSettingsStore() {
   static UserStore store;
   return store;

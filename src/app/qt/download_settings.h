@@ -38,6 +38,11 @@ class DownloadSettingsDialog : public QDialog {
   QLineEdit* proxyPassword_;
 };
 
+// The downloads window's layout as a line of LayoutText, kept beside the
+// settings; empty when none is kept.
+std::string KeptDownloadsLayout();
+void KeepDownloadsLayout(const std::string& layout);
+
 // The desktop's proxy for `address` as Qt reports it, as a proxy text of
 // http/proxy.h; empty when it names none.
 std::string DesktopProxy(std::string_view address);

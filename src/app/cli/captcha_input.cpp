@@ -1,7 +1,5 @@
 #include "app/cli/captcha_input.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -149,23 +147,6 @@ ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& p
   }
   answer.code = line->substr(first, line->find_last_not_of(" \t") - first + 1);
   return answer;
-}
-
-std::optional<std::string> ReadLineFrom(int fd) {
-  std::string line;
-  char c = 0;
-  bool any = false;
-  for (;;) {
-    const ssize_t n = read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    any = true;
-    if (c == '\n') break;
-    line += c;
-  }
-  if (!any) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
 }
 
 }  // namespace sorrel::cli

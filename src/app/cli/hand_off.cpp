@@ -1,21 +1,20 @@
 #include "app/cli/hand_off.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include "app/cli/console.h"
+#include "app/cli/interrupt.h"
 #include "download/file_name.h"
 #include "http/proxy.h"
-#include "support/write_all_posix.h"
 #include "text/escape_controls.h"
 
 namespace sorrel::cli {
@@ -27,39 +26,6 @@ constexpr std::uint32_t kCheckLimitMs = 15000;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr auto kSignalCheck = std::chrono::milliseconds(50);
-constexpr int kWaitSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void NoteStopSignal(int signal) { stopSignal = signal; }
-
-// While a wait lasts, the signals that end it are noted rather than fatal,
-// so that the run can still say what became of the download; signals the
-// run was told to ignore stay ignored.
-class NotedSignals {
- public:
-  NotedSignals() {
-    stopSignal = 0;
-    struct sigaction noting {};
-    noting.sa_handler = NoteStopSignal;
-    sigemptyset(&noting.sa_mask);
-    for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
-      sigaction(kWaitSignals[i], nullptr, &old_[i]);
-      if (old_[i].sa_handler != SIG_IGN) sigaction(kWaitSignals[i], &noting, nullptr);
-    }
-  }
-  ~NotedSignals() {
-    for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
-      sigaction(kWaitSignals[i], &old_[i], nullptr);
-    }
-  }
-  NotedSignals(const NotedSignals&) = delete;
-  NotedSignals& operator=(const NotedSignals&) = delete;
-
- private:
-  struct sigaction old_[std::size(kWaitSignals)]{};
-};
-
 std::string ProgressLine(const Aria2Status& status, const std::string& name) {
   constexpr int kWidth = 24;
   const int percent = status.totalLength > 0
@@ -136,9 +102,8 @@ std::string HandOff::Prepare() {
       }
     }
     if (Aria2AddressInClear(endpoint.address) && !options_.quiet) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "sorrel-resolve: %s: %s\n", endpoint.address.c_str(),
-                   Aria2InClearWarning().c_str());
+      Write(Stream::kError,
+            "sorrel-resolve: " + endpoint.address + ": " + Aria2InClearWarning() + "\n");
     }
     remote_ = std::make_unique<Aria2Client>(stack_, threads_, std::move(endpoint));
     return {};
@@ -230,9 +195,8 @@ void HandOff::Wait(Aria2Client& client, DownloadRenewal& renewal, const Renewer&
   // a signal then ends the captcha program as it does for the first one.
   while ((state = Watch(client, renewal, path, result)) == State::kNeedsAddress) {
     if (!options_.quiet) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "sorrel-resolve: %s: 下载地址已过期，输入验证码后继续下载。\n",
-                   EscapeControls(renewal.Page()).c_str());
+      Write(Stream::kError, "sorrel-resolve: " + EscapeControls(renewal.Page()) +
+                                ": 下载地址已过期，输入验证码后继续下载。\n");
     }
     renewal.Supply(client, renew(renewal.Page()), DownloadRenewal::Clock::now());
   }
@@ -251,23 +215,23 @@ void HandOff::Wait(Aria2Client& client, DownloadRenewal& renewal, const Renewer&
 DownloadRenewal::State HandOff::Watch(Aria2Client& client, DownloadRenewal& renewal,
                                       const std::string& path, HandOffResult& result) {
   using State = DownloadRenewal::State;
-  const bool bar = isatty(STDERR_FILENO) && !options_.quiet;
+  const bool bar = IsTerminal(Stream::kError) && !options_.quiet;
   const std::string name = path.substr(path.rfind('/') + 1);
-  const NotedSignals noted;
+  const InterruptsNoted noted;
   State state = renewal.Current();
   bool drawn = false;
-  while (stopSignal == 0) {
+  while (InterruptsNoted::Noted() == 0) {
     state = renewal.Poll(client, DownloadRenewal::Clock::now());
-    if (stopSignal != 0) break;
-    if (bar) drawn = WriteAll(STDERR_FILENO, ProgressLine(renewal.Status(), name));
+    if (InterruptsNoted::Noted() != 0) break;
+    if (bar) drawn = Write(Stream::kError, ProgressLine(renewal.Status(), name));
     if (state != State::kUnderWay) break;
-    for (auto slept = std::chrono::milliseconds(0); slept < kPollInterval && stopSignal == 0;
-         slept += kSignalCheck) {
+    for (auto slept = std::chrono::milliseconds(0);
+         slept < kPollInterval && InterruptsNoted::Noted() == 0; slept += kSignalCheck) {
       std::this_thread::sleep_for(kSignalCheck);
     }
   }
-  if (stopSignal != 0) {
-    result.signal = stopSignal;
+  if (InterruptsNoted::Noted() != 0) {
+    result.signal = InterruptsNoted::Noted();
     result.ok = false;
     const std::string& partial = renewal.Status().path;
     if (keeper_) {
@@ -280,10 +244,10 @@ DownloadRenewal::State HandOff::Watch(Aria2Client& client, DownloadRenewal& rene
       result.message = "不再等待下载结束，aria2 仍在下载这个文件。";
     }
     // The last progress stays in view on a line of its own.
-    if (drawn) WriteAll(STDERR_FILENO, "\n");
+    if (drawn) Write(Stream::kError, "\n");
     return state;
   }
-  if (drawn) WriteAll(STDERR_FILENO, "\r\x1b[K");
+  if (drawn) Write(Stream::kError, "\r\x1b[K");
   return state;
 }
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "download/private_engine.h"
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 #include "support/user_dirs_posix.h"
 #include "support/write_all_posix.h"
 

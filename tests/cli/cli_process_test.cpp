@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 #include "test_helpers/loopback_server.h"
 #include "test_helpers/proxy_process.h"
 #include "test_helpers/sim_process.h"

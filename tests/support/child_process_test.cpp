@@ -1,4 +1,4 @@
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 
 namespace sorrel::test {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 
 namespace sorrel::test {
 

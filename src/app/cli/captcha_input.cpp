@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli/interrupt.h"
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 
 namespace sorrel::cli {
 
@@ -114,9 +114,12 @@ ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& p
   ProgramAnswer answer;
   ChildLaunch launch{{program, picturePath}, ChildStream::kPipe};
   // Its own process group, so that a stopped program takes its children
-  // with it; and ended with this process, however that ends.
+  // with it; and ended with this process, however that ends (on Windows
+  // every child is, through the job it runs in).
   launch.ownGroup = true;
+#ifdef SIGKILL
   launch.parentDeathSignal = SIGKILL;
+#endif
   int error = 0;
   std::unique_ptr<ChildProcess> child;
   {

@@ -1,9 +1,5 @@
 #include "app/cli/hand_off.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +9,7 @@
 
 #include "app/cli/console.h"
 #include "app/cli/interrupt.h"
+#include "app/cli/local_files.h"
 #include "download/file_name.h"
 #include "http/proxy.h"
 #include "text/escape_controls.h"
@@ -26,6 +23,7 @@ constexpr std::uint32_t kCheckLimitMs = 15000;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr auto kSignalCheck = std::chrono::milliseconds(50);
+
 std::string ProgressLine(const Aria2Status& status, const std::string& name) {
   constexpr int kWidth = 24;
   const int percent = status.totalLength > 0
@@ -39,44 +37,23 @@ std::string ProgressLine(const Aria2Status& status, const std::string& name) {
          EscapeControls(name);
 }
 
-// Why files cannot be made in `dir`: it, or the nearest folder above it
-// that exists (the engine makes the rest), is no folder or not writable.
-std::string Unwritable(std::string dir) {
-  for (;;) {
-    struct stat info {};
-    if (stat(dir.c_str(), &info) == 0) {
-      if (!S_ISDIR(info.st_mode)) return std::strerror(ENOTDIR);
-      return access(dir.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
-    }
-    if (errno != ENOENT) return std::strerror(errno);
-    const std::size_t slash = dir.rfind('/');
-    if (slash == std::string::npos || slash == 0) return {};
-    dir.resize(slash);
-  }
+// Why files cannot be made in `dir`, as a sentence's end.
+std::string Unwritable(const std::string& dir) {
+  const int error = FolderProblem(dir);
+  return error == 0 ? std::string() : std::strerror(error);
 }
 
 // The secret: the first line of `path`, blanks and CR at its end removed.
 std::string ReadSecret(const std::string& path, std::string& secret) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   std::string text;
-  if (fd >= 0) {
-    char buffer[4096];
-    ssize_t n = 0;
-    while (text.find('\n') == std::string::npos && text.size() < 65536 &&
-           ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))) {
-      if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
-    }
-    const int readError = n < 0 ? errno : 0;
-    close(fd);
-    if (readError != 0) errno = readError;
-    if (readError == 0) {
-      secret = text.substr(0, text.find('\n'));
-      while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
-      if (secret.empty()) return "aria2 密钥文件 " + path + " 的第一行是空的，应当是 RPC 密钥。";
-      return {};
-    }
+  int error = 0;
+  if (!ReadStart(path, 65536, text, error)) {
+    return "无法读取 aria2 密钥文件 " + path + "：" + std::strerror(error) + "。";
   }
-  return "无法读取 aria2 密钥文件 " + path + "：" + std::strerror(errno) + "。";
+  secret = text.substr(0, text.find('\n'));
+  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
+  if (secret.empty()) return "aria2 密钥文件 " + path + " 的第一行是空的，应当是 RPC 密钥。";
+  return {};
 }
 
 }  // namespace

@@ -87,8 +87,9 @@ std::string HandOff::Prepare() {
   }
   // The engine's own folder is not ours: a relative folder is made whole.
   std::error_code ignored;
-  dir_ = options_.dir.empty() ? UserDownloadDir()
-                              : std::filesystem::absolute(options_.dir, ignored).string();
+  dir_ = options_.dir.empty()
+             ? UserDownloadDir()
+             : Utf8Path(std::filesystem::absolute(LocalPath(options_.dir), ignored));
   if (const std::string why = Unwritable(dir_); !why.empty()) {
     return "无法写入下载文件夹 " + dir_ + "：" + why + "。";
   }

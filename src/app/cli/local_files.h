@@ -3,9 +3,15 @@
 // std::strerror.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace sorrel::cli {
+
+// A path the program holds as UTF-8, as the system's file functions take
+// it, and back.
+std::filesystem::path LocalPath(const std::string& utf8);
+std::string Utf8Path(const std::filesystem::path& path);
 
 // Why files cannot be made in `dir`: it, or the nearest folder above it
 // that exists (the engine makes the rest), is no folder or not writable.

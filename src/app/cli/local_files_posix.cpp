@@ -8,6 +8,11 @@
 
 namespace sorrel::cli {
 
+// File names are bytes here, taken and given as they are.
+std::filesystem::path LocalPath(const std::string& utf8) { return utf8; }
+
+std::string Utf8Path(const std::filesystem::path& path) { return path.string(); }
+
 int FolderProblem(std::string dir) {
   for (;;) {
     struct stat info {};

@@ -49,6 +49,15 @@ int TakesFiles(const std::wstring& folder) {
 
 }  // namespace
 
+// Through the system's own conversions, which replace what is no UTF-8
+// rather than throw.
+std::filesystem::path LocalPath(const std::string& utf8) { return Wide(utf8); }
+
+std::string Utf8Path(const std::filesystem::path& path) {
+  const std::wstring& wide = path.native();
+  return Utf16ToMultiByte(std::u16string(wide.begin(), wide.end()), kCodePageUtf8);
+}
+
 int FolderProblem(std::string dir) {
   for (;;) {
     const std::wstring folder = Wide(dir);

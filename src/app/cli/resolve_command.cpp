@@ -13,6 +13,7 @@
 #include "app/cli/hand_off.h"
 #include "app/cli/history_record.h"
 #include "app/cli/interrupt.h"
+#include "app/cli/local_files.h"
 #include "app/program.h"
 #include "http/proxy.h"
 #include "resolve/link_codec.h"
@@ -103,7 +104,7 @@ Result Ended(ResolveOutcome outcome, std::string message = {}) {
 }
 
 bool WriteFile(const std::string& path, const ByteSet& bytes) {
-  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
+  std::ofstream out(LocalPath(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   out.close();
@@ -138,7 +139,7 @@ class Resolution {
     if (!pictureDir_.empty()) {
       ForgetTemporaryPicture();
       std::error_code ignored;
-      std::filesystem::remove_all(std::filesystem::u8path(pictureDir_), ignored);
+      std::filesystem::remove_all(LocalPath(pictureDir_), ignored);
     }
   }
 

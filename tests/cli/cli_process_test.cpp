@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -55,11 +56,23 @@ struct Ran {
 
 enum class Stdin { kClosed, kText };
 
+// The command under test: this build's, or another build's that the
+// environment names (SORREL_RESOLVE_PROGRAM, started by
+// SORREL_RESOLVE_RUNNER: the Windows program under wine), which the same
+// cases then hold to the same output.
+std::vector<std::string> CommandUnderTest() {
+  const char* program = std::getenv("SORREL_RESOLVE_PROGRAM");
+  if (program == nullptr || *program == '\0') return {SORREL_RESOLVE_PATH};
+  const char* runner = std::getenv("SORREL_RESOLVE_RUNNER");
+  if (runner == nullptr || *runner == '\0') return {program};
+  return {runner, program};
+}
+
 // Runs the command in a session of its own, so that it has no controlling
 // terminal whatever the terminal the tests run in.
 Ran RunCli(const std::vector<std::string>& args, Stdin stdinMode = Stdin::kText,
            const std::string& input = {}, const std::map<std::string, std::string>& env = {}) {
-  std::vector<std::string> argv = {SORREL_RESOLVE_PATH};
+  std::vector<std::string> argv = CommandUnderTest();
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(a.data());
@@ -86,7 +99,7 @@ Ran RunCli(const std::vector<std::string>& args, Stdin stdinMode = Stdin::kText,
     }
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
-    execv(cargv[0], cargv.data());
+    execvp(cargv[0], cargv.data());
     _exit(127);
   }
   close(in[0]);

@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Usage: check_imports.sh OBJDUMP EXE
-# The program must run from its one file on a bare Windows: a GUI-subsystem
-# executable that imports nothing but DLLs every Windows installation has.
+# Usage: check_imports.sh OBJDUMP EXE [gui|console]
+# The program must run from its one file on a bare Windows: an executable of
+# the given subsystem (the window program's by default; the command line is
+# a console program) that imports nothing but DLLs every Windows
+# installation has.
 set -euo pipefail
-objdump="$1" exe="$2"
+objdump="$1" exe="$2" kind="${3:-gui}"
 headers="$("$objdump" -p "$exe")"
-grep -q "^Subsystem[[:space:]]*00000002" <<<"$headers" || { echo "not a GUI-subsystem program" >&2; exit 1; }
-allowed=" kernel32.dll user32.dll gdi32.dll gdiplus.dll ole32.dll oleaut32.dll wininet.dll msvcrt.dll advapi32.dll 
+case "$kind" in
+  gui) subsystem=00000002 ;;
+  console) subsystem=00000003 ;;
+  *) echo "unknown subsystem $kind" >&2; exit 2 ;;
+esac
+grep -q "^Subsystem[[:space:]]*$subsystem" <<<"$headers" || { echo "not a $kind-subsystem program" >&2; exit 1; }
+allowed=" kernel32.dll user32.dll gdi32.dll gdiplus.dll ole32.dll oleaut32.dll wininet.dll msvcrt.dll advapi32.dll
   crypt32.dll shell32.dll ws2_32.dll iphlpapi.dll bcrypt.dll "
 status=0
 while read -r dll; do

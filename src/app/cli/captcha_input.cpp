@@ -1,7 +1,5 @@
 #include "app/cli/captcha_input.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -9,7 +7,7 @@
 #include <vector>
 
 #include "app/cli/interrupt.h"
-#include "support/child_process_posix.h"
+#include "support/child_process.h"
 
 namespace sorrel::cli {
 
@@ -116,9 +114,12 @@ ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& p
   ProgramAnswer answer;
   ChildLaunch launch{{program, picturePath}, ChildStream::kPipe};
   // Its own process group, so that a stopped program takes its children
-  // with it; and ended with this process, however that ends.
+  // with it; and ended with this process, however that ends (on Windows
+  // every child is, through the job it runs in).
   launch.ownGroup = true;
+#ifdef SIGKILL
   launch.parentDeathSignal = SIGKILL;
+#endif
   int error = 0;
   std::unique_ptr<ChildProcess> child;
   {
@@ -149,23 +150,6 @@ ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& p
   }
   answer.code = line->substr(first, line->find_last_not_of(" \t") - first + 1);
   return answer;
-}
-
-std::optional<std::string> ReadLineFrom(int fd) {
-  std::string line;
-  char c = 0;
-  bool any = false;
-  for (;;) {
-    const ssize_t n = read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    any = true;
-    if (c == '\n') break;
-    line += c;
-  }
-  if (!any) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
 }
 
 }  // namespace sorrel::cli

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "support/picture_raster.h"
+#include "support/raster_image.h"
 
 namespace sorrel::cli {
 
@@ -26,8 +26,5 @@ struct ProgramAnswer {
 // A program that gives no line within `limit` is stopped.
 ProgramAnswer AskCaptchaProgram(const std::string& program, const std::string& picturePath,
                                 std::chrono::milliseconds limit);
-
-// One line from `fd`, without its line end; nothing at the end of input.
-std::optional<std::string> ReadLineFrom(int fd);
 
 }  // namespace sorrel::cli

@@ -1,21 +1,17 @@
 #include "app/cli/hand_off.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include "app/cli/console.h"
+#include "app/cli/interrupt.h"
+#include "app/cli/local_files.h"
 #include "download/file_name.h"
 #include "http/proxy.h"
-#include "support/write_all_posix.h"
 #include "text/escape_controls.h"
 
 namespace sorrel::cli {
@@ -27,38 +23,6 @@ constexpr std::uint32_t kCheckLimitMs = 15000;
 
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr auto kSignalCheck = std::chrono::milliseconds(50);
-constexpr int kWaitSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void NoteStopSignal(int signal) { stopSignal = signal; }
-
-// While a wait lasts, the signals that end it are noted rather than fatal,
-// so that the run can still say what became of the download; signals the
-// run was told to ignore stay ignored.
-class NotedSignals {
- public:
-  NotedSignals() {
-    stopSignal = 0;
-    struct sigaction noting {};
-    noting.sa_handler = NoteStopSignal;
-    sigemptyset(&noting.sa_mask);
-    for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
-      sigaction(kWaitSignals[i], nullptr, &old_[i]);
-      if (old_[i].sa_handler != SIG_IGN) sigaction(kWaitSignals[i], &noting, nullptr);
-    }
-  }
-  ~NotedSignals() {
-    for (std::size_t i = 0; i < std::size(kWaitSignals); ++i) {
-      sigaction(kWaitSignals[i], &old_[i], nullptr);
-    }
-  }
-  NotedSignals(const NotedSignals&) = delete;
-  NotedSignals& operator=(const NotedSignals&) = delete;
-
- private:
-  struct sigaction old_[std::size(kWaitSignals)]{};
-};
 
 std::string ProgressLine(const Aria2Status& status, const std::string& name) {
   constexpr int kWidth = 24;
@@ -73,44 +37,23 @@ std::string ProgressLine(const Aria2Status& status, const std::string& name) {
          EscapeControls(name);
 }
 
-// Why files cannot be made in `dir`: it, or the nearest folder above it
-// that exists (the engine makes the rest), is no folder or not writable.
-std::string Unwritable(std::string dir) {
-  for (;;) {
-    struct stat info {};
-    if (stat(dir.c_str(), &info) == 0) {
-      if (!S_ISDIR(info.st_mode)) return std::strerror(ENOTDIR);
-      return access(dir.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
-    }
-    if (errno != ENOENT) return std::strerror(errno);
-    const std::size_t slash = dir.rfind('/');
-    if (slash == std::string::npos || slash == 0) return {};
-    dir.resize(slash);
-  }
+// Why files cannot be made in `dir`, as a sentence's end.
+std::string Unwritable(const std::string& dir) {
+  const int error = FolderProblem(dir);
+  return error == 0 ? std::string() : std::strerror(error);
 }
 
 // The secret: the first line of `path`, blanks and CR at its end removed.
 std::string ReadSecret(const std::string& path, std::string& secret) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   std::string text;
-  if (fd >= 0) {
-    char buffer[4096];
-    ssize_t n = 0;
-    while (text.find('\n') == std::string::npos && text.size() < 65536 &&
-           ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))) {
-      if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
-    }
-    const int readError = n < 0 ? errno : 0;
-    close(fd);
-    if (readError != 0) errno = readError;
-    if (readError == 0) {
-      secret = text.substr(0, text.find('\n'));
-      while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
-      if (secret.empty()) return "aria2 密钥文件 " + path + " 的第一行是空的，应当是 RPC 密钥。";
-      return {};
-    }
+  int error = 0;
+  if (!ReadStart(path, 65536, text, error)) {
+    return "无法读取 aria2 密钥文件 " + path + "：" + std::strerror(error) + "。";
   }
-  return "无法读取 aria2 密钥文件 " + path + "：" + std::strerror(errno) + "。";
+  secret = text.substr(0, text.find('\n'));
+  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
+  if (secret.empty()) return "aria2 密钥文件 " + path + " 的第一行是空的，应当是 RPC 密钥。";
+  return {};
 }
 
 }  // namespace
@@ -135,17 +78,17 @@ std::string HandOff::Prepare() {
       }
     }
     if (Aria2AddressInClear(endpoint.address) && !options_.quiet) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "sorrel-resolve: %s: %s\n", endpoint.address.c_str(),
-                   Aria2InClearWarning().c_str());
+      Write(Stream::kError,
+            "sorrel-resolve: " + endpoint.address + ": " + Aria2InClearWarning() + "\n");
     }
     remote_ = std::make_unique<Aria2Client>(stack_, threads_, std::move(endpoint));
     return {};
   }
   // The engine's own folder is not ours: a relative folder is made whole.
   std::error_code ignored;
-  dir_ = options_.dir.empty() ? UserDownloadDir()
-                              : std::filesystem::absolute(options_.dir, ignored).string();
+  dir_ = options_.dir.empty()
+             ? UserDownloadDir()
+             : Utf8Path(std::filesystem::absolute(LocalPath(options_.dir), ignored));
   if (const std::string why = Unwritable(dir_); !why.empty()) {
     return "无法写入下载文件夹 " + dir_ + "：" + why + "。";
   }
@@ -229,9 +172,8 @@ void HandOff::Wait(Aria2Client& client, DownloadRenewal& renewal, const Renewer&
   // a signal then ends the captcha program as it does for the first one.
   while ((state = Watch(client, renewal, path, result)) == State::kNeedsAddress) {
     if (!options_.quiet) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "sorrel-resolve: %s: 下载地址已过期，输入验证码后继续下载。\n",
-                   EscapeControls(renewal.Page()).c_str());
+      Write(Stream::kError, "sorrel-resolve: " + EscapeControls(renewal.Page()) +
+                                ": 下载地址已过期，输入验证码后继续下载。\n");
     }
     renewal.Supply(client, renew(renewal.Page()), DownloadRenewal::Clock::now());
   }
@@ -250,23 +192,23 @@ void HandOff::Wait(Aria2Client& client, DownloadRenewal& renewal, const Renewer&
 DownloadRenewal::State HandOff::Watch(Aria2Client& client, DownloadRenewal& renewal,
                                       const std::string& path, HandOffResult& result) {
   using State = DownloadRenewal::State;
-  const bool bar = isatty(STDERR_FILENO) && !options_.quiet;
+  const bool bar = IsTerminal(Stream::kError) && !options_.quiet;
   const std::string name = path.substr(path.rfind('/') + 1);
-  const NotedSignals noted;
+  const InterruptsNoted noted;
   State state = renewal.Current();
   bool drawn = false;
-  while (stopSignal == 0) {
+  while (InterruptsNoted::Noted() == 0) {
     state = renewal.Poll(client, DownloadRenewal::Clock::now());
-    if (stopSignal != 0) break;
-    if (bar) drawn = WriteAll(STDERR_FILENO, ProgressLine(renewal.Status(), name));
+    if (InterruptsNoted::Noted() != 0) break;
+    if (bar) drawn = Write(Stream::kError, ProgressLine(renewal.Status(), name));
     if (state != State::kUnderWay) break;
-    for (auto slept = std::chrono::milliseconds(0); slept < kPollInterval && stopSignal == 0;
-         slept += kSignalCheck) {
+    for (auto slept = std::chrono::milliseconds(0);
+         slept < kPollInterval && InterruptsNoted::Noted() == 0; slept += kSignalCheck) {
       std::this_thread::sleep_for(kSignalCheck);
     }
   }
-  if (stopSignal != 0) {
-    result.signal = stopSignal;
+  if (InterruptsNoted::Noted() != 0) {
+    result.signal = InterruptsNoted::Noted();
     result.ok = false;
     const std::string& partial = renewal.Status().path;
     if (keeper_) {
@@ -279,10 +221,10 @@ DownloadRenewal::State HandOff::Watch(Aria2Client& client, DownloadRenewal& rene
       result.message = "不再等待下载结束，aria2 仍在下载这个文件。";
     }
     // The last progress stays in view on a line of its own.
-    if (drawn) WriteAll(STDERR_FILENO, "\n");
+    if (drawn) Write(Stream::kError, "\n");
     return state;
   }
-  if (drawn) WriteAll(STDERR_FILENO, "\r\x1b[K");
+  if (drawn) Write(Stream::kError, "\r\x1b[K");
   return state;
 }
 

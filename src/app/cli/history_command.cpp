@@ -1,10 +1,9 @@
-#include <time.h>
-
-#include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "app/cli/commands.h"
+#include "app/cli/console.h"
 #include "app/history.h"
 #include "app/history_file.h"
 #include "download/link_check.h"
@@ -15,11 +14,11 @@ namespace sorrel::cli {
 namespace {
 
 std::string LocalTime(std::int64_t seconds) {
-  const time_t when = static_cast<time_t>(seconds);
-  tm local{};
+  const std::time_t when = static_cast<std::time_t>(seconds);
   char text[32] = "";
-  if (localtime_r(&when, &local) != nullptr) {
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  // The command runs no other thread that reads the clock's shared result.
+  if (const std::tm* local = std::localtime(&when)) {
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", local);
   }
   return text;
 }
@@ -50,7 +49,7 @@ void PrintEntry(const HistoryEntry& entry, bool first) {
           EscapeControls(entry.normal) + "\n";
   if (!entry.check.empty()) text += "链接检查：" + CheckSentence(entry.check) + "\n";
   if (!entry.download.engine.empty()) text += "aria2：" + DownloadSentence(entry.download) + "\n";
-  std::fputs(text.c_str(), stdout);
+  Write(Stream::kOut, text);
 }
 
 void PrintJson(const HistoryEntry& entry) {
@@ -70,7 +69,7 @@ void PrintJson(const HistoryEntry& entry) {
   }
   const std::string text =
       line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-  std::printf("%s\n", text.c_str());
+  Write(Stream::kOut, text + "\n");
 }
 
 }  // namespace
@@ -79,20 +78,20 @@ int RunHistory(const Options& options) {
   History history(DefaultHistoryPath());
   if (options.clear) {
     if (!history.Clear()) {
-      std::fprintf(stderr, "sorrel-resolve: %s\n", EscapeControls(history.error()).c_str());
+      Write(Stream::kError, "sorrel-resolve: " + EscapeControls(history.error()) + "\n");
       return kExitFailed;
     }
-    std::printf("已清空历史记录。\n");
+    Write(Stream::kOut, "已清空历史记录。\n");
     return kExitOk;
   }
   HistoryContents contents;
   if (!history.Read(contents)) {
-    std::fprintf(stderr, "sorrel-resolve: %s\n", EscapeControls(history.error()).c_str());
+    Write(Stream::kError, "sorrel-resolve: " + EscapeControls(history.error()) + "\n");
     return kExitFailed;
   }
   if (contents.damaged > 0) {
-    std::fprintf(stderr, "sorrel-resolve: 历史记录里有 %zu 行已损坏，已跳过并删除。\n",
-                 contents.damaged);
+    Write(Stream::kError, "sorrel-resolve: 历史记录里有 " + std::to_string(contents.damaged) +
+                              " 行已损坏，已跳过并删除。\n");
   }
   const std::size_t count = options.limit > 0
                                 ? std::min<std::size_t>(options.limit, contents.entries.size())
@@ -104,7 +103,6 @@ int RunHistory(const Options& options) {
       PrintEntry(contents.entries[i], i == 0);
     }
   }
-  std::fflush(stdout);
   return kExitOk;
 }
 

@@ -1,7 +1,6 @@
 #include "app/cli/history_record.h"
 
-#include <cstdio>
-
+#include "app/cli/console.h"
 #include "app/history_file.h"
 #include "download/file_name.h"
 #include "text/escape_controls.h"
@@ -61,16 +60,15 @@ void HistoryRecord::Apply(const HistoryChange& change) {
 void HistoryRecord::SayDropped() {
   const std::size_t dropped = history_->TakeDropped();
   if (dropped == 0 || options_.quiet) return;
-  std::fflush(stdout);
-  std::fprintf(stderr, "sorrel-resolve: 历史记录里有 %zu 行已损坏，已跳过并删除。\n", dropped);
+  Write(Stream::kError,
+        "sorrel-resolve: 历史记录里有 " + std::to_string(dropped) + " 行已损坏，已跳过并删除。\n");
 }
 
 void HistoryRecord::Warn() {
   if (warned_ || options_.quiet) return;
   warned_ = true;
-  std::fflush(stdout);
-  std::fprintf(stderr, "sorrel-resolve: 无法记入历史记录：%s\n",
-               EscapeControls(history_->error()).c_str());
+  Write(Stream::kError,
+        "sorrel-resolve: 无法记入历史记录：" + EscapeControls(history_->error()) + "\n");
 }
 
 }  // namespace sorrel::cli

@@ -1,38 +1,51 @@
-// What an interrupted run leaves behind: at SIGINT, SIGTERM or SIGHUP the
-// captcha program that runs is ended with its children and the picture
-// handed to it is removed; then the process ends as the signal would have
-// ended it (a shell sees 128 + the signal).
+// What an interrupted run leaves behind: at an interrupt (SIGINT, SIGTERM or
+// SIGHUP; Ctrl+C, Ctrl+Break or a closed console on Windows) the captcha
+// program that runs is ended with its children and the picture handed to
+// it is removed; then the process ends as the interrupt would have ended it
+// (a shell sees 128 + the signal; Windows STATUS_CONTROL_C_EXIT).
 #pragma once
 
-#include <signal.h>
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 
 namespace sorrel::cli {
 
-// Installs the handlers; a signal that this process was started ignoring
-// stays ignored.
+// Installs the handlers; an interrupt that this process was started
+// ignoring stays ignored.
 void HandleInterrupts();
 
-// The captcha picture and its folder of this run, removed at a signal.
+// The captcha picture and its folder of this run, removed at an interrupt.
 void NoteTemporaryPicture(const std::string& file, const std::string& folder);
 void ForgetTemporaryPicture();
 
-// The process group of the captcha program that runs; 0 when none does.
-void NoteRunningProgram(pid_t group);
+// The captcha program that runs (its process group on POSIX, its process
+// on Windows); 0 when none does.
+void NoteRunningProgram(std::int64_t id);
 
-// Holds the three signals back on this thread for its lifetime, so that a
-// program started meanwhile is noted before a signal can look for it.
+// Holds interrupts back on this thread for its lifetime, so that a program
+// started meanwhile is noted before an interrupt can look for it.
 class InterruptsHeld {
  public:
   InterruptsHeld();
   ~InterruptsHeld();
   InterruptsHeld(const InterruptsHeld&) = delete;
   InterruptsHeld& operator=(const InterruptsHeld&) = delete;
-
- private:
-  sigset_t before_;
 };
+
+// While one lives, interrupts are noted rather than fatal, so that a run
+// waiting on a download can still say what became of it.
+class InterruptsNoted {
+ public:
+  InterruptsNoted();
+  ~InterruptsNoted();
+  InterruptsNoted(const InterruptsNoted&) = delete;
+  InterruptsNoted& operator=(const InterruptsNoted&) = delete;
+
+  // The interrupt that came meanwhile; 0 while none has.
+  static int Noted();
+};
+
+// Ends the process as `interrupt` (one that Noted gave) ends it.
+[[noreturn]] void EndAsInterrupted(int interrupt);
 
 }  // namespace sorrel::cli

@@ -1,6 +1,5 @@
-#include <cstdio>
-
 #include "app/cli/commands.h"
+#include "app/cli/console.h"
 #include "resolve/link_codec.h"
 
 namespace sorrel::cli {
@@ -10,10 +9,9 @@ int RunDecode(const std::vector<std::string>& links) {
   for (const std::string& link : links) {
     const DecodedLink decoded = DecodeWrappedLink(link);
     if (decoded.ok) {
-      std::printf("%s\n", decoded.address.c_str());
+      Write(Stream::kOut, decoded.address + "\n");
     } else {
-      std::fflush(stdout);
-      std::fprintf(stderr, "sorrel-resolve: %s: %s\n", link.c_str(), decoded.error.c_str());
+      Write(Stream::kError, "sorrel-resolve: " + link + ": " + decoded.error + "\n");
       status = kExitFailed;
     }
   }
@@ -22,8 +20,8 @@ int RunDecode(const std::vector<std::string>& links) {
 
 int RunEncode(const std::vector<std::string>& addresses) {
   for (const std::string& address : addresses) {
-    std::printf("%s\n%s\n%s\n", EncodeThunder(address).c_str(), EncodeFlashGet(address).c_str(),
-                EncodeQqdl(address).c_str());
+    Write(Stream::kOut, EncodeThunder(address) + "\n" + EncodeFlashGet(address) + "\n" +
+                            EncodeQqdl(address) + "\n");
   }
   return kExitOk;
 }

@@ -1,25 +1,24 @@
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/cli/commands.h"
+#include "app/cli/console.h"
 #include "app/cli/options.h"
 
 int main(int argc, char** argv) {
   using namespace sorrel::cli;
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const ParsedCommandLine parsed = ParseCommandLine(arguments);
+  const ParsedCommandLine parsed = ParseCommandLine(Arguments(argc, argv));
   if (!parsed.ok) {
-    std::fprintf(stderr, "sorrel-resolve: %s\n%s", parsed.error.c_str(), UsageText());
+    Write(Stream::kError, "sorrel-resolve: " + parsed.error + "\n" + UsageText());
     return kExitUsage;
   }
   const Options& options = parsed.options;
   switch (options.command) {
     case Command::kHelp:
-      std::fputs(HelpText(), stdout);
+      Write(Stream::kOut, HelpText());
       return kExitOk;
     case Command::kVersion:
-      std::printf("sorrel-resolve %s\n", SORREL_VERSION);
+      Write(Stream::kOut, std::string("sorrel-resolve ") + SORREL_VERSION + "\n");
       return kExitOk;
     case Command::kDecode:
       return RunDecode(options.operands);
@@ -33,7 +32,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> addresses;
   std::string error;
   if (!CollectAddresses(options, RunOrigin(options), addresses, error)) {
-    std::fprintf(stderr, "sorrel-resolve: %s\n%s", error.c_str(), UsageText());
+    Write(Stream::kError, "sorrel-resolve: " + error + "\n" + UsageText());
     return kExitUsage;
   }
   return RunResolve(options, addresses);

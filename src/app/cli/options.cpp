@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app/address_split.h"
+#include "app/cli/local_files.h"
 #include "http/proxy.h"
 #include "resolve/link_codec.h"
 #include "resolve/service_origin.h"
@@ -226,7 +227,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 bool RunProxy(const Options& options, std::string& proxy, std::string& error) {
   proxy = options.proxy;
   if (options.proxyPasswordFile.empty()) return true;
-  std::ifstream in(options.proxyPasswordFile, std::ios::binary);
+  std::ifstream in(LocalPath(options.proxyPasswordFile), std::ios::binary);
   std::string line;
   if (!in || (!std::getline(in, line) && !in.eof())) {
     error =
@@ -263,7 +264,7 @@ bool CollectAddresses(const Options& options, std::string_view origin,
     std::ifstream in;
     std::istream* stream = &std::cin;
     if (file != "-") {
-      in.open(file, std::ios::binary);
+      in.open(LocalPath(file), std::ios::binary);
       if (!in) {
         error = "无法读取 " + file + "：" + std::strerror(errno);
         return false;

@@ -1,10 +1,4 @@
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,16 +8,17 @@
 
 #include "app/cli/captcha_input.h"
 #include "app/cli/commands.h"
+#include "app/cli/console.h"
 #include "app/cli/engines_headless.h"
 #include "app/cli/hand_off.h"
 #include "app/cli/history_record.h"
 #include "app/cli/interrupt.h"
+#include "app/cli/local_files.h"
 #include "app/program.h"
 #include "http/proxy.h"
 #include "resolve/link_codec.h"
 #include "resolve/service_origin.h"
 #include "resolve/texts.h"
-#include "support/write_all_posix.h"
 #include "text/codepage.h"
 #include "text/escape_controls.h"
 
@@ -104,47 +99,8 @@ Result Ended(ResolveOutcome outcome, std::string message = {}) {
   return result;
 }
 
-// Where a person reads the picture and types the code: standard input when
-// it is a terminal (and no address list), else the controlling terminal
-// when standard error shows one.
-struct Terminal {
-  int in = -1;
-  int out = -1;
-  bool colour = true;
-  int columns = 80;
-};
-
-Terminal FindTerminal(bool stdinTaken) {
-  Terminal terminal;
-  const bool errorIsTerminal = isatty(STDERR_FILENO);
-  int tty = -1;
-  if (!stdinTaken && isatty(STDIN_FILENO)) {
-    terminal.in = STDIN_FILENO;
-  } else if (errorIsTerminal) {
-    tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    terminal.in = tty;
-  }
-  if (terminal.in < 0) return terminal;
-  if (errorIsTerminal) {
-    terminal.out = STDERR_FILENO;
-  } else {
-    if (tty < 0) tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    terminal.out = tty;
-  }
-  if (terminal.out < 0) {
-    terminal.in = -1;
-    return terminal;
-  }
-  const char* term = std::getenv("TERM");
-  terminal.colour = !(term && std::string(term) == "dumb");
-  winsize size{};
-  if (ioctl(terminal.out, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-    terminal.columns = size.ws_col;
-  return terminal;
-}
-
 bool WriteFile(const std::string& path, const ByteSet& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(LocalPath(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   out.close();
@@ -164,9 +120,9 @@ class Resolution {
  public:
   Resolution(const Options& options, bool stdinTaken, size_t count)
       : options_(options),
-        terminal_(FindTerminal(stdinTaken)),
+        console_(Console::Find(stdinTaken)),
         stdinTaken_(stdinTaken),
-        progress_(count > 1 && !options.quiet && isatty(STDERR_FILENO)),
+        progress_(count > 1 && !options.quiet && IsTerminal(Stream::kError)),
         program_(HeadlessPlatformEngines(options.quiet), view_,
                  options.origin.empty() ? ServiceOrigin() : Utf8ToGbk(options.origin)),
         handOff_(options, program_.Engines()),
@@ -179,17 +135,17 @@ class Resolution {
     if (!pictureDir_.empty()) {
       ForgetTemporaryPicture();
       std::error_code ignored;
-      std::filesystem::remove_all(pictureDir_, ignored);
+      std::filesystem::remove_all(LocalPath(pictureDir_), ignored);
     }
   }
 
   void ShowProgress(size_t k, size_t n, const std::string& address) {
     if (!progress_) return;
-    WriteAll(STDERR_FILENO, "\r\x1b[K正在解析第 " + std::to_string(k) + " 个，共 " +
-                                std::to_string(n) + " 个：" + EscapeControls(address));
+    Write(Stream::kError, "\r\x1b[K正在解析第 " + std::to_string(k) + " 个，共 " +
+                              std::to_string(n) + " 个：" + EscapeControls(address));
   }
   void ClearProgress() {
-    if (progress_) WriteAll(STDERR_FILENO, "\r\x1b[K");
+    if (progress_) Write(Stream::kError, "\r\x1b[K");
   }
 
   std::string PrepareHandOff() { return handOff_.Prepare(); }
@@ -238,8 +194,8 @@ class Resolution {
       if (view_.outcome != ResolveOutcome::kWrongCaptcha || attempt >= options_.tries) {
         return Failed(address);
       }
-      if (!options_.quiet && terminal_.out >= 0 && options_.captchaProgram.empty()) {
-        WriteAll(terminal_.out, "验证码输入错误，请看新的图片重新输入。\n");
+      if (!options_.quiet && console_.present() && options_.captchaProgram.empty()) {
+        console_.Write("验证码输入错误，请看新的图片重新输入。\n");
       }
       // The resolution fetched a fresh picture itself; when that failed,
       // one more try tells why.
@@ -315,37 +271,48 @@ class Resolution {
         error = "无法把验证码图片写到 " + options_.captchaFile + "。";
         return std::nullopt;
       }
-      if (terminal_.in < 0) {
+      if (!console_.present()) {
         // No terminal: a script answers on standard input.
-        std::optional<std::string> line = stdinTaken_ ? std::nullopt : ReadLineFrom(STDIN_FILENO);
+        std::optional<std::string> line = stdinTaken_ ? std::nullopt : ReadInputLine();
         if (!line || line->empty()) error = "没有读到验证码：标准输入上没有一行验证码。";
         return line && !line->empty() ? line : std::nullopt;
       }
       ClearProgress();
-      WriteAll(terminal_.out, "验证码图片已写到 " + options_.captchaFile + "\n");
+      console_.Write("验证码图片已写到 " + options_.captchaFile + "\n");
       return ReadFromTerminal(error);
     }
-    if (terminal_.in < 0) {
+    if (!console_.present()) {
       error = "没有终端可以显示验证码：请用 --captcha-program 或 --captcha-file 选项。";
       return std::nullopt;
     }
+    if (!console_.drawsPictures()) {
+      // A console that shows no colours gets the picture as a file.
+      const std::string path = PicturePath();
+      if (path.empty() || !WriteFile(path, view_.picture)) {
+        error = "无法写出验证码图片。";
+        return std::nullopt;
+      }
+      ClearProgress();
+      console_.Write(EscapeControls(address) + "\n验证码图片已写到 " + EscapeControls(path) + "\n");
+      return ReadFromTerminal(error);
+    }
     const RasterImage picture = DecodeRaster(view_.picture);
     ClearProgress();
-    WriteAll(terminal_.out, EscapeControls(address) + "\n" +
-                                DrawPicture(picture, terminal_.columns, terminal_.colour));
+    console_.Write(EscapeControls(address) + "\n" +
+                   DrawPicture(picture, console_.columns(), console_.colour()));
     return ReadFromTerminal(error);
   }
 
   std::optional<std::string> ReadFromTerminal(std::string& error) {
-    WriteAll(terminal_.out, "请输入验证码：");
-    std::optional<std::string> line = ReadLineFrom(terminal_.in);
+    console_.Write("请输入验证码：");
+    std::optional<std::string> line = console_.ReadLine();
     if (line) {
       const size_t first = line->find_first_not_of(" \t");
       *line = first == std::string::npos
                   ? std::string()
                   : line->substr(first, line->find_last_not_of(" \t") - first + 1);
     }
-    if (!line) WriteAll(terminal_.out, "\n");
+    if (!line) console_.Write("\n");
     if (!line || line->empty()) {
       error = "没有输入验证码。";
       return std::nullopt;
@@ -353,24 +320,18 @@ class Resolution {
     return line;
   }
 
-  // A private folder of this run for the picture handed to the program: in
-  // the user's runtime folder when there is one, which the system empties
-  // when the user logs out.
+  // A private folder of this run for the picture handed to the program.
   std::string PicturePath() {
     if (pictureDir_.empty()) {
-      const char* base = std::getenv("XDG_RUNTIME_DIR");
-      if (!base || base[0] != '/') base = std::getenv("TMPDIR");
-      std::string pattern =
-          std::string(base && base[0] == '/' ? base : "/tmp") + "/sorrel-resolve.XXXXXX";
-      if (!mkdtemp(pattern.data())) return {};
-      pictureDir_ = pattern;
-      NoteTemporaryPicture(pictureDir_ + "/captcha.gif", pictureDir_);
+      pictureDir_ = MakePrivateFolder();
+      if (pictureDir_.empty()) return {};
+      NoteTemporaryPicture(FileIn(pictureDir_, "captcha.gif"), pictureDir_);
     }
-    return pictureDir_ + "/captcha.gif";
+    return FileIn(pictureDir_, "captcha.gif");
   }
 
   const Options& options_;
-  Terminal terminal_;
+  Console console_;
   bool stdinTaken_;
   bool progress_;
   std::string pictureDir_;
@@ -403,27 +364,25 @@ void PrintJson(const std::string& address, const Result& result) {
     line["message"] = result.message.empty() ? status.message : result.message;
   }
   const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::printf("%s\n", text.c_str());
+  Write(Stream::kOut, text + "\n");
 }
 
 // One line on standard error; what came from outside shown escaped.
 void PrintFailure(const std::string& address, const std::string& message) {
-  std::fflush(stdout);
   const std::string about = address.empty() ? std::string() : EscapeControls(address) + ": ";
-  std::fprintf(stderr, "sorrel-resolve: %s%s\n", about.c_str(), EscapeControls(message).c_str());
+  Write(Stream::kError, "sorrel-resolve: " + about + EscapeControls(message) + "\n");
 }
 
 void PrintHandOff(const std::string& address, const HandOffResult& handOff, bool quiet) {
   if (handOff.check) {
     const LinkCheck& check = *handOff.check;
-    std::printf("\n链接检查：%s（%s）文件名：%s，大小：%s\n",
-                LinkStatusSentence(check.status).c_str(),
-                std::string(LinkStatusName(check.status)).c_str(),
-                EscapeControls(check.name).c_str(), HumanSize(check.size).c_str());
+    Write(Stream::kOut, "\n链接检查：" + LinkStatusSentence(check.status) + "（" +
+                            std::string(LinkStatusName(check.status)) + "）文件名：" +
+                            EscapeControls(check.name) + "，大小：" + HumanSize(check.size) + "\n");
   }
   if (!handOff.gid.empty()) {
-    std::printf("\n已交给 aria2 下载，GID：%s%s\n", EscapeControls(handOff.gid).c_str(),
-                handOff.download == "complete" ? "，已下载完成" : "");
+    Write(Stream::kOut, "\n已交给 aria2 下载，GID：" + EscapeControls(handOff.gid) +
+                            (handOff.download == "complete" ? "，已下载完成" : "") + "\n");
   }
   if (!handOff.ok && !quiet && !handOff.message.empty()) PrintFailure(address, handOff.message);
 }
@@ -464,11 +423,11 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
       // The addresses come out before a wait, so that an interrupted one
       // loses nothing; the JSON line keeps them with the rest.
       if (ok && !options.json) {
-        if (printedBlock) std::printf("\n");
-        if (addresses.size() > 1) std::printf("%s\n", address.c_str());
-        std::printf("普通下载地址：\n\n%s\n\n迅雷下载地址：\n\n%s\n\n快车下载地址：\n\n%s\n",
-                    result.normal.c_str(), result.thunder.c_str(), result.flashget.c_str());
-        std::fflush(stdout);
+        std::string block = printedBlock ? "\n" : "";
+        if (addresses.size() > 1) block += address + "\n";
+        Write(Stream::kOut, block + "普通下载地址：\n\n" + result.normal +
+                                "\n\n迅雷下载地址：\n\n" + result.thunder +
+                                "\n\n快车下载地址：\n\n" + result.flashget + "\n");
         printedBlock = true;
       }
       if (ok && resolution.HandOffWanted()) {
@@ -483,19 +442,15 @@ int RunResolve(const Options& options, const std::vector<std::string>& addresses
         PrintFailure(address,
                      result.message.empty() ? StatusOf(result.outcome).message : result.message);
       }
-      std::fflush(stdout);
       if (result.handOff.signal != 0) {
         interruptedBy = result.handOff.signal;
         break;
       }
     }
   }
-  // Ended as the signal ends a program, once everything is said and the
+  // Ended as the interrupt ends a program, once everything is said and the
   // engine and the picture's folder are gone.
-  if (interruptedBy != 0) {
-    std::signal(interruptedBy, SIG_DFL);
-    std::raise(interruptedBy);
-  }
+  if (interruptedBy != 0) EndAsInterrupted(interruptedBy);
   return status;
 }
 

@@ -1,11 +1,16 @@
-#include "app/cli/interrupt.h"
-
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+
+#include "app/cli/interrupt.h"
 
 namespace sorrel::cli {
 
@@ -19,6 +24,10 @@ char pictureFile[PATH_MAX];
 char pictureFolder[PATH_MAX];
 std::atomic<bool> pictureNoted{false};
 std::atomic<pid_t> programGroup{0};
+
+thread_local sigset_t heldBefore;
+
+volatile std::sig_atomic_t notedSignal = 0;
 
 void OnInterrupt(int signal) {
   const int savedErrno = errno;
@@ -35,6 +44,10 @@ void OnInterrupt(int signal) {
   raise(signal);
   errno = savedErrno;
 }
+
+void NoteSignal(int signal) { notedSignal = signal; }
+
+struct sigaction noteBefore[std::size(kSignals)];
 
 }  // namespace
 
@@ -61,15 +74,40 @@ void NoteTemporaryPicture(const std::string& file, const std::string& folder) {
 
 void ForgetTemporaryPicture() { pictureNoted = false; }
 
-void NoteRunningProgram(pid_t group) { programGroup = group; }
+void NoteRunningProgram(std::int64_t id) { programGroup = static_cast<pid_t>(id); }
 
 InterruptsHeld::InterruptsHeld() {
   sigset_t held;
   sigemptyset(&held);
   for (const int signal : kSignals) sigaddset(&held, signal);
-  pthread_sigmask(SIG_BLOCK, &held, &before_);
+  pthread_sigmask(SIG_BLOCK, &held, &heldBefore);
 }
 
-InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &heldBefore, nullptr); }
+
+InterruptsNoted::InterruptsNoted() {
+  notedSignal = 0;
+  struct sigaction noting {};
+  noting.sa_handler = NoteSignal;
+  sigemptyset(&noting.sa_mask);
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+    sigaction(kSignals[i], nullptr, &noteBefore[i]);
+    if (noteBefore[i].sa_handler != SIG_IGN) sigaction(kSignals[i], &noting, nullptr);
+  }
+}
+
+InterruptsNoted::~InterruptsNoted() {
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+    sigaction(kSignals[i], &noteBefore[i], nullptr);
+  }
+}
+
+int InterruptsNoted::Noted() { return notedSignal; }
+
+void EndAsInterrupted(int interrupt) {
+  std::signal(interrupt, SIG_DFL);
+  std::raise(interrupt);
+  std::_Exit(128 + interrupt);
+}
 
 }  // namespace sorrel::cli

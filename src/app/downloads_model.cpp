@@ -81,9 +81,13 @@ constexpr std::chrono::milliseconds kResultPause{100};
 }  // namespace
 
 std::string LayoutText(const DownloadsLayout& layout) {
-  std::string text = std::to_string(layout.width) + "x" + std::to_string(layout.height) + ";";
+  std::string text = std::to_string(layout.width);
+  text += 'x';
+  text += std::to_string(layout.height);
+  text += ';';
   for (std::size_t i = 0; i < layout.widths.size(); ++i) {
-    text += (i == 0 ? "" : ",") + std::to_string(layout.widths[i]);
+    if (i != 0) text += ',';
+    text += std::to_string(layout.widths[i]);
   }
   return text;
 }

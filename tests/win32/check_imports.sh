@@ -13,7 +13,7 @@ case "$kind" in
   *) echo "unknown subsystem $kind" >&2; exit 2 ;;
 esac
 grep -q "^Subsystem[[:space:]]*$subsystem" <<<"$headers" || { echo "not a $kind-subsystem program" >&2; exit 1; }
-allowed=" kernel32.dll user32.dll gdi32.dll gdiplus.dll ole32.dll oleaut32.dll wininet.dll msvcrt.dll advapi32.dll
+allowed=" kernel32.dll user32.dll gdi32.dll gdiplus.dll ole32.dll oleaut32.dll wininet.dll msvcrt.dll advapi32.dll 
   crypt32.dll shell32.dll ws2_32.dll iphlpapi.dll bcrypt.dll "
 status=0
 while read -r dll; do

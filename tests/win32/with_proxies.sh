@@ -15,8 +15,8 @@ stop() {
 }
 trap stop EXIT
 ports=""
-for spec in "http" "auth --user ann --password s3cret" "socks4 --socks4"; do
-  read -r name options <<<"$spec"
+for proxy in "http" "auth --user ann --password s3cret" "socks4 --socks4"; do
+  read -r name options <<<"$proxy"
   : >"$logs/$name.port"
   # shellcheck disable=SC2086
   python3 "$proxy_script" --log "$logs/$name.log" $options >"$logs/$name.port" &

@@ -22,6 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr const char* kOrigin = "http://127.0.0.1:8017";
+// The command line's Base64 engine.
+const OpenSslBase64 kBase64;
 
 double CpuMs() {
   timespec t{};
@@ -50,8 +52,8 @@ HistoryEntry RealisticEntry(int i) {
   entry.size = 734003200 + i;
   entry.normal = std::string(kOrigin) + "/dl/" + n + "/3f9a1c0e7b2d4e6f8a0b1c2d3e4f5a6b/" +
                  "Sorrel%E7%BD%91%E7%9B%98%E6%A0%B7%E6%9C%AC%E6%95%B0%E6%8D%AE.zip?t=1765297925";
-  entry.thunder = EncodeThunder(entry.normal);
-  entry.flashget = EncodeFlashGet(entry.normal);
+  entry.thunder = EncodeThunder(kBase64, entry.normal);
+  entry.flashget = EncodeFlashGet(kBase64, entry.normal);
   entry.check = "ok";
   entry.download = {std::string(kOwnEngine), "2089b05ecca3d829", "complete"};
   return entry;
@@ -65,7 +67,7 @@ std::string ForumText() {
     const std::string n = std::to_string(10000000 + i);
     text += "【第" + std::to_string(i) + "楼】楼主好人，分享一下资源：" + std::string(kOrigin) +
             "/file/" + n + "，提取码在下面。顺便附上迅雷链接：" +
-            EncodeThunder("http://dl.example/" + n + "/样本.zip") +
+            EncodeThunder(kBase64, "http://dl.example/" + n + "/样本.zip") +
             "。\n别的网站的 http://other.example/thread-" + n +
             ".html 已经失效了（请勿回复）。谢谢分享！！！\n\n";
   }
@@ -78,7 +80,7 @@ std::string DenseText() {
   for (int i = 0; text.size() < (1 << 20); ++i) {
     const std::string n = std::to_string(10000000 + i);
     text += i % 2 ? std::string(kOrigin) + "/file/" + n
-                  : EncodeThunder("http://dl.example/" + n + ".zip");
+                  : EncodeThunder(kBase64, "http://dl.example/" + n + ".zip");
     text += "\n";
   }
   return text;
@@ -86,7 +88,7 @@ std::string DenseText() {
 
 void SplitFigure(const char* what, const std::string& text) {
   std::size_t found = 0;
-  const double ms = MedianMs(15, [&] { found = SplitAddresses(text, kOrigin).size(); });
+  const double ms = MedianMs(15, [&] { found = SplitAddresses(kBase64, text, kOrigin).size(); });
   const Goal goal{"≤ 20 ms"};
   Row("11. Splitting a pasted text of " + std::to_string(text.size() / 1024) + " KiB, " + what +
           " (" + std::to_string(found) + " addresses)",
@@ -112,7 +114,7 @@ int main() {
       HistoryEntry entry = RealisticEntry(i);
       entry.id = std::to_string(1000000000000000 + i);
       entry.time = 1765297925 + i;
-      text += HistoryEntryLine(entry) + "\n";
+      text += HistoryEntryLine(kBase64, entry) + "\n";
     }
     HistoryFile file(path);
     std::string error;
@@ -126,7 +128,7 @@ int main() {
   std::size_t entries = 0;
   const double readMs = MedianMs(10, [&] {
     HistoryContents contents;
-    History(path).Read(contents);
+    History(kBase64, path).Read(contents);
     entries = contents.entries.size();
   });
   Row("11. History read, " + std::to_string(entries) + " entries (" + std::to_string(bytes / 1024) +
@@ -137,7 +139,7 @@ int main() {
   // A start builds the store and reads nothing.
   const double startMs = MedianMs(100, [&] {
     const std::string where = DefaultHistoryPath();
-    History history(where.empty() ? where : path);
+    History history(kBase64, where.empty() ? where : path);
     (void)history.path();
   });
   Row("11. History's added start-up cost (the store made, nothing read; 10,000 entries on disk)",
@@ -145,7 +147,7 @@ int main() {
       startMs);
 
   // What a resolution adds: one entry and its change, on a full file.
-  History history(path);
+  History history(kBase64, path);
   const double addMs = MedianMs(20, [&] {
     const std::string id = history.Add(RealisticEntry(99));
     HistoryChange change;

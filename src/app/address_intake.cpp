@@ -69,9 +69,9 @@ AddressKind KindOfAddress(std::string_view text, std::string_view origin) {
   return AddressKind::kFilePage;
 }
 
-OpenedLink OpenWrappedLink(std::string_view link) {
+OpenedLink OpenWrappedLink(const Base64Engine& base64, std::string_view link) {
   OpenedLink opened;
-  const DecodedLink decoded = DecodeWrappedLink(link);
+  const DecodedLink decoded = DecodeWrappedLink(base64, link);
   if (!decoded.ok) {
     opened.notice = Utf8ToGbk("无法识别的链接：" + decoded.error);
     return opened;
@@ -82,9 +82,10 @@ OpenedLink OpenWrappedLink(std::string_view link) {
   // 936 bytes would come back wrapped as UTF-8, which a download manager
   // expecting code page 936 misreads.
   const Text pasted = Utf8ToGbk(WithoutBlanks(link));
-  opened.thunderLink = decoded.kind == LinkKind::kThunder ? pasted : EncodeThunder(decoded.address);
+  opened.thunderLink =
+      decoded.kind == LinkKind::kThunder ? pasted : EncodeThunder(base64, decoded.address);
   opened.flashGetLink =
-      decoded.kind == LinkKind::kFlashGet ? pasted : EncodeFlashGet(decoded.address);
+      decoded.kind == LinkKind::kFlashGet ? pasted : EncodeFlashGet(base64, decoded.address);
   opened.resultText = ResultText(opened.normalLink, opened.thunderLink, opened.flashGetLink);
   return opened;
 }
@@ -122,7 +123,7 @@ bool ClipboardOffer::Take(std::string_view clipboard, std::string_view addressBo
     case AddressKind::kWrappedLink:
       // A broken link on the clipboard is someone else's business: no
       // notice for what the user did not hand over.
-      if (!DecodeWrappedLink(text).ok) return false;
+      if (!DecodeWrappedLink(base64_, text).ok) return false;
       break;
     case AddressKind::kOther:
       return false;

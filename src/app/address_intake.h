@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "resolve/base64_standard.h"
 #include "resolve/program_state.h"
 #include "text/text.h"
 
@@ -38,7 +39,7 @@ Text ResultText(const Text& normal, const Text& thunder, const Text& flashGet);
 // The link's three addresses: the decoded one, and the Thunder and FlashGet
 // forms, the link's own as given (without blanks) and the other made from
 // the decoded address.
-OpenedLink OpenWrappedLink(std::string_view link);
+OpenedLink OpenWrappedLink(const Base64Engine& base64, std::string_view link);
 // Puts a decoded link's three addresses where a resolution leaves them, so
 // the copy and send items serve both alike.
 void KeepOpenedLink(const OpenedLink& opened, ProgramState& state);
@@ -50,6 +51,9 @@ Text UnknownAddressNotice(std::string_view origin);
 // left on the clipboard.
 class ClipboardOffer {
  public:
+  // `base64` tells a link that decodes from one that does not.
+  explicit ClipboardOffer(const Base64Engine& base64) : base64_(base64) {}
+
   // Text the window put on the clipboard itself (its copy items).
   void NoteOwnCopy(std::string_view text);
   // The clipboard as the window left it when it lost activation: whatever
@@ -60,6 +64,7 @@ class ClipboardOffer {
   bool Take(std::string_view clipboard, std::string_view addressBox, std::string_view origin);
 
  private:
+  const Base64Engine& base64_;
   std::string ownCopy_;
   std::string left_;
   std::string taken_;

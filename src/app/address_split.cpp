@@ -92,7 +92,7 @@ std::string PageKey(std::string_view page) {
   return key;
 }
 
-Judged Judge(std::string_view address, std::string_view origin) {
+Judged Judge(const Base64Engine& base64, std::string_view address, std::string_view origin) {
   Judged judged;
   // An address here starts with its scheme and holds no blank.
   const bool web = address.size() > 4 && Lower(address[0]) == 'h';
@@ -101,7 +101,7 @@ Judged Judge(std::string_view address, std::string_view origin) {
     judged.whole = true;
     judged.key = PageKey(address);
   } else if (judged.kind == AddressKind::kWrappedLink) {
-    const DecodedLink decoded = DecodeWrappedLink(address);
+    const DecodedLink decoded = DecodeWrappedLink(base64, address);
     judged.whole = decoded.ok;
     judged.key = decoded.ok ? "\n" + decoded.address : std::string(address);
   }
@@ -123,7 +123,8 @@ size_t ContinuationAt(std::string_view text, size_t end) {
 
 }  // namespace
 
-std::vector<FoundAddress> SplitAddresses(std::string_view text, std::string_view origin) {
+std::vector<FoundAddress> SplitAddresses(const Base64Engine& base64, std::string_view text,
+                                         std::string_view origin) {
   std::vector<FoundAddress> found;
   std::unordered_set<std::string> seen;
   seen.reserve(text.size() / 64);
@@ -138,7 +139,7 @@ std::vector<FoundAddress> SplitAddresses(std::string_view text, std::string_view
     }
     size_t end = AddressEnd(text, colon + 3);
     std::string_view address = text.substr(start, end - start);
-    Judged judged = Judge(WithoutPunctuation(address), origin);
+    Judged judged = Judge(base64, WithoutPunctuation(address), origin);
     // A broken line mended, only when that makes a whole address of a part.
     std::string joined;
     if (!judged.whole) joined = address;
@@ -150,7 +151,7 @@ std::vector<FoundAddress> SplitAddresses(std::string_view text, std::string_view
       if (nextEnd == next) break;
       joined.append(text.substr(next, nextEnd - next));
       joinedEnd = nextEnd;
-      Judged attempt = Judge(WithoutPunctuation(joined), origin);
+      Judged attempt = Judge(base64, WithoutPunctuation(joined), origin);
       if (attempt.whole) {
         judged = std::move(attempt);
         address = joined;

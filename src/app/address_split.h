@@ -41,6 +41,7 @@ struct FoundAddress {
 // A whole address is never extended, so a line that merely starts with
 // letters after a whole address stays its own; a qqdl link, which has no
 // closing mark, is mended only when its first part does not decode at all.
-std::vector<FoundAddress> SplitAddresses(std::string_view text, std::string_view origin);
+std::vector<FoundAddress> SplitAddresses(const Base64Engine& base64, std::string_view text,
+                                         std::string_view origin);
 
 }  // namespace sorrel

@@ -227,10 +227,10 @@ std::string FreshId() {
   return id;
 }
 
-std::string Compacted(const HistoryContents& contents) {
+std::string Compacted(const Base64Engine& base64, const HistoryContents& contents) {
   std::string text;
   for (auto it = contents.entries.rbegin(); it != contents.entries.rend(); ++it) {
-    text += HistoryEntryLine(*it);
+    text += HistoryEntryLine(base64, *it);
     text += '\n';
   }
   return text;
@@ -254,7 +254,7 @@ std::optional<std::size_t> NotedLines(const std::string& note, std::uint64_t siz
 
 }  // namespace
 
-std::string HistoryEntryLine(const HistoryEntry& entry) {
+std::string HistoryEntryLine(const Base64Engine& base64, const HistoryEntry& entry) {
   json line;
   line["id"] = entry.id;
   line["time"] = entry.time;
@@ -265,8 +265,8 @@ std::string HistoryEntryLine(const HistoryEntry& entry) {
   // The service's two links are the normal address's usual wrappings; a
   // line keeps them only when they are not, and a read makes them again,
   // which costs less than reading them.
-  if (entry.thunder != EncodeThunder(entry.normal)) line["thunder"] = entry.thunder;
-  if (entry.flashget != EncodeFlashGet(entry.normal)) line["flashget"] = entry.flashget;
+  if (entry.thunder != EncodeThunder(base64, entry.normal)) line["thunder"] = entry.thunder;
+  if (entry.flashget != EncodeFlashGet(base64, entry.normal)) line["flashget"] = entry.flashget;
   if (!entry.check.empty()) line["check"] = entry.check;
   PutDownload(line, entry.download);
   return Dump(line);
@@ -287,7 +287,7 @@ std::string HistoryChangeLine(const std::string& id, const HistoryChange& change
   return Dump(line);
 }
 
-HistoryContents ParseHistory(std::string_view text, std::size_t cap) {
+HistoryContents ParseHistory(const Base64Engine& base64, std::string_view text, std::size_t cap) {
   HistoryContents contents;
   std::vector<HistoryEntry> entries;  // oldest first; removed ones have no id
   std::unordered_map<std::string, std::size_t> byId;
@@ -329,8 +329,8 @@ HistoryContents ParseHistory(std::string_view text, std::size_t cap) {
     HistoryEntry entry;
     entry.id = *read.id;
     entry.time = *read.time;
-    if (!read.top.thunder) read.top.thunder = EncodeThunder(*read.top.normal);
-    if (!read.top.flashget) read.top.flashget = EncodeFlashGet(*read.top.normal);
+    if (!read.top.thunder) read.top.thunder = EncodeThunder(base64, *read.top.normal);
+    if (!read.top.flashget) read.top.flashget = EncodeFlashGet(base64, *read.top.normal);
     std::move(read.top).ApplyTo(entry);
     if (const auto found = byId.find(entry.id); found != byId.end()) {
       entries[found->second] = std::move(entry);
@@ -347,12 +347,13 @@ HistoryContents ParseHistory(std::string_view text, std::size_t cap) {
   return contents;
 }
 
-History::History(std::string path, std::size_t cap) : path_(std::move(path)), cap_(cap) {}
+History::History(const Base64Engine& base64, std::string path, std::size_t cap)
+    : base64_(base64), path_(std::move(path)), cap_(cap) {}
 
 std::string History::Add(HistoryEntry entry) {
   entry.id = FreshId();
   if (entry.time == 0) entry.time = static_cast<std::int64_t>(std::time(nullptr));
-  return AppendLine(HistoryEntryLine(entry)) ? entry.id : std::string();
+  return AppendLine(HistoryEntryLine(base64_, entry)) ? entry.id : std::string();
 }
 
 bool History::Change(const std::string& id, const HistoryChange& change) {
@@ -382,8 +383,8 @@ bool History::AppendLine(const std::string& line) {
     return true;  // the line is in; the count waits for the next writer
   }
   if (lines > cap_ + cap_ / 10 && (!content.empty() || file.Read(content, error_))) {
-    const HistoryContents contents = ParseHistory(content, cap_);
-    const std::string compacted = Compacted(contents);
+    const HistoryContents contents = ParseHistory(base64_, content, cap_);
+    const std::string compacted = Compacted(base64_, contents);
     // A compaction that fails leaves the file as it was, the line in it.
     std::string ignored;
     if (file.Replace(compacted, ignored)) {
@@ -405,11 +406,11 @@ bool History::Read(HistoryContents& contents) {
   if (!file.Exists()) return true;
   std::string text;
   if (!file.Open(error_) || !file.Read(text, error_)) return false;
-  contents = ParseHistory(text, cap_);
+  contents = ParseHistory(base64_, text, cap_);
   std::size_t lines = contents.lines;
   std::uint64_t size = text.size();
   if (contents.damaged > 0 || contents.lines > cap_ + cap_ / 10) {
-    const std::string compacted = Compacted(contents);
+    const std::string compacted = Compacted(base64_, contents);
     std::string ignored;
     if (file.Replace(compacted, ignored)) {
       lines = contents.entries.size();

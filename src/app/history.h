@@ -2,8 +2,8 @@
 // command line: one JSON object a line in a file of the user's data folder.
 // Nothing here reads the file until asked, so that a start pays nothing for
 // it. No secret of an engine and no cookie has a place in an entry. Texts
-// are UTF-8. The link codec beneath it is each front end's choice of
-// Base64, linked by the front end.
+// are UTF-8. The Base64 of the link codec beneath it is the one the
+// program was given.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "resolve/base64_standard.h"
 
 namespace sorrel {
 
@@ -57,12 +59,13 @@ struct HistoryContents {
 };
 
 // The file's lines: an entry, or a change naming the entry it applies to.
-std::string HistoryEntryLine(const HistoryEntry& entry);
+std::string HistoryEntryLine(const Base64Engine& base64, const HistoryEntry& entry);
 std::string HistoryChangeLine(const std::string& id, const HistoryChange& change);
 // The entries that the lines leave, the newest `cap` of them. A line that is
 // no entry or change of ours, or that was cut short, is counted and skipped;
 // a change to an entry that is not there is nothing.
-HistoryContents ParseHistory(std::string_view text, std::size_t cap = kHistoryCap);
+HistoryContents ParseHistory(const Base64Engine& base64, std::string_view text,
+                             std::size_t cap = kHistoryCap);
 
 // The history in its file. Each entry is appended as one line in one write
 // and each change as another line, so that a writer killed at any moment
@@ -76,7 +79,7 @@ HistoryContents ParseHistory(std::string_view text, std::size_t cap = kHistoryCa
 // processes share the file through that lock.
 class History {
  public:
-  explicit History(std::string path, std::size_t cap = kHistoryCap);
+  History(const Base64Engine& base64, std::string path, std::size_t cap = kHistoryCap);
 
   // Appends `entry` with a fresh id (and the time now when it has none);
   // the id, or "" with error() set.
@@ -96,6 +99,7 @@ class History {
  private:
   bool AppendLine(const std::string& line);
 
+  const Base64Engine& base64_;
   std::string path_;
   std::size_t cap_;
   std::string error_;

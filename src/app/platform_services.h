@@ -8,6 +8,7 @@
 
 namespace sorrel {
 
+class Base64Engine;
 class HttpStack;
 class PictureCodec;
 class RegexEngine;
@@ -24,6 +25,8 @@ struct PlatformServices {
   std::function<std::unique_ptr<RegexEngine>()> regexEngines;
   // Re-encodes the captcha picture into a format the front end shows.
   PictureCodec& pictures;
+  // Wraps and unwraps the links of download managers.
+  const Base64Engine& base64;
   // The desktop as the notice boxes of the requests see it.
   WindowSystem& windows;
 };

@@ -56,7 +56,8 @@ WindowController::WindowController(PlatformServices services, WindowView& view,
     : view_(view),
       origin_(GbkToUtf8(serviceOrigin)),
       program_(std::move(services), *this, serviceOrigin),
-      thread_(WindowThread::Open(view)) {}
+      thread_(WindowThread::Open(view)),
+      clipboard_(program_.Services().base64) {}
 
 WindowController::~WindowController() { thread_->Close(); }
 
@@ -175,7 +176,7 @@ void WindowController::CopyToClipboard(std::u16string_view text) {
 
 bool WindowController::ShowWrappedLink(const std::u16string& link) {
   linkHandled_ = link;
-  const OpenedLink opened = OpenWrappedLink(Utf8(link));
+  const OpenedLink opened = OpenWrappedLink(program_.Services().base64, Utf8(link));
   if (!opened.ok) {
     ShowMessage(opened.notice);
     return false;

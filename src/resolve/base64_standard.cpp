@@ -11,9 +11,13 @@ bool IsAlphabet(char c) {
 
 }  // namespace
 
+std::string EncodeStandardBase64(const Base64Engine& engine, std::string_view bytes) {
+  return engine.Encode(bytes);
+}
+
 // The platform decoders tolerate blanks and some foreign bytes, so the
 // strict rules are checked here before they see the text.
-std::optional<std::string> DecodeStandardBase64(std::string_view text) {
+std::optional<std::string> DecodeStandardBase64(const Base64Engine& engine, std::string_view text) {
   size_t end = text.size();
   while (end > 0 && text[end - 1] == '=' && text.size() - end < 2) --end;
   const std::string_view body = text.substr(0, end);
@@ -24,7 +28,7 @@ std::optional<std::string> DecodeStandardBase64(std::string_view text) {
   const size_t padding = (4 - body.size() % 4) % 4;
   if (end != text.size() && text.size() - end != padding) return std::nullopt;
   if (body.empty()) return std::string();
-  return detail::DecodeCheckedGroups(std::string(body) + std::string(padding, '='), padding);
+  return engine.DecodeCheckedGroups(std::string(body) + std::string(padding, '='), padding);
 }
 
 }  // namespace sorrel

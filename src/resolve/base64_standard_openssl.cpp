@@ -4,7 +4,7 @@
 
 namespace sorrel {
 
-std::string EncodeStandardBase64(std::string_view bytes) {
+std::string OpenSslBase64::Encode(std::string_view bytes) const {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                       reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -13,9 +13,8 @@ std::string EncodeStandardBase64(std::string_view bytes) {
   return out;
 }
 
-namespace detail {
-
-std::optional<std::string> DecodeCheckedGroups(std::string_view padded, size_t padding) {
+std::optional<std::string> OpenSslBase64::DecodeCheckedGroups(std::string_view padded,
+                                                              size_t padding) const {
   std::string out(padded.size() / 4 * 3, '\0');
   const int written = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                       reinterpret_cast<const unsigned char*>(padded.data()),
@@ -25,7 +24,5 @@ std::optional<std::string> DecodeCheckedGroups(std::string_view padded, size_t p
   out.resize(out.size() - padding);
   return out;
 }
-
-}  // namespace detail
 
 }  // namespace sorrel

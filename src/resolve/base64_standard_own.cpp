@@ -6,7 +6,7 @@
 
 namespace sorrel {
 
-std::string EncodeStandardBase64(std::string_view bytes) {
+std::string OwnBase64::Encode(std::string_view bytes) const {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
@@ -24,15 +24,12 @@ std::string EncodeStandardBase64(std::string_view bytes) {
   return out;
 }
 
-namespace detail {
-
-std::optional<std::string> DecodeCheckedGroups(std::string_view padded, size_t padding) {
+std::optional<std::string> OwnBase64::DecodeCheckedGroups(std::string_view padded,
+                                                          size_t padding) const {
   Text text(padded);
   const ByteSet bytes = Base64Decode(text);
   if (bytes.size() != padded.size() / 4 * 3 - padding) return std::nullopt;
   return std::string(bytes.begin(), bytes.end());
 }
-
-}  // namespace detail
 
 }  // namespace sorrel

@@ -4,20 +4,17 @@
 
 namespace sorrel {
 
-std::string EncodeStandardBase64(std::string_view bytes) {
+std::string QtBase64::Encode(std::string_view bytes) const {
   return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toBase64().toStdString();
 }
 
-namespace detail {
-
-std::optional<std::string> DecodeCheckedGroups(std::string_view padded, size_t padding) {
+std::optional<std::string> QtBase64::DecodeCheckedGroups(std::string_view padded,
+                                                         size_t padding) const {
   const auto decoded = QByteArray::fromBase64Encoding(
       QByteArray(padded.data(), static_cast<qsizetype>(padded.size())),
       QByteArray::AbortOnBase64DecodingErrors);
   if (!decoded) return std::nullopt;
   return decoded.decoded.toStdString();
 }
-
-}  // namespace detail
 
 }  // namespace sorrel

@@ -7,7 +7,7 @@
 
 namespace sorrel {
 
-std::string EncodeStandardBase64(std::string_view bytes) {
+std::string Win32Base64::Encode(std::string_view bytes) const {
   if (bytes.empty()) return {};
   const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
   const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
@@ -20,9 +20,7 @@ std::string EncodeStandardBase64(std::string_view bytes) {
   return out;
 }
 
-namespace detail {
-
-std::optional<std::string> DecodeCheckedGroups(std::string_view padded, size_t) {
+std::optional<std::string> Win32Base64::DecodeCheckedGroups(std::string_view padded, size_t) const {
   const auto count = static_cast<DWORD>(padded.size());
   DWORD length = 0;
   if (!CryptStringToBinaryA(padded.data(), count, CRYPT_STRING_BASE64, nullptr, &length, nullptr,
@@ -37,7 +35,5 @@ std::optional<std::string> DecodeCheckedGroups(std::string_view padded, size_t) 
   out.resize(length);
   return out;
 }
-
-}  // namespace detail
 
 }  // namespace sorrel

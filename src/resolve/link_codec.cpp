@@ -106,7 +106,7 @@ DecodedLink Failure(LinkKind kind, const char* error) {
 
 bool IsWrappedLink(std::string_view text) { return SchemeOf(WithoutBlanks(text)) != nullptr; }
 
-DecodedLink DecodeWrappedLink(std::string_view link) {
+DecodedLink DecodeWrappedLink(const Base64Engine& base64, std::string_view link) {
   const std::string text = WithoutBlanks(link);
   const Scheme* scheme = SchemeOf(text);
   if (!scheme) {
@@ -116,7 +116,7 @@ DecodedLink DecodeWrappedLink(std::string_view link) {
   if (scheme->kind == LinkKind::kFlashGet) payload = payload.substr(0, payload.find('&'));
   if (payload.empty()) return Failure(scheme->kind, "链接里没有编码的地址。");
 
-  const std::optional<std::string> bytes = DecodeStandardBase64(payload);
+  const std::optional<std::string> bytes = DecodeStandardBase64(base64, payload);
   if (!bytes) return Failure(scheme->kind, "链接里的 Base64 编码有误。");
   const std::string_view inner = *bytes;
   const size_t wrapping = scheme->head.size() + scheme->tail.size();
@@ -138,17 +138,18 @@ DecodedLink DecodeWrappedLink(std::string_view link) {
   return result;
 }
 
-std::string EncodeThunder(std::string_view address) {
-  return "thunder://" + EncodeStandardBase64("AA" + std::string(address) + "ZZ");
+std::string EncodeThunder(const Base64Engine& base64, std::string_view address) {
+  return "thunder://" + EncodeStandardBase64(base64, "AA" + std::string(address) + "ZZ");
 }
 
-std::string EncodeFlashGet(std::string_view address) {
-  return "flashget://" + EncodeStandardBase64("[FLASHGET]" + std::string(address) + "[FLASHGET]") +
+std::string EncodeFlashGet(const Base64Engine& base64, std::string_view address) {
+  return "flashget://" +
+         EncodeStandardBase64(base64, "[FLASHGET]" + std::string(address) + "[FLASHGET]") +
          std::string(kSiteTag);
 }
 
-std::string EncodeQqdl(std::string_view address) {
-  return "qqdl://" + EncodeStandardBase64(address);
+std::string EncodeQqdl(const Base64Engine& base64, std::string_view address) {
+  return "qqdl://" + EncodeStandardBase64(base64, address);
 }
 
 }  // namespace sorrel

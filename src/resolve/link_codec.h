@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "resolve/base64_standard.h"
+
 namespace sorrel {
 
 enum class LinkKind { kUnknown, kThunder, kFlashGet, kQqdl };
@@ -22,15 +24,15 @@ struct DecodedLink {
 // and so is a missing "=" padding. A FlashGet link may end in "&" and a site
 // tag. Decoded bytes are taken as UTF-8 when they are valid UTF-8, else as
 // code page 936.
-DecodedLink DecodeWrappedLink(std::string_view link);
+DecodedLink DecodeWrappedLink(const Base64Engine& base64, std::string_view link);
 // True when `text`, without its blanks and line breaks, starts with one of
 // the three schemes.
 bool IsWrappedLink(std::string_view text);
 
 // The three forms of an address, the FlashGet one with the site tag
 // "&sorrel" as the service writes it.
-std::string EncodeThunder(std::string_view address);
-std::string EncodeFlashGet(std::string_view address);
-std::string EncodeQqdl(std::string_view address);
+std::string EncodeThunder(const Base64Engine& base64, std::string_view address);
+std::string EncodeFlashGet(const Base64Engine& base64, std::string_view address);
+std::string EncodeQqdl(const Base64Engine& base64, std::string_view address);
 
 }  // namespace sorrel

@@ -9,6 +9,9 @@ namespace sorrel {
 namespace {
 
 constexpr const char* kOrigin = "http://127.0.0.1:8017";
+
+// The workflow's own Base64, which both builds have.
+const OwnBase64 kBase64;
 constexpr AddressKind kPage = AddressKind::kFilePage;
 constexpr AddressKind kLink = AddressKind::kWrappedLink;
 
@@ -33,7 +36,7 @@ struct Case {
 void ExpectSplits(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<FoundAddress> found = SplitAddresses(c.text, kOrigin);
+    const std::vector<FoundAddress> found = SplitAddresses(kBase64, c.text, kOrigin);
     ASSERT_EQ(found.size(), c.found.size()) << c.text;
     for (size_t i = 0; i < found.size(); ++i) {
       EXPECT_EQ(found[i].kind, c.found[i].first) << i;
@@ -102,18 +105,20 @@ TEST(AddressSplitTest, FindsPagesAndLinksInOrderOnce) {
 
 TEST(AddressSplitTest, SignsInBase64StayInTheLink) {
   const std::string text = std::string("迅雷：") + kSignsThunder + "，快车：" + kSignsFlashGet;
-  const std::vector<FoundAddress> found = SplitAddresses(text, kOrigin);
+  const std::vector<FoundAddress> found = SplitAddresses(kBase64, text, kOrigin);
   ASSERT_EQ(found.size(), 1u);  // the same file twice
-  EXPECT_EQ(DecodeWrappedLink(found[0].text).address, "http://dl.example/f/文件.zip?k=>>?");
+  EXPECT_EQ(DecodeWrappedLink(kBase64, found[0].text).address,
+            "http://dl.example/f/文件.zip?k=>>?");
   const std::vector<FoundAddress> three =
-      SplitAddresses(std::string("qqdl://aHR0cDovL2RsLmV4YW1wbGUvJUU2JTk2JTg3P3g9fn4+，") +
+      SplitAddresses(kBase64,
+                     std::string("qqdl://aHR0cDovL2RsLmV4YW1wbGUvJUU2JTk2JTg3P3g9fn4+，") +
                          "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9hfmI/Yz0+Pj4mZD0/P1pa。" +
                          "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL2F+Yj9jPT4+PiZkPT8/"
                          "W0ZMQVNIR0VUXQ==&sorrel",
                      kOrigin);
   ASSERT_EQ(three.size(), 2u);
-  EXPECT_EQ(DecodeWrappedLink(three[0].text).address, "http://dl.example/%E6%96%87?x=~~>");
-  EXPECT_EQ(DecodeWrappedLink(three[1].text).address, "http://dl.example/a~b?c=>>>&d=??");
+  EXPECT_EQ(DecodeWrappedLink(kBase64, three[0].text).address, "http://dl.example/%E6%96%87?x=~~>");
+  EXPECT_EQ(DecodeWrappedLink(kBase64, three[1].text).address, "http://dl.example/a~b?c=>>>&d=??");
 }
 
 TEST(AddressSplitTest, AddressesBrokenByAMailClientAreMendedOnlyOnFullEvidence) {

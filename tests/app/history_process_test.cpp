@@ -21,6 +21,9 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kCap = 30;
 
+// The workflow's own Base64, which both builds have.
+const OwnBase64 kBase64;
+
 // Entries whose parts tell whether they were read whole.
 HistoryEntry Entry(int round, int i) {
   HistoryEntry entry;
@@ -38,7 +41,7 @@ void KilledBeforeTheRename() { raise(SIGKILL); }
 
 [[noreturn]] void WriteUntilKilled(const std::string& path, int round) {
   if (round % 2 == 1) SetHistoryReplaceHookForTesting(KilledBeforeTheRename);
-  History history(path, kCap);
+  History history(kBase64, path, kCap);
   for (int i = 0;; ++i) {
     const std::string id = history.Add(Entry(round, i));
     HistoryChange change;
@@ -71,7 +74,7 @@ TEST(HistoryKillTest, AWriterKilledAtAnyMomentLeavesTheFileReadable) {
     if (kill(writer, SIGKILL) == 0) waitpid(writer, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
 
-    History reader(path, kCap);
+    History reader(kBase64, path, kCap);
     HistoryContents contents;
     ASSERT_TRUE(reader.Read(contents)) << reader.error();
     EXPECT_LE(contents.damaged, 1u);
@@ -89,7 +92,7 @@ TEST(HistoryKillTest, AWriterKilledAtAnyMomentLeavesTheFileReadable) {
     read += contents.entries.size();
     damaged += contents.damaged;
     // Said once: the damage is gone from the file.
-    ASSERT_TRUE(History(path, kCap).Read(contents));
+    ASSERT_TRUE(History(kBase64, path, kCap).Read(contents));
     EXPECT_EQ(contents.damaged, 0u);
   }
   EXPECT_GT(read, 0u);

@@ -18,6 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The workflow's own Base64, which both builds have.
+const OwnBase64 kBase64;
+
 HistoryEntry Entry(const std::string& n) {
   HistoryEntry entry;
   entry.time = 1765297925;
@@ -51,7 +54,7 @@ TEST(HistoryLinesTest, EntriesAndChangesAsWritten) {
   HistoryEntry entry = Entry("1");
   entry.id = "00ff";
   EXPECT_EQ(
-      HistoryEntryLine(entry),
+      HistoryEntryLine(kBase64, entry),
       R"({"flashget":"flashget://1","id":"00ff","normal":"http://127.0.0.1:8017/dl/1/样本.bin",)"
       R"("page":"http://127.0.0.1:8017/file/1","thunder":"thunder://1","time":1765297925})");
   entry.name = "样本\x1b.bin";
@@ -59,7 +62,7 @@ TEST(HistoryLinesTest, EntriesAndChangesAsWritten) {
   entry.check = "ok";
   entry.download = {std::string(kOwnEngine), "2089b05ecca3d829", "sent"};
   EXPECT_EQ(
-      HistoryEntryLine(entry),
+      HistoryEntryLine(kBase64, entry),
       R"({"check":"ok","download":"sent","engine":"aria2c","flashget":"flashget://1",)"
       R"("gid":"2089b05ecca3d829","id":"00ff","name":"样本\u001b.bin",)"
       R"("normal":"http://127.0.0.1:8017/dl/1/样本.bin","page":"http://127.0.0.1:8017/file/1",)"
@@ -73,7 +76,7 @@ TEST(HistoryLinesTest, EntriesAndChangesAsWritten) {
             R"("engine":"http://127.0.0.1:6800/jsonrpc","gid":"abc","size":12}})");
   EXPECT_EQ(HistoryChangeLine("00ff", Removal()), R"({"id":"00ff","removed":true})");
 
-  const HistoryContents read = ParseHistory(HistoryEntryLine(entry) + "\n");
+  const HistoryContents read = ParseHistory(kBase64, HistoryEntryLine(kBase64, entry) + "\n");
   ASSERT_EQ(read.entries.size(), 1u);
   const HistoryEntry& back = read.entries[0];
   EXPECT_EQ(back.id, "00ff");
@@ -99,9 +102,9 @@ TEST(HistoryLinesTest, UsualLinksAreMadeAgainOnReading) {
   entry.normal = "http://example.com/a.txt";
   entry.thunder = "thunder://QUFodHRwOi8vZXhhbXBsZS5jb20vYS50eHRaWg==";
   entry.flashget = "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9leGFtcGxlLmNvbS9hLnR4dFtGTEFTSEdFVF0=&sorrel";
-  EXPECT_EQ(HistoryEntryLine(entry),
+  EXPECT_EQ(HistoryEntryLine(kBase64, entry),
             R"({"id":"1","normal":"http://example.com/a.txt","page":"p","time":2})");
-  const HistoryContents read = ParseHistory(HistoryEntryLine(entry) + "\n");
+  const HistoryContents read = ParseHistory(kBase64, HistoryEntryLine(kBase64, entry) + "\n");
   ASSERT_EQ(read.entries.size(), 1u);
   EXPECT_EQ(read.entries[0].thunder, entry.thunder);
   EXPECT_EQ(read.entries[0].flashget, entry.flashget);
@@ -134,7 +137,7 @@ TEST(HistoryLinesTest, ChangesApplyToTheirEntryAndDamageCostsOnlyItself) {
       R"({"id":"f","time":6,"page":"p6","normal":"n6"})"
       "\n"
       R"({"id":"f","set":{"name":"六.bin"}})";  // its writer was killed
-  const HistoryContents read = ParseHistory(text);
+  const HistoryContents read = ParseHistory(kBase64, text);
   EXPECT_EQ(read.damaged, 6u);
   EXPECT_EQ(read.lines, 14u);
   ASSERT_EQ(read.entries.size(), 3u);
@@ -154,9 +157,9 @@ TEST(HistoryLinesTest, OnlyTheNewestUpToTheCapAreRead) {
   for (int i = 1; i <= 5; ++i) {
     HistoryEntry entry = Entry(std::to_string(i));
     entry.id = "id" + std::to_string(i);
-    text += HistoryEntryLine(entry) + "\n";
+    text += HistoryEntryLine(kBase64, entry) + "\n";
   }
-  const HistoryContents read = ParseHistory(text, 3);
+  const HistoryContents read = ParseHistory(kBase64, text, 3);
   ASSERT_EQ(read.entries.size(), 3u);
   EXPECT_EQ(read.entries[0].id, "id5");
   EXPECT_EQ(read.entries[2].id, "id3");
@@ -187,7 +190,7 @@ class HistoryFileTest : public ::testing::Test {
 };
 
 TEST_F(HistoryFileTest, WhatOneStoreWritesTheNextReads) {
-  History first(path_);
+  History first(kBase64, path_);
   HistoryContents contents;
   ASSERT_TRUE(first.Read(contents)) << first.error();
   EXPECT_TRUE(contents.entries.empty());
@@ -205,7 +208,7 @@ TEST_F(HistoryFileTest, WhatOneStoreWritesTheNextReads) {
   change.download = HistoryDownload{std::string(kOwnEngine), "0123456789abcdef", "complete"};
   ASSERT_TRUE(first.Change(one, change));
 
-  History next(path_);
+  History next(kBase64, path_);
   ASSERT_TRUE(next.Read(contents)) << next.error();
   EXPECT_EQ(contents.damaged, 0u);
   ASSERT_EQ(contents.entries.size(), 2u);
@@ -238,7 +241,7 @@ TEST_F(HistoryFileTest, WhatOneStoreWritesTheNextReads) {
 }
 
 TEST_F(HistoryFileTest, ADamagedLineIsSkippedAndSaidOnce) {
-  History history(path_);
+  History history(kBase64, path_);
   history.Add(Entry("1"));
   {
     std::ofstream damage(file_, std::ios::binary | std::ios::app);
@@ -251,13 +254,13 @@ TEST_F(HistoryFileTest, ADamagedLineIsSkippedAndSaidOnce) {
   ASSERT_EQ(contents.entries.size(), 2u);
   EXPECT_EQ(contents.entries[0].page, "http://127.0.0.1:8017/file/2");
   EXPECT_EQ(contents.entries[1].page, "http://127.0.0.1:8017/file/1");
-  ASSERT_TRUE(History(path_).Read(contents));
+  ASSERT_TRUE(History(kBase64, path_).Read(contents));
   EXPECT_EQ(contents.damaged, 0u);
   EXPECT_EQ(contents.entries.size(), 2u);
 }
 
 TEST_F(HistoryFileTest, ADamagedLineDroppedByAWriterIsToldToIt) {
-  History history(path_, 20);
+  History history(kBase64, path_, 20);
   history.Add(Entry("1"));
   std::ofstream(file_, std::ios::binary | std::ios::app) << "{\"id\":\n";
   std::size_t dropped = 0;
@@ -273,7 +276,7 @@ TEST_F(HistoryFileTest, ADamagedLineDroppedByAWriterIsToldToIt) {
 }
 
 TEST_F(HistoryFileTest, TheCapHoldsOnDisk) {
-  History history(path_, 20);
+  History history(kBase64, path_, 20);
   for (int i = 1; i <= 65; ++i) {
     ASSERT_FALSE(history.Add(Entry(std::to_string(i) + std::string(100, 'x'))).empty());
   }

@@ -52,7 +52,7 @@ TEST(Program, ReachesEachEngineThroughItsServices) {
                      ++regexEngines;
                      return test::TestEngines().regexEngines();
                    },
-                   pictures, windows},
+                   pictures, test::TestEngines().base64, windows},
                   view, "http://127.0.0.1:9");
   EXPECT_EQ(&program.Http(), stack);
 

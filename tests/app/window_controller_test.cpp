@@ -95,11 +95,12 @@ struct Harness {
   }
 
   FixedPictures pictures;
+  const OwnBase64 base64;
   test::RecordingWindows windows;
   test::FakeWindowView view;
   RecordingEngine engine;
   WindowController controller{
-      {Stack(), PlatformThreads(), test::TestEngines().regexEngines, pictures, windows},
+      {Stack(), PlatformThreads(), test::TestEngines().regexEngines, pictures, base64, windows},
       view,
       "http://127.0.0.1:9"};
 };

@@ -11,6 +11,9 @@ namespace {
 
 constexpr const char* kOrigin = "http://127.0.0.1:8017";
 
+// The workflow's own Base64, which both builds have.
+const OwnBase64 kBase64;
+
 TEST(AddressIntakeTest, KindOfAddress) {
   const struct {
     const char* text;
@@ -33,7 +36,7 @@ TEST(AddressIntakeTest, KindOfAddress) {
 }
 
 TEST(AddressIntakeTest, OpenWrappedLinkWritesWhatAResolutionWrites) {
-  const OpenedLink opened = OpenWrappedLink("qqdl://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA==");
+  const OpenedLink opened = OpenWrappedLink(kBase64, "qqdl://aHR0cDovL2RsLmV4YW1wbGUvZi9hLnppcA==");
   ASSERT_TRUE(opened.ok);
   EXPECT_EQ(GbkToUtf8(opened.resultText),
             "普通下载地址：\r\n\r\nhttp://dl.example/f/a.zip\r\n\r\n"
@@ -42,7 +45,7 @@ TEST(AddressIntakeTest, OpenWrappedLinkWritesWhatAResolutionWrites) {
             "flashget://W0ZMQVNIR0VUXWh0dHA6Ly9kbC5leGFtcGxlL2YvYS56aXBbRkxBU0hHRVRd&sorrel");
   EXPECT_EQ(opened.normalLink, "http://dl.example/f/a.zip");
 
-  const OpenedLink broken = OpenWrappedLink("thunder://QUFodHRw");
+  const OpenedLink broken = OpenWrappedLink(kBase64, "thunder://QUFodHRw");
   EXPECT_FALSE(broken.ok);
   EXPECT_TRUE(broken.resultText.empty());
   EXPECT_EQ(GbkToUtf8(broken.notice), "无法识别的链接：解码后的内容不是迅雷链接的“AA…ZZ”包装。");
@@ -51,7 +54,7 @@ TEST(AddressIntakeTest, OpenWrappedLinkWritesWhatAResolutionWrites) {
 TEST(AddressIntakeTest, ClipboardOffersEachTextOnce) {
   const std::string page = std::string(kOrigin) + "/file/7";
   const std::string link = "thunder://QUFodHRwOi8vZGwuZXhhbXBsZS9mL2EuemlwWlo=";
-  ClipboardOffer offer;
+  ClipboardOffer offer(kBase64);
   EXPECT_FALSE(offer.Take("", "", kOrigin));
   EXPECT_FALSE(offer.Take("just words", "", kOrigin));
   EXPECT_FALSE(offer.Take("thunder://QUF!!", "", kOrigin));

@@ -8,6 +8,9 @@
 namespace sorrel {
 namespace {
 
+// The engine this build of the test links.
+const SORREL_BASE64_ENGINE kBase64;
+
 constexpr const char* kAscii = "http://127.0.0.1:8017/dl/abc/readme.txt";
 constexpr const char* kChinese = "http://h/样本.txt";
 
@@ -42,7 +45,7 @@ TEST(LinkCodecTest, DecodesTheThreeForms) {
   };
   for (const Good& c : cases) {
     SCOPED_TRACE(c.link);
-    const DecodedLink decoded = DecodeWrappedLink(c.link);
+    const DecodedLink decoded = DecodeWrappedLink(kBase64, c.link);
     EXPECT_TRUE(decoded.ok) << decoded.error;
     EXPECT_EQ(decoded.address, c.address);
     EXPECT_EQ(decoded.kind, c.kind);
@@ -75,7 +78,7 @@ TEST(LinkCodecTest, SaysWhatIsWrong) {
   };
   for (const Bad& c : cases) {
     SCOPED_TRACE(c.link);
-    const DecodedLink decoded = DecodeWrappedLink(c.link);
+    const DecodedLink decoded = DecodeWrappedLink(kBase64, c.link);
     EXPECT_FALSE(decoded.ok);
     EXPECT_EQ(decoded.error, c.error);
     EXPECT_TRUE(decoded.address.empty());
@@ -84,18 +87,20 @@ TEST(LinkCodecTest, SaysWhatIsWrong) {
 }
 
 TEST(LinkCodecTest, EncodesTheThreeFormsAndDecodesThemBack) {
-  EXPECT_EQ(EncodeThunder(kAscii),
+  EXPECT_EQ(EncodeThunder(kBase64, kAscii),
             "thunder://QUFodHRwOi8vMTI3LjAuMC4xOjgwMTcvZGwvYWJjL3JlYWRtZS50eHRaWg==");
   EXPECT_EQ(
-      EncodeFlashGet(kAscii),
+      EncodeFlashGet(kBase64, kAscii),
       "flashget://"
       "W0ZMQVNIR0VUXWh0dHA6Ly8xMjcuMC4wLjE6ODAxNy9kbC9hYmMvcmVhZG1lLnR4dFtGTEFTSEdFVF0=&sorrel");
-  EXPECT_EQ(EncodeQqdl(kAscii), "qqdl://aHR0cDovLzEyNy4wLjAuMTo4MDE3L2RsL2FiYy9yZWFkbWUudHh0");
+  EXPECT_EQ(EncodeQqdl(kBase64, kAscii),
+            "qqdl://aHR0cDovLzEyNy4wLjAuMTo4MDE3L2RsL2FiYy9yZWFkbWUudHh0");
   for (const std::string address : {kAscii, kChinese, "a", "ab", "abc"}) {
     for (const std::string& link :
-         {EncodeThunder(address), EncodeFlashGet(address), EncodeQqdl(address)}) {
+         {EncodeThunder(kBase64, address), EncodeFlashGet(kBase64, address),
+          EncodeQqdl(kBase64, address)}) {
       SCOPED_TRACE(link);
-      EXPECT_EQ(DecodeWrappedLink(link).address, address);
+      EXPECT_EQ(DecodeWrappedLink(kBase64, link).address, address);
     }
   }
 }

@@ -3,6 +3,7 @@
 #include "app/cli/no_windows.h"
 #include "http/http_stack_curl_module.h"
 #include "http/worker_thread.h"
+#include "resolve/base64_standard.h"
 #include "support/picture_raster.h"
 #include "support/regex_pcre2.h"
 
@@ -18,7 +19,9 @@ PlatformServices HeadlessPlatformEngines(bool quiet) {
   }();
   static RasterPictureCodec pictures;
   static NoWindows noWindows;
-  return {*stack, PlatformThreads(), [] { return MakePcre2RegexEngine(); }, pictures, noWindows};
+  static const OpenSslBase64 base64;
+  return {*stack, PlatformThreads(), [] { return MakePcre2RegexEngine(); }, pictures,
+          base64, noWindows};
 }
 
 }  // namespace sorrel

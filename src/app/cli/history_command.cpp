@@ -74,8 +74,8 @@ void PrintJson(const HistoryEntry& entry) {
 
 }  // namespace
 
-int RunHistory(const Options& options) {
-  History history(DefaultHistoryPath());
+int RunHistory(const Options& options, const Base64Engine& base64) {
+  History history(base64, DefaultHistoryPath());
   if (options.clear) {
     if (!history.Clear()) {
       Write(Stream::kError, "sorrel-resolve: " + EscapeControls(history.error()) + "\n");

@@ -7,8 +7,9 @@
 
 namespace sorrel::cli {
 
-HistoryRecord::HistoryRecord(const Options& options) : options_(options) {
-  if (options.keepHistory) history_.emplace(DefaultHistoryPath());
+HistoryRecord::HistoryRecord(const Options& options, const Base64Engine& base64)
+    : options_(options) {
+  if (options.keepHistory) history_.emplace(base64, DefaultHistoryPath());
 }
 
 void HistoryRecord::Resolved(const std::string& page, const std::string& normal,

@@ -15,7 +15,7 @@ namespace sorrel::cli {
 class HistoryRecord {
  public:
   // Keeps nothing with --no-history.
-  explicit HistoryRecord(const Options& options);
+  HistoryRecord(const Options& options, const Base64Engine& base64);
 
   void Resolved(const std::string& page, const std::string& normal, const std::string& thunder,
                 const std::string& flashget);

@@ -4,10 +4,10 @@
 
 namespace sorrel::cli {
 
-int RunDecode(const std::vector<std::string>& links) {
+int RunDecode(const Base64Engine& base64, const std::vector<std::string>& links) {
   int status = kExitOk;
   for (const std::string& link : links) {
-    const DecodedLink decoded = DecodeWrappedLink(link);
+    const DecodedLink decoded = DecodeWrappedLink(base64, link);
     if (decoded.ok) {
       Write(Stream::kOut, decoded.address + "\n");
     } else {
@@ -18,10 +18,10 @@ int RunDecode(const std::vector<std::string>& links) {
   return status;
 }
 
-int RunEncode(const std::vector<std::string>& addresses) {
+int RunEncode(const Base64Engine& base64, const std::vector<std::string>& addresses) {
   for (const std::string& address : addresses) {
-    Write(Stream::kOut, EncodeThunder(address) + "\n" + EncodeFlashGet(address) + "\n" +
-                            EncodeQqdl(address) + "\n");
+    Write(Stream::kOut, EncodeThunder(base64, address) + "\n" + EncodeFlashGet(base64, address) +
+                            "\n" + EncodeQqdl(base64, address) + "\n");
   }
   return kExitOk;
 }

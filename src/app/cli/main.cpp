@@ -3,6 +3,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/console.h"
+#include "app/cli/engines_headless.h"
 #include "app/cli/options.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const Options& options = parsed.options;
+  const sorrel::Base64Engine& base64 = sorrel::HeadlessPlatformEngines(options.quiet).base64;
   switch (options.command) {
     case Command::kHelp:
       Write(Stream::kOut, HelpText());
@@ -21,17 +23,17 @@ int main(int argc, char** argv) {
       Write(Stream::kOut, std::string("sorrel-resolve ") + SORREL_VERSION + "\n");
       return kExitOk;
     case Command::kDecode:
-      return RunDecode(options.operands);
+      return RunDecode(base64, options.operands);
     case Command::kEncode:
-      return RunEncode(options.operands);
+      return RunEncode(base64, options.operands);
     case Command::kHistory:
-      return RunHistory(options);
+      return RunHistory(options, base64);
     case Command::kResolve:
       break;
   }
   std::vector<std::string> addresses;
   std::string error;
-  if (!CollectAddresses(options, RunOrigin(options), addresses, error)) {
+  if (!CollectAddresses(options, RunOrigin(options), base64, addresses, error)) {
     Write(Stream::kError, "sorrel-resolve: " + error + "\n" + UsageText());
     return kExitUsage;
   }

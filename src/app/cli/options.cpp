@@ -249,7 +249,7 @@ std::string RunOrigin(const Options& options) {
   return options.origin.empty() ? GbkToUtf8(ServiceOrigin()) : options.origin;
 }
 
-bool CollectAddresses(const Options& options, std::string_view origin,
+bool CollectAddresses(const Options& options, std::string_view origin, const Base64Engine& base64,
                       std::vector<std::string>& addresses, std::string& error) {
   std::set<std::string> seen;
   auto add = [&](std::string line, bool fromFile) {
@@ -289,7 +289,7 @@ bool CollectAddresses(const Options& options, std::string_view origin,
     text.append("\n");
   }
   if (options.extract) {
-    for (const FoundAddress& found : SplitAddresses(text, origin)) add(found.text, true);
+    for (const FoundAddress& found : SplitAddresses(base64, text, origin)) add(found.text, true);
   }
   return true;
 }

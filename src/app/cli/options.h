@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "resolve/base64_standard.h"
+
 namespace sorrel::cli {
 
 enum class Command { kResolve, kDecode, kEncode, kHistory, kHelp, kVersion };
@@ -70,7 +72,7 @@ std::string RunOrigin(const Options& options);
 // kept whatever it holds. With --extract the files are read whole as free
 // text and give every file page of the service at `origin` and every
 // wrapped link in them. False with `error` set when a file cannot be read.
-bool CollectAddresses(const Options& options, std::string_view origin,
+bool CollectAddresses(const Options& options, std::string_view origin, const Base64Engine& base64,
                       std::vector<std::string>& addresses, std::string& error);
 
 // Why `address` is no page that the service at `origin` (scheme and host)

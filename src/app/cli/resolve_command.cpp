@@ -126,7 +126,7 @@ class Resolution {
         program_(HeadlessPlatformEngines(options.quiet), view_,
                  options.origin.empty() ? ServiceOrigin() : Utf8ToGbk(options.origin)),
         handOff_(options, program_.Engines()),
-        record_(options) {
+        record_(options, program_.Services().base64) {
     program_.Workflows().SetProxy(options.proxy);
     handOff_.onSent = [this](const std::string& gid) { record_.Sent(gid); };
   }
@@ -212,12 +212,12 @@ class Resolution {
   // history keeps nothing of it.
   Result Open(const std::string& link) {
     record_.Skip();
-    const DecodedLink decoded = DecodeWrappedLink(link);
+    const DecodedLink decoded = DecodeWrappedLink(program_.Services().base64, link);
     if (!decoded.ok) return Ended(ResolveOutcome::kInvalid, decoded.error);
     Result result = Ended(ResolveOutcome::kResolved);
     result.normal = decoded.address;
-    result.thunder = EncodeThunder(decoded.address);
-    result.flashget = EncodeFlashGet(decoded.address);
+    result.thunder = EncodeThunder(program_.Services().base64, decoded.address);
+    result.flashget = EncodeFlashGet(program_.Services().base64, decoded.address);
     // It goes to a terminal, a script or an engine as it is.
     if (HasControlCharacters(result.normal)) {
       return Ended(ResolveOutcome::kInvalid, "链接解码后的地址含有控制字符。");

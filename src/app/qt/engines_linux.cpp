@@ -2,6 +2,7 @@
 
 #include "http/http_stack_curl_module.h"
 #include "http/worker_thread.h"
+#include "resolve/base64_standard.h"
 #include "support/picture_qt.h"
 #include "support/regex_pcre2.h"
 #include "support/window_system_qt.h"
@@ -32,8 +33,14 @@ const ByteSet kPixel = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x
 
 PlatformServices PlatformEngines(WindowSystem* windows, HttpStack* stack) {
   static QtWindowSystem own;
-  return {stack ? *stack : Stack(), PlatformThreads(), [] { return MakePcre2RegexEngine(); },
-          Pictures(), windows ? *windows : own};
+  // Qt is loaded anyway, so the window starts without mapping libcrypto.
+  static const QtBase64 base64;
+  return {stack ? *stack : Stack(),
+          PlatformThreads(),
+          [] { return MakePcre2RegexEngine(); },
+          Pictures(),
+          base64,
+          windows ? *windows : own};
 }
 
 void WarmPlatformEngines() {
